@@ -1,0 +1,2 @@
+// The module's exported entry points.
+#include "module/Module.h"

@@ -1,0 +1,19 @@
+// Opening files by UTF-16 path: the only per-system piece of file access.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace iniplugin::platform {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens `path` with a C stdio mode ("rb", "wb" ...). A path with an embedded NUL would
+// name a different file and is refused.
+UniqueFile OpenFile(const std::u16string& path, const char* mode);
+
+}  // namespace iniplugin::platform

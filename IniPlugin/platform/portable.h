@@ -1,0 +1,37 @@
+// The portable stand-ins. They are plain C++ and compile in both builds: on Linux the
+// SDK-named functions forward to them; in the Windows build the tests run them beside the
+// real functions on the same inputs, which is how we know the two agree.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/windows_types.h"
+
+namespace iniplugin::portable {
+
+// BSTR: a 32-bit byte count, then the UTF-16 text and a terminating NUL. Memory comes from
+// this allocator, so a portable BSTR is freed only by portable::SysFreeString.
+BSTR SysAllocString(const OLECHAR* text);
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
+void SysFreeString(BSTR text);
+UINT SysStringLen(BSTR text);
+
+void VariantInit(VARIANTARG* v);
+HRESULT VariantClear(VARIANTARG* v);
+HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
+
+// Reports the version named by INIPLUGIN_OS_VERSION ("PLATFORM.MAJOR", e.g. "2.4");
+// without it there is no Windows version to report and the call fails.
+BOOL GetVersionExW(OSVERSIONINFOW* info);
+// Reads "PLATFORM.MAJOR" into the record; false (record untouched) for anything else.
+bool ParseOsVersion(const char* text, OSVERSIONINFOW* info);
+
+// Windows-1252, the ANSI code page of an English system. The five bytes that 1252 leaves
+// unassigned map to the C1 controls of the same value, as Windows does, so every byte
+// survives a load and a save.
+std::u16string AnsiToUtf16(std::string_view bytes);
+// Characters that 1252 cannot hold become '?', the code page's default character.
+std::string Utf16ToAnsi(std::u16string_view text);
+
+}  // namespace iniplugin::portable

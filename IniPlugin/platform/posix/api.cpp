@@ -1,0 +1,23 @@
+// The SDK-named functions of a system without the SDK: each forwards to its portable
+// stand-in, so module code calls the same names in both builds.
+#include "platform/portable.h"
+#include "platform/windows_types.h"
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+namespace portable = iniplugin::portable;
+
+BSTR SysAllocString(const OLECHAR* text) { return portable::SysAllocString(text); }
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+  return portable::SysAllocStringLen(text, length);
+}
+void SysFreeString(BSTR text) { portable::SysFreeString(text); }
+UINT SysStringLen(BSTR text) { return portable::SysStringLen(text); }
+void VariantInit(VARIANTARG* v) { portable::VariantInit(v); }
+HRESULT VariantClear(VARIANTARG* v) { return portable::VariantClear(v); }
+HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
+  return portable::VariantCopy(dest, src);
+}
+BOOL GetVersionExW(OSVERSIONINFOW* info) { return portable::GetVersionExW(info); }

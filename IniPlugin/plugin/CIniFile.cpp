@@ -1,0 +1,77 @@
+#include "plugin/CIniFile.h"
+
+#include <new>
+
+#include "platform/wide.h"
+#include "plugin/ProfileMode.h"
+
+namespace iniplugin {
+
+HRESULT CIniFile::InternalQueryInterface(REFIID riid, void** ppv) {
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IIniFile)) {
+    *ppv = static_cast<IIniFile*>(this);
+  } else if (IsEqualIID(riid, IID_IOrvFileNavigator)) {
+    *ppv = static_cast<IOrvFileNavigator*>(this);
+  } else if (IsEqualIID(riid, IID_IOrvFileNavigatorInit)) {
+    *ppv = static_cast<IOrvFileNavigatorInit*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  static_cast<IUnknown*>(*ppv)->AddRef();
+  return S_OK;
+}
+
+bool CIniFile::ReadsFromDocument() const {
+  return ProfileMode::Current() != 0 && m_document.IsUnicode();
+}
+
+HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
+  const int mode = ProfileMode::DecideOnce();
+  try {
+    m_filePath.assign(platform::BstrCText(filePath));
+    if (mode != 0 && !m_document.Load(m_filePath)) return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CIniFile::NavigatorMethod3(INT_PTR, void* a2, void* a3) {
+  return a2 && a3 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod4(INT_PTR, INT_PTR, INT_PTR) { return E_NOTIMPL; }
+HRESULT CIniFile::NavigatorMethod5(void* a1) { return a1 ? E_NOTIMPL : E_POINTER; }
+HRESULT CIniFile::NavigatorMethod6(void* a1, void* a2, void* a3, void* a4, void* a5) {
+  return a1 && a2 && a3 && a4 && a5 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod7(INT_PTR, INT_PTR, void* a3, void* a4) {
+  return a3 && a4 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod8(INT_PTR, INT_PTR, void* a3, void* a4) {
+  return a3 && a4 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod11(void* a1, void* a2) {
+  return a1 && a2 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod12(INT_PTR, INT_PTR, void* a3) {
+  return a3 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod13(INT_PTR, void* a2, void* a3, INT_PTR, INT_PTR) {
+  return a2 && a3 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod14(INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR) {
+  return E_NOTIMPL;
+}
+HRESULT CIniFile::NavigatorMethod16(void* a1) { return a1 ? E_NOTIMPL : E_POINTER; }
+HRESULT CIniFile::NavigatorMethod17(INT_PTR, INT_PTR, INT_PTR, void* a4, void* a5) {
+  return a4 && a5 ? E_NOTIMPL : E_POINTER;
+}
+HRESULT CIniFile::NavigatorMethod18(INT_PTR) { return E_NOTIMPL; }
+HRESULT CIniFile::NavigatorMethod19(INT_PTR, INT_PTR) { return S_OK; }
+HRESULT CIniFile::NavigatorMethod20(INT_PTR, INT_PTR, INT_PTR, INT_PTR) { return S_OK; }
+HRESULT CIniFile::NavigatorMethod21(INT_PTR) { return E_NOTIMPL; }
+HRESULT CIniFile::NavigatorMethod22(INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR) {
+  return E_NOTIMPL;
+}
+
+}  // namespace iniplugin

@@ -1,0 +1,86 @@
+// CIniFile: the navigator, bound to one INI file. Reads variables (GetValues), queues and
+// makes writes (SetValues) and makes them final (Commit). Used by one thread at a time.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "host/OrvHost.h"
+#include "inidoc/IniFileReader.h"
+#include "module/Guids.h"
+#include "module/Module.h"
+
+namespace iniplugin {
+
+class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavigatorInit {
+ public:
+  static constexpr bool kFreeThreaded = false;
+
+  // One queued write.
+  struct Data {
+    std::u16string m_sectionName;
+    std::u16string m_keyName;
+    std::u16string m_valueText;
+  };
+
+  // IOrvFileNavigatorInit
+  HRESULT STDMETHODCALLTYPE Init(BSTR filePath, INT_PTR unused) override;
+
+  // IOrvFileNavigator: the plug-in's work
+  HRESULT STDMETHODCALLTYPE SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
+                                      OrvVariableRecord* records, LONG dateLayout) override;
+  HRESULT STDMETHODCALLTYPE GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
+                                      OrvVariableRecord* records) override;
+  HRESULT STDMETHODCALLTYPE Commit() override;
+
+  // IOrvFileNavigator: unsupported
+  HRESULT STDMETHODCALLTYPE NavigatorMethod3(INT_PTR, void* a2, void* a3) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod4(INT_PTR, INT_PTR, INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod5(void* a1) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod6(void* a1, void* a2, void* a3, void* a4,
+                                             void* a5) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod7(INT_PTR, INT_PTR, void* a3, void* a4) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod8(INT_PTR, INT_PTR, void* a3, void* a4) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod11(void* a1, void* a2) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod12(INT_PTR, INT_PTR, void* a3) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod13(INT_PTR, void* a2, void* a3, INT_PTR,
+                                              INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod14(INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR,
+                                              INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod16(void* a1) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod17(INT_PTR, INT_PTR, INT_PTR, void* a4,
+                                              void* a5) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod18(INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod19(INT_PTR, INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod20(INT_PTR, INT_PTR, INT_PTR, INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod21(INT_PTR) override;
+  HRESULT STDMETHODCALLTYPE NavigatorMethod22(INT_PTR, INT_PTR, INT_PTR, INT_PTR,
+                                              INT_PTR) override;
+
+  // For inspection (tests, the stand-in host's dump).
+  const std::u16string& FilePath() const { return m_filePath; }
+  const IniFileReader& Document() const { return m_document; }
+  std::size_t PendingWriteCount() const { return m_pendingWrites.size(); }
+
+ protected:
+  CIniFile() = default;
+  virtual ~CIniFile() = default;
+
+  HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+  HRESULT FinalConstruct(IUnknown*) { return S_OK; }
+  IUnknown* PrimaryUnknown() { return static_cast<IIniFile*>(this); }
+
+ private:
+  // Whether reads, and the choice of making a direct write, go through m_document (true)
+  // or through the platform's profile functions (false).
+  bool ReadsFromDocument() const;
+
+  ModuleLockHolder m_moduleLock;
+  std::u16string m_filePath;
+  // Queued writes in arrival order; dropped unwritten if the navigator is released first.
+  std::deque<std::unique_ptr<Data>> m_pendingWrites;
+  IniFileReader m_document;
+};
+
+}  // namespace iniplugin

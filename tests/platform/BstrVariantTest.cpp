@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include "platform/com.h"
+#include "platform/portable.h"
+
+namespace iniplugin {
+namespace {
+
+// The same expectations hold for the system's functions and for the portable stand-ins.
+struct BstrApi {
+  const char* name;
+  BSTR (*alloc)(const OLECHAR*);
+  BSTR (*allocLen)(const OLECHAR*, UINT);
+  void (*free)(BSTR);
+  UINT (*len)(BSTR);
+};
+
+class BstrTest : public ::testing::TestWithParam<BstrApi> {};
+
+TEST_P(BstrTest, LengthPrefixAndTerminator) {
+  const BstrApi& api = GetParam();
+  const char16_t text[] = u"a\0b";
+  BSTR s = api.allocLen(platform::AsWide(text), 3);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(api.len(s), 3u);
+  EXPECT_EQ(s[3], 0);
+  EXPECT_EQ(reinterpret_cast<const DWORD*>(s)[-1], 6u);  // byte count before the text
+  api.free(s);
+
+  BSTR plain = api.alloc(platform::AsWide(u"hello"));
+  EXPECT_EQ(api.len(plain), 5u);
+  api.free(plain);
+
+  EXPECT_EQ(api.alloc(nullptr), nullptr);
+  EXPECT_EQ(api.len(nullptr), 0u);
+  api.free(nullptr);
+
+  BSTR zeros = api.allocLen(nullptr, 2);  // room for two units, zero-filled here
+  ASSERT_NE(zeros, nullptr);
+  EXPECT_EQ(api.len(zeros), 2u);
+  EXPECT_EQ(zeros[2], 0);
+  api.free(zeros);
+}
+
+BSTR SystemAlloc(const OLECHAR* t) { return ::SysAllocString(t); }
+BSTR SystemAllocLen(const OLECHAR* t, UINT n) { return ::SysAllocStringLen(t, n); }
+void SystemFree(BSTR s) { ::SysFreeString(s); }
+UINT SystemLen(BSTR s) { return ::SysStringLen(s); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Apis, BstrTest,
+    ::testing::Values(BstrApi{"system", SystemAlloc, SystemAllocLen, SystemFree, SystemLen},
+                      BstrApi{"portable", portable::SysAllocString, portable::SysAllocStringLen,
+                              portable::SysFreeString, portable::SysStringLen}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PortableVariantTest, CopyDuplicatesStringsAndClearFreesThem) {
+  VARIANT a, b;
+  portable::VariantInit(&a);
+  portable::VariantInit(&b);
+  a.vt = VT_BSTR;
+  a.bstrVal = portable::SysAllocString(platform::AsWide(u"text"));
+  ASSERT_EQ(portable::VariantCopy(&b, &a), S_OK);
+  EXPECT_EQ(b.vt, VT_BSTR);
+  EXPECT_NE(b.bstrVal, a.bstrVal);
+  EXPECT_EQ(platform::BstrView(b.bstrVal), u"text");  // layout matches the system's
+  EXPECT_EQ(portable::VariantClear(&a), S_OK);
+  EXPECT_EQ(a.vt, VT_EMPTY);
+  EXPECT_EQ(portable::VariantClear(&b), S_OK);
+
+  VARIANT bad;
+  portable::VariantInit(&bad);
+  bad.vt = 0x7F;
+  EXPECT_EQ(portable::VariantCopy(&b, &bad), DISP_E_BADVARTYPE);
+  EXPECT_EQ(portable::VariantClear(&bad), DISP_E_BADVARTYPE);
+}
+
+TEST(PortableVariantTest, SystemAgreesOnBadTypes) {
+  VARIANT bad, out;
+  ::VariantInit(&bad);
+  ::VariantInit(&out);
+  bad.vt = 0x7F;
+  EXPECT_EQ(::VariantCopy(&out, &bad), portable::VariantCopy(&out, &bad));
+}
+
+TEST(OwnersTest, UniqueBstrReceiveFreesTheOldText) {
+  platform::UniqueBstr owner = platform::UniqueBstr::FromText(u"first");
+  BSTR* slot = owner.Receive();
+  EXPECT_EQ(*slot, nullptr);
+  *slot = ::SysAllocString(platform::AsWide(u"second"));
+  EXPECT_EQ(owner.View(), u"second");
+  BSTR released = owner.Release();
+  EXPECT_EQ(owner.Get(), nullptr);
+  ::SysFreeString(released);
+}
+
+}  // namespace
+}  // namespace iniplugin
