@@ -199,6 +199,12 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
   target.m_values[e].m_value = Append(value);
 }
 
+bool IniFileReader::Save(const std::u16string& path) const {
+  std::string bytes(inidoc::MarkOf(m_form));
+  bytes += inidoc::EncodeText(m_form, Render());
+  return platform::ReplaceFileContents(path, bytes);
+}
+
 std::u16string_view IniFileReader::Header(std::size_t section) const {
   return Text(m_sections.at(section).m_header);
 }

@@ -73,6 +73,11 @@ class IniFileReader {
   // the end of its section when missing. An existing key keeps its written form.
   void SetValue(std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
+  // Writes the document to `path` in the form it was read in (a document never loaded is
+  // ANSI), every line ending in CR LF. The old file stays intact unless the whole new one
+  // was written. Returns false when the file cannot be written; the document is unchanged.
+  bool Save(const std::u16string& path) const;
+
   // True when the file last loaded was UTF-16 (it began with FF FE).
   bool IsUnicode() const { return m_unicode; }
   inidoc::TextForm Form() const { return m_form; }

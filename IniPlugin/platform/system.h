@@ -27,6 +27,17 @@ enum class ReadResult { Ok, CannotOpen, ReadError };
 // Reads a whole file into memory, as bytes.
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes);
 
+// Replaces the file's contents with `bytes`, or leaves the file exactly as it was. The
+// bytes go to a new file in the same folder, are flushed to disk, and only then does the
+// new file take the old one's place (keeping its permission bits), so a full disk or a
+// crash part-way never leaves a half-written file. A file that did not exist is created.
+// Returns false, leaving nothing behind, when any step fails.
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
+
+// Tests only: makes the next replacements fail after writing this many bytes, as a full
+// disk would; a negative value turns the fault off.
+void SetWriteFailureForTesting(long long bytesBeforeFailure);
+
 // Creates the free-threaded marshaler aggregated by `outer`. Where the system has none,
 // it succeeds and leaves *marshaler null.
 HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler);
