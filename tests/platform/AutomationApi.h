@@ -38,7 +38,9 @@ inline HRESULT SystemClear(VARIANTARG* v) { return ::VariantClear(v); }
 inline HRESULT SystemChangeType(VARIANTARG* d, const VARIANTARG* s, USHORT f, VARTYPE t) {
   return ::VariantChangeType(d, const_cast<VARIANTARG*>(s), f, t);
 }
-inline INT SystemTimeToSystemTime(DOUBLE t, SYSTEMTIME* st) { return ::VariantTimeToSystemTime(t, st); }
+inline INT SystemTimeToSystemTime(DOUBLE t, SYSTEMTIME* st) {
+  return ::VariantTimeToSystemTime(t, st);
+}
 }  // namespace detail
 
 inline const AutomationApi kSystemApi = {
@@ -147,7 +149,8 @@ class BuiltVariant {
     std::memset(static_cast<void*>(&m_direct), 0, sizeof m_direct);
     std::memset(static_cast<void*>(&m_outer), 0, sizeof m_outer);
     if (value.vt == VT_BSTR && value.text) {
-      m_bstr = api.allocStringLen(platform::AsWide(value.text), static_cast<UINT>(value.textLength));
+      m_bstr = api.allocStringLen(platform::AsWide(value.text),
+                                  static_cast<UINT>(value.textLength));
     }
     Fill(value);
     switch (form) {

@@ -53,7 +53,8 @@ const Row kRows[] = {
     {Bool(1), S_OK, u"1"sv},
     {Bool(5), S_OK, u"5"sv},
     {Bool(-32768), S_OK, u"-32768"sv},
-    // floats: seven significant digits, an exponent from 1E+07 and below 1E-04, ties rounded away from zero
+    // floats: seven significant digits, an exponent from 1E+07 and below 1E-04, ties
+    // rounded away from zero
     {R4(0.0f), S_OK, u"0"sv},
     {R4(-0.0f), S_OK, u"0"sv},
     {R4(1.0f), S_OK, u"1"sv},
@@ -140,7 +141,8 @@ const Row kRows[] = {
     {Dec(28, 0, 0, 1), S_OK, u"0.0000000000000000000000000001"sv},
     {Dec(28, 0, 0xFFFFFFFF, 0xFFFFFFFFFFFFFFFFu), S_OK, u"7.9228162514264337593543950335"sv},
     {Dec(0, 0, 0xFFFFFFFF, 0xFFFFFFFFFFFFFFFFu), S_OK, u"79228162514264337593543950335"sv},
-    {Dec(0, DECIMAL_NEG, 0xFFFFFFFF, 0xFFFFFFFFFFFFFFFFu), S_OK, u"-79228162514264337593543950335"sv},
+    {Dec(0, DECIMAL_NEG, 0xFFFFFFFF, 0xFFFFFFFFFFFFFFFFu), S_OK,
+     u"-79228162514264337593543950335"sv},
     {Dec(20, 0, 0x12345, 0x6789ABCDEF012345u), S_OK, u"13754.88932539311398658885"sv},
     {Dec(15, 0, 0, 123456789012345678u), S_OK, u"123.456789012345678"sv},
     {Dec(0, 1, 0, 5), S_OK, u"-5"sv},

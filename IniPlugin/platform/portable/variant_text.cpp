@@ -53,7 +53,8 @@ void AppendReal(std::u16string& out, double value, int precision) {
   // The exact decimal expansion: no double needs more than 767 significant digits.
   char exact[800];
   const auto written =
-      std::to_chars(exact, exact + sizeof exact, std::fabs(value), std::chars_format::scientific, 770);
+      std::to_chars(exact, exact + sizeof exact, std::fabs(value), std::chars_format::scientific,
+                    770);
   const std::string_view text(exact, static_cast<std::size_t>(written.ptr - exact));
   const std::size_t e = text.find('e');
   std::string digits;  // significant digits, the first one non-zero
@@ -282,7 +283,8 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags,
     HRESULT hr = AppendText(text, *src, false);
     if (FAILED(hr)) return hr;
     // The text is built before `dest` is cleared, so converting a VARIANT in place works.
-    BSTR result = portable::SysAllocStringLen(platform::AsWide(text.data()), static_cast<UINT>(text.size()));
+    BSTR result =
+        portable::SysAllocStringLen(platform::AsWide(text.data()), static_cast<UINT>(text.size()));
     if (!result) return E_OUTOFMEMORY;
     hr = portable::VariantClear(dest);
     if (FAILED(hr)) {
