@@ -21,6 +21,19 @@ void VariantInit(VARIANTARG* v);
 HRESULT VariantClear(VARIANTARG* v);
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
 
+// Converts to text (VT_BSTR) only, with flags 0, as Windows does in the English (United
+// States) locale, by-reference values included; any other target type or flag gives
+// E_NOTIMPL. `dest` is left untouched when the conversion fails. A DECIMAL with a scale
+// above 28 and a NaN date are not values and are refused with E_INVALIDARG; an object's
+// default property is not asked for (DISP_E_TYPEMISMATCH).
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
+// Breaks an Automation date into calendar fields, rounded to the nearest second (so the
+// milliseconds are 0); 0, with the record untouched, for NaN and for dates outside
+// 1 January 100 to 31 December 9999.
+INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
+// The locale whose conventions the conversions above follow: English (United States).
+LCID GetUserDefaultLCID();
+
 // Reports the version named by INIPLUGIN_OS_VERSION ("PLATFORM.MAJOR", e.g. "2.4");
 // without it there is no Windows version to report and the call fails.
 BOOL GetVersionExW(OSVERSIONINFOW* info);

@@ -256,4 +256,7 @@ UINT SysStringLen(BSTR text);
 void VariantInit(VARIANTARG* v);
 HRESULT VariantClear(VARIANTARG* v);
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
+INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
+LCID GetUserDefaultLCID();
 BOOL GetVersionExW(OSVERSIONINFOW* info);

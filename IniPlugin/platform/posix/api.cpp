@@ -20,4 +20,11 @@ HRESULT VariantClear(VARIANTARG* v) { return portable::VariantClear(v); }
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
   return portable::VariantCopy(dest, src);
 }
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt) {
+  return portable::VariantChangeType(dest, src, flags, vt);
+}
+INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st) {
+  return portable::VariantTimeToSystemTime(time, st);
+}
+LCID GetUserDefaultLCID() { return portable::GetUserDefaultLCID(); }
 BOOL GetVersionExW(OSVERSIONINFOW* info) { return portable::GetVersionExW(info); }
