@@ -21,6 +21,8 @@ typedef std::uint64_t ULONGLONG;
 typedef float FLOAT;
 typedef double DOUBLE;
 typedef int BOOL;
+#define FALSE 0
+#define TRUE 1
 typedef std::intptr_t INT_PTR;
 typedef std::uintptr_t UINT_PTR;
 typedef void* LPVOID;
@@ -257,3 +259,7 @@ void VariantInit(VARIANTARG* v);
 HRESULT VariantClear(VARIANTARG* v);
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
 BOOL GetVersionExW(OSVERSIONINFOW* info);
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
+                               LPWSTR returnedString, DWORD size, LPCWSTR fileName);
+BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
+                                LPCWSTR fileName);

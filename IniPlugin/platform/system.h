@@ -2,6 +2,8 @@
 // Windows implementation (platform/win) and one for other systems (platform/posix).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +28,39 @@ enum class ReadResult { Ok, CannotOpen, ReadError };
 
 // Reads a whole file into memory, as bytes.
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes);
+
+// What tells one version of a file from another without reading it. Two stamps of the
+// same file compare equal only if nothing in them moved; a change that keeps the size and
+// lands within the file system's timestamp granularity may still leave the stamp equal,
+// which is what `recent` warns about.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // the system's own units
+  std::uint64_t identity = 0;  // where the system has one: which file (inode) and when its
+                               // metadata last changed; 0 elsewhere
+  // The file was modified so recently that a further change within the timestamp
+  // granularity (up to two seconds on some file systems) could go unnoticed.
+  bool recent = false;
+
+  bool SameVersion(const FileStamp& other) const {
+    return size == other.size && modified == other.modified && identity == other.identity;
+  }
+};
+
+// The stamp of the regular file at `path`; nullopt when there is none (missing, a folder,
+// or not reachable).
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path);
+
+// Replaces the whole content of the file at `path` (creating it if missing) so that the
+// file is at every moment either entirely old or entirely new, also across a crash: the
+// bytes go to a temporary file in the same folder, are flushed to the disk, and the
+// temporary file is renamed over the target. A replaced file keeps its permission bits
+// (POSIX) or its hidden/system attributes (Windows); on POSIX a symbolic link is followed
+// and its target replaced.
+// A read-only file is not replaced. Returns false, leaving the old file untouched and no
+// temporary file behind, when any step fails. Not guaranteed: that no other writer replaces the file between our read and
+// this replace; callers that read-modify-write serialise among themselves.
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
 
 // Creates the free-threaded marshaler aggregated by `outer`. Where the system has none,
 // it succeeds and leaves *marshaler null.

@@ -21,3 +21,12 @@ HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
   return portable::VariantCopy(dest, src);
 }
 BOOL GetVersionExW(OSVERSIONINFOW* info) { return portable::GetVersionExW(info); }
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
+                               LPWSTR returnedString, DWORD size, LPCWSTR fileName) {
+  return portable::GetPrivateProfileStringW(appName, keyName, defaultText, returnedString, size,
+                                            fileName);
+}
+BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
+                                LPCWSTR fileName) {
+  return portable::WritePrivateProfileStringW(appName, keyName, string, fileName);
+}

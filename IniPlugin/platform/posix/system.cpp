@@ -1,6 +1,16 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <string>
 
 #include "platform/file.h"
 #include "platform/portable.h"
@@ -43,6 +53,45 @@ std::string PathToUtf8(const std::u16string& path) {
   return out;
 }
 
+// Owns a file descriptor.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Close(); }
+  int Get() const { return m_fd; }
+  // Closes now and reports whether the close succeeded (a failed close can mean lost data).
+  bool Close() {
+    if (m_fd < 0) return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int m_fd;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+std::int64_t Nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// FAT keeps modification times in two-second steps; every other file system is finer.
+constexpr std::int64_t kTimestampGranularityNs = 2'000'000'000;
+
 }  // namespace
 
 std::u16string AnsiToUtf16(std::string_view bytes) { return portable::AnsiToUtf16(bytes); }
@@ -51,6 +100,77 @@ std::string Utf16ToAnsi(std::u16string_view text) { return portable::Utf16ToAnsi
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
   return UniqueFile(std::fopen(PathToUtf8(path).c_str(), mode));
+}
+
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
+  struct stat info;
+  if (::stat(PathToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modified = Nanoseconds(info.st_mtim);
+  // A rename over the file changes the inode; a write in place changes the ctime.
+  const std::int64_t changed = Nanoseconds(info.st_ctim);
+  stamp.identity = (static_cast<std::uint64_t>(info.st_ino) * 0x9E3779B97F4A7C15ull) ^
+                   static_cast<std::uint64_t>(changed);
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t latest = std::max(stamp.modified, changed);
+  stamp.recent = Nanoseconds(now) - latest < kTimestampGranularityNs;
+  return stamp;
+}
+
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  std::string target = PathToUtf8(path);
+  struct stat old;
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) return false;
+  // A file its owner cannot write is one the user marked read-only; Windows refuses to
+  // replace those, and so do we (even where privileges would allow it).
+  if (exists && !(old.st_mode & S_IWUSR)) return false;
+  if (exists) {
+    // Replace what a symbolic link points at: renaming over the link would turn it into a
+    // plain file and leave its target stale.
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(target.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) return false;
+    target = resolved.get();
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+  static std::atomic<unsigned> counter{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = folder + "." + name + "." + std::to_string(::getpid()) + "." +
+                std::to_string(counter++) + ".tmp";
+    // A new file gets the permissions any new file would get (0666 less the umask); a
+    // replaced one gets its old bits below, so start private.
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  UniqueFd file(fd);
+  bool ok = true;
+  if (exists) {
+    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    // Keeping the owner needs privileges we usually lack; the permission bits matter more.
+    (void)!::fchown(fd, old.st_uid, old.st_gid);
+  }
+  ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = file.Close() && ok;
+  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here no longer endangers the content.
+  UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+  return true;
 }
 
 HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {
