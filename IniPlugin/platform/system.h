@@ -38,8 +38,9 @@ struct FileStamp {
   std::int64_t modified = 0;  // the system's own units
   std::uint64_t identity = 0;  // where the system has one: which file (inode) and when its
                                // metadata last changed; 0 elsewhere
-  // The file was modified so recently that a further change within the timestamp
-  // granularity (up to two seconds on some file systems) could go unnoticed.
+  // The file was changed so recently that a further change within the timestamp
+  // granularity (a tenth of a second; two seconds where timestamps are whole seconds)
+  // could leave the stamp as it is.
   bool recent = false;
 
   bool SameVersion(const FileStamp& other) const {

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/wide.h"
 #include "platform/windows_types.h"
@@ -50,6 +51,17 @@ inline std::u16string_view Answer(const ReadOutcome& outcome) {
     return u"<unterminated>";
   }
   return std::u16string_view(outcome.buffer).substr(0, outcome.result);
+}
+
+// Splits a name list (each name terminated) into its names.
+inline std::vector<std::u16string> Names(std::u16string_view list) {
+  std::vector<std::u16string> names;
+  while (!list.empty()) {
+    const std::size_t end = list.find(u'\0');
+    names.emplace_back(list.substr(0, end));
+    list.remove_prefix(end + 1);
+  }
+  return names;
 }
 
 }  // namespace iniplugin::test

@@ -318,17 +318,6 @@ TEST(ProfileReadTest, ZeroSizedBufferIsLeftAlone) {
 
 TEST(ProfileReadTest, CorpusIsLargeEnough) { EXPECT_GE(ProfileCorpus().size(), 50u); }
 
-// Splits a name list (each name terminated) into its names.
-std::vector<std::u16string> Names(std::u16string_view list) {
-  std::vector<std::u16string> names;
-  while (!list.empty()) {
-    const std::size_t end = list.find(u'\0');
-    names.emplace_back(list.substr(0, end));
-    list.remove_prefix(end + 1);
-  }
-  return names;
-}
-
 // One read through both sets of functions must give the same result, the same answer
 // and leave the same characters past the buffer alone.
 ::testing::AssertionResult ReadsAlike(const char16_t* section, const char16_t* key, DWORD size,

@@ -89,8 +89,13 @@ std::int64_t Nanoseconds(const struct timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-// FAT keeps modification times in two-second steps; every other file system is finer.
-constexpr std::int64_t kTimestampGranularityNs = 2'000'000'000;
+// How long after a change another change could still leave the same timestamp. Where
+// timestamps carry fractions of a second they come from the kernel's coarse clock (a few
+// milliseconds); where they are whole seconds the file system may count in two-second
+// steps (FAT).
+std::int64_t TimestampWindowNs(const struct timespec& modified) {
+  return modified.tv_nsec != 0 ? 100'000'000 : 2'000'000'000;
+}
 
 }  // namespace
 
@@ -116,7 +121,7 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);
   const std::int64_t latest = std::max(stamp.modified, changed);
-  stamp.recent = Nanoseconds(now) - latest < kTimestampGranularityNs;
+  stamp.recent = Nanoseconds(now) - latest < TimestampWindowNs(info.st_mtim);
   return stamp;
 }
 

@@ -41,8 +41,12 @@ std::int64_t Ticks(const FILETIME& time) {
                                    time.dwLowDateTime);
 }
 
-// FAT keeps modification times in two-second steps (in 100 ns ticks); NTFS is finer.
-constexpr std::int64_t kTimestampGranularityTicks = 20'000'000;
+// How long (in 100 ns ticks) after a change another change could still leave the same
+// timestamp: a few clock ticks where timestamps carry fractions of a second (NTFS), two
+// seconds where they are whole seconds (FAT counts in two-second steps).
+std::int64_t TimestampWindowTicks(std::int64_t modified) {
+  return modified % 10'000'000 != 0 ? 1'000'000 : 20'000'000;
+}
 
 bool WriteAll(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -94,7 +98,7 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   stamp.modified = Ticks(data.ftLastWriteTime);
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
-  stamp.recent = Ticks(now) - stamp.modified < kTimestampGranularityTicks;
+  stamp.recent = Ticks(now) - stamp.modified < TimestampWindowTicks(stamp.modified);
   return stamp;
 }
 
@@ -102,7 +106,10 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
   const std::wstring target(AsWide(path.c_str()));
   const DWORD oldAttributes = ::GetFileAttributesW(target.c_str());
-  if (oldAttributes != INVALID_FILE_ATTRIBUTES && (oldAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  // Windows refuses to move over a read-only file; say so before writing anything, and the
+  // same where the move would not refuse (Wine).
+  if (oldAttributes != INVALID_FILE_ATTRIBUTES &&
+      (oldAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     return false;
   }
   // The temporary file sits beside the target, so that the final move is a rename on one
@@ -121,7 +128,7 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
   bool ok = WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get());
   ok = file.Close() && ok;
   if (ok && oldAttributes != INVALID_FILE_ATTRIBUTES) {
-    // Hidden and system files stay so; a read-only target is refused by the move below.
+    // Hidden and system files stay so.
     const DWORD kept = oldAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                         FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (kept) ::SetFileAttributesW(temporary.c_str(), kept);
