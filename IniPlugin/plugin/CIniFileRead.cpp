@@ -1,5 +1,7 @@
 // Reading variables: GetValues and the one-value read that writing also uses.
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "platform/com.h"
 #include "platform/wide.h"
