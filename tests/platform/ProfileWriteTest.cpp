@@ -239,6 +239,16 @@ TEST(ProfileWriteTest, SystemWriterAgreesOnWhatTheFileHolds) {
   }
 }
 
+// Wine crashes on a value with neither section nor key, so only ours is asked.
+TEST(ProfileWriteTest, ValueWithoutSectionOrKeyIsRefused) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "a.ini";
+  WriteBytes(path, "[S]\r\nk=1\r\n");
+  EXPECT_FALSE(PortableProfile().write(nullptr, nullptr, u"v", U16Path(path).c_str()));
+  EXPECT_FALSE(PortableProfile().write(u"S", u"k", u"v", nullptr));
+  EXPECT_EQ(ReadBytes(path), "[S]\r\nk=1\r\n");
+}
+
 TEST(ProfileWriteTest, WriteIntoMissingFolderFails) {
   TempDir dir;
   const std::u16string file = U16Path(dir / "no folder" / "a.ini");
