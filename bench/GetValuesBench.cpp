@@ -40,11 +40,21 @@ struct Corpus {
 // A UTF-16 file of about `bytes` bytes: sections of 100 keys with values of 20 to 60
 // characters. Written once per size and left to settle (timestamps in the past), as a
 // user's files are, so that the profile reader's cache trusts them.
+// The generated files' folder, removed when the program ends.
+struct BenchFolder {
+  BenchFolder() { fs::create_directories(path); }
+  ~BenchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  const fs::path path = fs::temp_directory_path() / "iniplugin-bench";
+};
+
 const Corpus& FileOfSize(std::size_t bytes) {
+  static BenchFolder bench;
   static std::map<std::size_t, Corpus> files;
   if (auto found = files.find(bytes); found != files.end()) return found->second;
-  const fs::path folder = fs::temp_directory_path() / "iniplugin-bench";
-  fs::create_directories(folder);
+  const fs::path& folder = bench.path;
   const fs::path path = folder / ("getvalues-" + std::to_string(bytes) + ".ini");
   std::mt19937 random(7);
   std::u16string text;

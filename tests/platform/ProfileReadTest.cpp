@@ -262,11 +262,11 @@ const std::vector<ReadRow>& Rows() {
 
 // The corpus written out once per test program run, as the files the rows name.
 const std::u16string& CorpusPath(const std::string& name) {
-  static TempDir* dir = new TempDir();
+  static TempDir dir;
   static std::map<std::string, std::u16string> paths;
   auto found = paths.find(name);
   if (found != paths.end()) return found->second;
-  const std::filesystem::path path = *dir / name;
+  const std::filesystem::path path = dir / name;
   if (name != kMissing) WriteBytes(path, CorpusFileNamed(name).bytes);
   return paths.emplace(name, U16Path(path)).first->second;
 }
