@@ -21,6 +21,8 @@ typedef std::uint64_t ULONGLONG;
 typedef float FLOAT;
 typedef double DOUBLE;
 typedef int BOOL;
+#define FALSE 0
+#define TRUE 1
 typedef std::intptr_t INT_PTR;
 typedef std::uintptr_t UINT_PTR;
 typedef void* LPVOID;
@@ -260,3 +262,7 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags,
 INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
 LCID GetUserDefaultLCID();
 BOOL GetVersionExW(OSVERSIONINFOW* info);
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
+                               LPWSTR returnedString, DWORD size, LPCWSTR fileName);
+BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
+                                LPCWSTR fileName);

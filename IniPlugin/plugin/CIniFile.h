@@ -76,6 +76,14 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
   // or through the platform's profile functions (false).
   bool ReadsFromDocument() const;
 
+  // Puts into `text` the value of `key` in `section` from the read source, whole however
+  // long and up to its first NUL, or `defaultText` (null: the empty text) when either is
+  // missing. A null name means to the platform's reader what it always means (the name
+  // lists, so the first name comes back); the document looks it up as the empty name.
+  // Throws std::bad_alloc.
+  void ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR* defaultText,
+                     std::u16string& text) const;
+
   ModuleLockHolder m_moduleLock;
   std::u16string m_filePath;
   // Queued writes in arrival order; dropped unwritten if the navigator is released first.
