@@ -12,9 +12,9 @@ namespace {
 
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
   auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 0x20) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
-           return fold(x) == fold(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
 }
 
 // Readable form of script text in an error reason.
