@@ -156,6 +156,22 @@ TEST_P(RegistrarTest, AMalformedScriptChangesNothing) {
   }
 }
 
+TEST_P(RegistrarTest, EveryTruncatedScriptIsRefusedWhole) {
+  const std::u16string script = Script("IniFormat.rgs");
+  for (std::size_t length = 1; length < script.size(); ++length) {
+    const std::u16string cut = script.substr(0, length);
+    const HRESULT hr = Register(cut);
+    if (hr == S_OK) {
+      // Only whitespace after the last '}' can be cut off without harm.
+      EXPECT_EQ(script.find_first_not_of(u" \t\r\n", length), std::u16string::npos) << length;
+      ASSERT_EQ(Unregister(cut), S_OK);
+      continue;
+    }
+    ASSERT_EQ(hr, kMalformedScript) << length;
+    ASSERT_EQ(Dump(*m_registry), "") << length;
+  }
+}
+
 // Passes everything to the registry underneath but fails the write numbered `failAt`.
 class FailingRegistry final : public Registry {
  public:
