@@ -3,9 +3,12 @@
 // real functions on the same inputs, which is how we know the two agree.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::portable {
@@ -60,5 +63,35 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
 // A null value deletes the key, a null key the section. With a null section, key and value
 // it drops the file's parsed form and, as the platform does, returns FALSE.
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
+
+// UTF-8, the encoding of file names and text files on POSIX systems. Unpaired
+// surrogates become U+FFFD; decoding is strict (nullopt for overlong forms, surrogates,
+// values past U+10FFFF and truncated sequences).
+std::string Utf16ToUtf8(std::u16string_view text);
+std::optional<std::u16string> Utf8ToUtf16(std::string_view bytes);
+
+// A registry kept in a text file in the form of a REGEDIT4 export (UTF-8, LF line ends),
+// so that a person can read it. The registry serves HKEY_CLASSES_ROOT\`under`; keys of
+// other hives in the file are kept as they are. A missing file is an empty registry; a
+// file not in the form fails with HRESULT_FROM_WIN32(ERROR_INVALID_DATA) and is never
+// overwritten. Names and texts holding CR, LF or NUL cannot be stored (E_INVALIDARG).
+// Commit writes a temporary file beside the file and renames it over the file, so a
+// failed write leaves the old file whole; two processes committing at once are not
+// serialised, and the later one wins.
+HRESULT OpenFileRegistry(const std::u16string& file, std::u16string_view under,
+                         std::unique_ptr<platform::Registry>* registry);
+
+// Whether a registry key path is one every registry can hold: names separated by single
+// '\', none empty, none holding a control character. The empty path (the root) is valid.
+bool ValidRegistryPath(std::u16string_view path);
+
+// Where the registry file is kept: `registryFile` ($INIPLUGIN_REGISTRY) when set, else
+// iniplugin/registry.reg under `dataHome` ($XDG_DATA_HOME, if absolute) or under
+// `home`/.local/share. Empty when none of them is usable.
+std::u16string RegistryFileLocation(const char* registryFile, const char* dataHome,
+                                    const char* home);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case, as StringFromGUID2 writes it.
+std::u16string GuidToString(const GUID& guid);
 
 }  // namespace iniplugin::portable

@@ -1,0 +1,32 @@
+// A module loaded by its path, for drivers and tests that call a module's exports the
+// way the system's component runtime does.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/windows_types.h"
+
+namespace iniplugin::platform {
+
+class LoadedLibrary {
+ public:
+  // Loads the module; null when it cannot be loaded.
+  static std::unique_ptr<LoadedLibrary> Load(const std::u16string& path);
+
+  LoadedLibrary(const LoadedLibrary&) = delete;
+  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+  // Unloads the module (the system may keep it while others hold it).
+  ~LoadedLibrary();
+
+  // The address of an exported function; null when there is none.
+  void* Export(const char* name) const;
+  // The full path of the loaded module file, as the module itself would report it.
+  std::u16string FilePath() const;
+
+ private:
+  explicit LoadedLibrary(void* handle) : m_handle(handle) {}
+  void* m_handle;
+};
+
+}  // namespace iniplugin::platform
