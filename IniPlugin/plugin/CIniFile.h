@@ -75,6 +75,12 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
   // Whether reads, and the choice of making a direct write, go through m_document (true)
   // or through the platform's profile functions (false).
   bool ReadsFromDocument() const;
+  // Whether the record's variable has a non-empty value, as the read source sees it.
+  bool HasValue(const OrvVariableRecord& record);
+  // Converts the record's value, queues the write and, when the platform is the read
+  // source, makes it in the file at once. Refused text and values without a text form
+  // are neither queued nor written.
+  HRESULT QueueWrite(const OrvVariableRecord& record, LONG dateLayout);
 
   // Puts into `text` the value of `key` in `section` from the read source, whole however
   // long and up to its first NUL, or `defaultText` (null: the empty text) when either is
