@@ -76,7 +76,7 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
   // or through the platform's profile functions (false).
   bool ReadsFromDocument() const;
   // Whether the record's variable has a non-empty value, as the read source sees it.
-  bool HasValue(const OrvVariableRecord& record);
+  bool HasValue(const OrvVariableRecord& record) const;
   // Converts the record's value, queues the write and, when the platform is the read
   // source, makes it in the file at once. Refused text and values without a text form
   // are neither queued nor written.

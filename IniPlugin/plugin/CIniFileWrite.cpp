@@ -3,6 +3,7 @@
 
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
+#include "valuetext/ValueConversionError.h"
 #include "valuetext/ValueToText.h"
 
 namespace iniplugin {
@@ -28,8 +29,10 @@ bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16st
 
 }  // namespace
 
-bool CIniFile::HasValue(const OrvVariableRecord& record) {
-  return !ReadValueText(record.sectionName, record.keyName).empty();
+bool CIniFile::HasValue(const OrvVariableRecord& record) const {
+  std::u16string text;
+  ReadValueText(record.sectionName, record.keyName, nullptr, text);
+  return !text.empty();
 }
 
 HRESULT CIniFile::QueueWrite(const OrvVariableRecord& record, LONG dateLayout) {
