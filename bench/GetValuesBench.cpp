@@ -19,67 +19,21 @@
 #include "plugin/CIniFile.h"
 #include "plugin/CIniFormat.h"
 #include "plugin/ProfileMode.h"
+#include "BenchFiles.h"
 
 namespace iniplugin {
 namespace {
 
-namespace fs = std::filesystem;
 using platform::ComPtr;
 using platform::UniqueBstr;
+using bench::Corpus;
+using bench::FileOfSize;
+using bench::Megabytes;
+using bench::Open;
+using bench::U16;
 
 constexpr int kRecords = 10'000;
-constexpr int kKeysPerSection = 100;
-
-std::u16string U16(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-struct Corpus {
-  std::u16string path;
-  int sections = 0;
-};
-
-// A UTF-16 file of about `bytes` bytes: sections of 100 keys with values of 20 to 60
-// characters. Written once per size and left to settle (timestamps in the past), as a
-// user's files are, so that the profile reader's cache trusts them.
-// The generated files' folder, removed when the program ends.
-struct BenchFolder {
-  BenchFolder() { fs::create_directories(path); }
-  ~BenchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  const fs::path path = fs::temp_directory_path() / "iniplugin-bench";
-};
-
-const Corpus& FileOfSize(std::size_t bytes) {
-  static BenchFolder bench;
-  static std::map<std::size_t, Corpus> files;
-  if (auto found = files.find(bytes); found != files.end()) return found->second;
-  const fs::path& folder = bench.path;
-  const fs::path path = folder / ("getvalues-" + std::to_string(bytes) + ".ini");
-  std::mt19937 random(7);
-  std::u16string text;
-  int sections = 0;
-  while (text.size() * 2 < bytes) {
-    text += u"[Section " + U16(std::to_string(sections++)) + u"]\r\n";
-    for (int k = 0; k < kKeysPerSection; ++k) {
-      text += u"Key" + U16(std::to_string(k)) + u"=";
-      text.append(20 + random() % 41, static_cast<char16_t>(u'a' + random() % 26));
-      text += u"\r\n";
-    }
-  }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write("\xFF\xFE", 2);
-  for (char16_t c : text) {
-    const char pair[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-    out.write(pair, 2);
-  }
-  out.close();
-  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
-  while (platform::QueryFileStamp(path.u16string())->recent) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return files.emplace(bytes, Corpus{path.u16string(), sections}).first->second;
-}
+constexpr int kKeysPerSection = bench::kKeysPerSection;
 
 // 10,000 records naming keys spread over the whole file, one in ten of them missing.
 class Records {
@@ -107,21 +61,6 @@ class Records {
  private:
   std::vector<OrvVariableRecord> m_records;
 };
-
-ComPtr<IOrvFileNavigator> Open(const std::u16string& path) {
-  ComObject<CIniFormat>* object = nullptr;
-  ComObject<CIniFormat>::CreateInstance(&object);
-  ComPtr<IOrvFileFormat> format;
-  object->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid());
-  ComPtr<IOrvFileNavigator> navigator;
-  UniqueBstr bstr = UniqueBstr::FromText(path);
-  if (format->CreateNavigator(bstr.Get(), 0, navigator.Receive()) != S_OK) std::abort();
-  return navigator;
-}
-
-std::size_t Megabytes(const benchmark::State& state) {
-  return static_cast<std::size_t>(state.range(0)) << 20;
-}
 
 // Mode 1 on a UTF-16 file: every record is a lookup in the document loaded at Init.
 void BM_GetValues_Document(benchmark::State& state) {
