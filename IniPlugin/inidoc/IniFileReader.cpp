@@ -46,12 +46,15 @@ std::uint32_t SectionKeyHash(std::u16string_view name) {
 bool IniFileReader::Load(const std::u16string& path) {
   std::string bytes;
   if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) return false;
+  return LoadBytes(bytes);
+}
+
+bool IniFileReader::LoadBytes(std::string_view bytes) {
   std::optional<inidoc::DecodedText> decoded = inidoc::DecodeFile(bytes);
   // Positions are 32-bit; a file beyond that cannot be indexed.
   if (!decoded || decoded->text.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
     return false;
   }
-  bytes = std::string();
 
   m_sectionMap.Clear();
   m_sections.clear();
@@ -199,10 +202,14 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
   target.m_values[e].m_value = Append(value);
 }
 
-bool IniFileReader::Save(const std::u16string& path) const {
+std::string IniFileReader::Serialize() const {
   std::string bytes(inidoc::MarkOf(m_form));
   bytes += inidoc::EncodeText(m_form, Render());
-  return platform::ReplaceFileContents(path, bytes);
+  return bytes;
+}
+
+bool IniFileReader::Save(const std::u16string& path) const {
+  return platform::ReplaceFileContents(path, Serialize());
 }
 
 std::u16string_view IniFileReader::Header(std::size_t section) const {

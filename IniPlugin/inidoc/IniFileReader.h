@@ -62,6 +62,8 @@ class IniFileReader {
   // Replaces the document with the file at `path`. Returns false, leaving the document as
   // it was, when the file cannot be read or cannot be held without loss (see DecodeFile).
   bool Load(const std::u16string& path);
+  // The same for a file's bytes already in memory.
+  bool LoadBytes(std::string_view bytes);
 
   // Finds `key` in `section` (both matched without regard to case, neither trimmed) and
   // copies the entry's value text into `value`. Returns false, with `value` unchanged,
@@ -72,6 +74,9 @@ class IniFileReader {
   // Sets `key` in `section`, adding the section at the end of the document and the key at
   // the end of its section when missing. An existing key keeps its written form.
   void SetValue(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+
+  // The bytes Save writes: the form's mark, then every line followed by CR LF.
+  std::string Serialize() const;
 
   // Writes the document to `path` in the form it was read in (a document never loaded is
   // ANSI), every line ending in CR LF. The old file stays intact unless the whole new one

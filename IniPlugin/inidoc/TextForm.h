@@ -32,9 +32,4 @@ std::string EncodeText(TextForm form, std::u16string_view text);
 // The byte-order mark a form starts with (empty for the ANSI form).
 std::string_view MarkOf(TextForm form);
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-std::optional<std::u16string> DecodeUtf8(std::string_view bytes);
-// Unpaired surrogates cannot be written in UTF-8 and become U+FFFD.
-std::string EncodeUtf8(std::u16string_view text);
-
 }  // namespace iniplugin::inidoc

@@ -1,37 +1,32 @@
-// Loading a module file and finding its exported functions, and the few facts about the
-// running program that a command-line host needs.
+// A module loaded by its path, for drivers and tests that call a module's exports the
+// way the system's component runtime does.
 #pragma once
 
 #include <memory>
 #include <string>
-#include <vector>
+
+#include "platform/windows_types.h"
 
 namespace iniplugin::platform {
 
-class Library {
+class LoadedLibrary {
  public:
-  // Loads the module at `path`; null with a readable reason in `error` when it cannot.
-  static std::unique_ptr<Library> Open(const std::u16string& path, std::string& error);
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  ~Library();
+  // Loads the module; null when it cannot be loaded.
+  static std::unique_ptr<LoadedLibrary> Load(const std::u16string& path);
 
-  // The exported function of that (undecorated) name, or null.
-  void* Symbol(const char* name) const;
+  LoadedLibrary(const LoadedLibrary&) = delete;
+  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+  // Unloads the module (the system may keep it while others hold it).
+  ~LoadedLibrary();
+
+  // The address of an exported function; null when there is none.
+  void* Export(const char* name) const;
+  // The full path of the loaded module file, as the module itself would report it.
+  std::u16string FilePath() const;
 
  private:
-  explicit Library(void* handle) : m_handle(handle) {}
+  explicit LoadedLibrary(void* handle) : m_handle(handle) {}
   void* m_handle;
 };
-
-// The folder the running program was started from.
-std::u16string ExecutableDirectory();
-
-// The program's arguments as UTF-8, whatever the system passed (on Windows the narrow
-// arguments are in the ANSI code page, so the wide command line is used instead).
-std::vector<std::string> Utf8Arguments(int argc, char** argv);
-
-// The name of the module file the build places beside its programs.
-const char16_t* DefaultModuleName();
 
 }  // namespace iniplugin::platform

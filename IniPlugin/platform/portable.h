@@ -3,9 +3,12 @@
 // real functions on the same inputs, which is how we know the two agree.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::portable {
@@ -21,6 +24,19 @@ void VariantInit(VARIANTARG* v);
 HRESULT VariantClear(VARIANTARG* v);
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
 
+// Converts to text (VT_BSTR) only, with flags 0, as Windows does in the English (United
+// States) locale, by-reference values included; any other target type or flag gives
+// E_NOTIMPL. `dest` is left untouched when the conversion fails. A DECIMAL with a scale
+// above 28 and a NaN date are not values and are refused with E_INVALIDARG; an object's
+// default property is not asked for (DISP_E_TYPEMISMATCH).
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
+// Breaks an Automation date into calendar fields, rounded to the nearest second (so the
+// milliseconds are 0); 0, with the record untouched, for NaN and for dates outside
+// 1 January 100 to 31 December 9999.
+INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
+// The locale whose conventions the conversions above follow: English (United States).
+LCID GetUserDefaultLCID();
+
 // Reports the version named by INIPLUGIN_OS_VERSION ("PLATFORM.MAJOR", e.g. "2.4");
 // without it there is no Windows version to report and the call fails.
 BOOL GetVersionExW(OSVERSIONINFOW* info);
@@ -33,5 +49,51 @@ bool ParseOsVersion(const char* text, OSVERSIONINFOW* info);
 std::u16string AnsiToUtf16(std::string_view bytes);
 // Characters that 1252 cannot hold become '?', the code page's default character.
 std::string Utf16ToAnsi(std::u16string_view text);
+
+// The profile functions. They read and write INI files as the platform's own do: names
+// without regard to case, blanks and one pair of quotes around values ignored, the name
+// lists for a null key or section, the default text, and every answer cut to the buffer
+// size and terminated. Unlike the platform's, a write changes only the line it sets (or
+// adds a line, or removes what it deletes), keeps every other byte and the file's encoding
+// (ANSI, UTF-16 either way round, UTF-8 with its mark), and is on disk, replaced
+// atomically, before it returns. Reads keep each file's parsed form until the file
+// changes. Safe to call from several threads at once.
+DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText,
+                               LPWSTR buffer, DWORD size, LPCWSTR file);
+// A null value deletes the key, a null key the section. With a null section, key and value
+// it drops the file's parsed form and, as the platform does, returns FALSE.
+BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
+
+// UTF-8, the encoding of file names and text files on POSIX systems. Unpaired
+// surrogates become U+FFFD; decoding is strict (nullopt for overlong forms, surrogates,
+// values past U+10FFFF and truncated sequences).
+std::string Utf16ToUtf8(std::u16string_view text);
+std::optional<std::u16string> Utf8ToUtf16(std::string_view bytes);
+
+// A registry kept in a text file in the form of a REGEDIT4 export (UTF-8, LF line ends),
+// so that a person can read it. The registry serves HKEY_CLASSES_ROOT\`under`; keys of
+// other hives in the file are kept as they are. A missing file is an empty registry; a
+// file not in the form fails with HRESULT_FROM_WIN32(ERROR_INVALID_DATA) and is never
+// overwritten. Names and texts holding CR, LF or NUL cannot be stored (E_INVALIDARG).
+// Commit writes a temporary file beside the file and renames it over the file, so a
+// failed write leaves the old file whole; two processes committing at once are not
+// serialised, and the later one wins.
+HRESULT OpenFileRegistry(const std::u16string& file, std::u16string_view under,
+                         std::unique_ptr<platform::Registry>* registry);
+
+// Whether a registry key path is one every registry can hold: names separated by single
+// '\', none empty, none holding a control character. The empty path (the root) is valid.
+bool ValidRegistryPath(std::u16string_view path);
+
+// Where the registry file is kept: `registryFile` ($INIPLUGIN_REGISTRY) when set, else
+// iniplugin/registry.reg under `dataHome` ($XDG_DATA_HOME, if absolute) or under
+// `home`/.local/share. Empty when none of them is usable.
+std::u16string RegistryFileLocation(const char* registryFile, const char* dataHome,
+                                    const char* home);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case, as StringFromGUID2 writes it.
+std::u16string GuidToString(const GUID& guid);
+// The way back, in any case of the hex digits; false for anything not in that form.
+bool GuidFromString(std::u16string_view text, GUID* guid);
 
 }  // namespace iniplugin::portable

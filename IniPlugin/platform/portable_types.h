@@ -21,6 +21,8 @@ typedef std::uint64_t ULONGLONG;
 typedef float FLOAT;
 typedef double DOUBLE;
 typedef int BOOL;
+#define FALSE 0
+#define TRUE 1
 typedef std::intptr_t INT_PTR;
 typedef std::uintptr_t UINT_PTR;
 typedef void* LPVOID;
@@ -41,6 +43,13 @@ typedef DWORD LCID;
 
 #define STDMETHODCALLTYPE
 #define WINAPI
+#define STDAPI extern "C" HRESULT
+
+// The module's handle: on Windows the address the module is loaded at; elsewhere any
+// address inside the module.
+struct HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
 
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
@@ -61,6 +70,16 @@ constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008);
 constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000A);
 constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005);
 constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = static_cast<HRESULT>(0x8002802B);
+
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
+  return static_cast<HRESULT>(error) <= 0
+             ? static_cast<HRESULT>(error)
+             : static_cast<HRESULT>((error & 0x0000FFFF) | (7 << 16) | 0x80000000);
+}
 
 constexpr DWORD VER_PLATFORM_WIN32s = 0;
 constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
@@ -86,6 +105,7 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) {
   return true;
 }
 inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
 inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 
 // Slots 0..2 in the Windows order; no virtual destructor, as on Windows, so that the
@@ -256,4 +276,11 @@ UINT SysStringLen(BSTR text);
 void VariantInit(VARIANTARG* v);
 HRESULT VariantClear(VARIANTARG* v);
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
+INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
+LCID GetUserDefaultLCID();
 BOOL GetVersionExW(OSVERSIONINFOW* info);
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
+                               LPWSTR returnedString, DWORD size, LPCWSTR fileName);
+BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
+                                LPCWSTR fileName);

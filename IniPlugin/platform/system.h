@@ -2,6 +2,8 @@
 // Windows implementation (platform/win) and one for other systems (platform/posix).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,15 +29,42 @@ enum class ReadResult { Ok, CannotOpen, ReadError };
 // Reads a whole file into memory, as bytes.
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes);
 
-// Replaces the file's contents with `bytes`, or leaves the file exactly as it was. The
-// bytes go to a new file in the same folder, are flushed to disk, and only then does the
-// new file take the old one's place (keeping its permission bits), so a full disk or a
-// crash part-way never leaves a half-written file. A file that did not exist is created.
-// Returns false, leaving nothing behind, when any step fails.
+// What tells one version of a file from another without reading it. Two stamps of the
+// same file compare equal only if nothing in them moved; a change that keeps the size and
+// lands within the file system's timestamp granularity may still leave the stamp equal,
+// which is what `recent` warns about.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // the system's own units
+  std::uint64_t identity = 0;  // where the system has one: which file (inode) and when its
+                               // metadata last changed; 0 elsewhere
+  // The file was changed so recently that a further change within the timestamp
+  // granularity (a tenth of a second; two seconds where timestamps are whole seconds)
+  // could leave the stamp as it is.
+  bool recent = false;
+
+  bool SameVersion(const FileStamp& other) const {
+    return size == other.size && modified == other.modified && identity == other.identity;
+  }
+};
+
+// The stamp of the regular file at `path`; nullopt when there is none (missing, a folder,
+// or not reachable).
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path);
+
+// Replaces the whole content of the file at `path` (creating it if missing) so that the
+// file is at every moment either entirely old or entirely new, also across a crash: the
+// bytes go to a temporary file in the same folder, are flushed to the disk, and the
+// temporary file is renamed over the target. A replaced file keeps its permission bits
+// (POSIX) or its hidden/system attributes (Windows); on POSIX a symbolic link is followed
+// and its target replaced.
+// A read-only file is not replaced. Returns false, leaving the old file untouched and no
+// temporary file behind, when any step fails. Not guaranteed: that no other writer replaces the file between our read and
+// this replace; callers that read-modify-write serialise among themselves.
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
 
-// Tests only: makes the next replacements fail after writing this many bytes, as a full
-// disk would; a negative value turns the fault off.
+// Tests only: makes the following replacements fail after writing this many bytes, as a
+// full disk would; a negative value turns the fault off.
 void SetWriteFailureForTesting(long long bytesBeforeFailure);
 
 // Creates the free-threaded marshaler aggregated by `outer`. Where the system has none,

@@ -75,6 +75,20 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
   // Whether reads, and the choice of making a direct write, go through m_document (true)
   // or through the platform's profile functions (false).
   bool ReadsFromDocument() const;
+  // Whether the record's variable has a non-empty value, as the read source sees it.
+  bool HasValue(const OrvVariableRecord& record) const;
+  // Converts the record's value, queues the write and, when the platform is the read
+  // source, makes it in the file at once. Refused text and values without a text form
+  // are neither queued nor written.
+  HRESULT QueueWrite(const OrvVariableRecord& record, LONG dateLayout);
+
+  // Puts into `text` the value of `key` in `section` from the read source, whole however
+  // long and up to its first NUL, or `defaultText` (null: the empty text) when either is
+  // missing. A null name means to the platform's reader what it always means (the name
+  // lists, so the first name comes back); the document looks it up as the empty name.
+  // Throws std::bad_alloc.
+  void ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR* defaultText,
+                     std::u16string& text) const;
 
   ModuleLockHolder m_moduleLock;
   std::u16string m_filePath;

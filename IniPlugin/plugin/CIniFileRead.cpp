@@ -1,11 +1,79 @@
-// Reading variables: GetValues.
+// Reading variables: GetValues and the one-value read that writing also uses.
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "platform/com.h"
+#include "platform/wide.h"
 #include "plugin/CIniFile.h"
 
 namespace iniplugin {
 
-HRESULT CIniFile::GetValues(INT_PTR, LONG, INT_PTR, LONG, OrvVariableRecord* records) {
+namespace {
+
+// Most values are short: start small and grow, rather than fill a large buffer per record.
+constexpr DWORD kFirstBufferSize = 256;
+// The reader's size is a DWORD; no value of a file we can hold comes near this.
+constexpr DWORD kLargestBufferSize = 0x40000000;
+
+std::u16string_view TextOf(const WCHAR* text) {
+  return text ? std::u16string_view(platform::AsU16(text)) : std::u16string_view();
+}
+
+// The text as a C string sees it: up to the first NUL.
+void CutAtNul(std::u16string& text) {
+  const std::size_t nul = text.find(u'\0');
+  if (nul != std::u16string::npos) text.resize(nul);
+}
+
+}  // namespace
+
+void CIniFile::ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR* defaultText,
+                             std::u16string& text) const {
+  if (ReadsFromDocument()) {
+    if (!m_document.GetValue(TextOf(section), TextOf(key), text)) text.assign(TextOf(defaultText));
+    CutAtNul(text);
+    return;
+  }
+  // The reader cuts what does not fit; a result that leaves less than two characters spare
+  // may have been cut (a value at size - 1, a name list at size - 2), so read again with
+  // twice the room until it fits.
+  DWORD size = kFirstBufferSize;
+  for (;;) {
+    text.resize(size);
+    const DWORD got = ::GetPrivateProfileStringW(section, key, defaultText,
+                                                 platform::AsWide(text.data()), size,
+                                                 platform::AsWide(m_filePath.c_str()));
+    if (got + 2 < size) break;
+    if (size > kLargestBufferSize / 2) throw std::bad_alloc();
+    size *= 2;
+  }
+  CutAtNul(text);
+}
+
+HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
+                            OrvVariableRecord* records) {
   if (!records) return E_POINTER;
-  return E_NOTIMPL;
+  try {
+    std::u16string text;
+    for (LONG i = 0; i < count; ++i) {
+      OrvVariableRecord& record = records[i];
+      ReadValueText(record.sectionName, record.keyName, nullptr, text);
+      if (text.empty()) {
+        record.handled = 0;
+        continue;
+      }
+      record.handled = 1;
+      // A record whose copy fails keeps handled = 1 and an empty value.
+      VariantClear(&record.value);
+      record.value.bstrVal = platform::UniqueBstr::FromText(text).Release();
+      record.value.vt = VT_BSTR;
+      if (firstMatch) break;
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
 }
 
 }  // namespace iniplugin

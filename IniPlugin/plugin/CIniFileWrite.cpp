@@ -1,12 +1,120 @@
 // Writing variables: SetValues and Commit.
+#include <new>
+
+#include "platform/wide.h"
 #include "plugin/CIniFile.h"
+#include "valuetext/ValueConversionError.h"
+#include "valuetext/ValueToText.h"
 
 namespace iniplugin {
 
-HRESULT CIniFile::SetValues(INT_PTR, LONG, INT_PTR, LONG, OrvVariableRecord*, LONG) {
-  return E_NOTIMPL;
+namespace {
+
+bool HasLineBreak(std::u16string_view text) {
+  return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
 
-HRESULT CIniFile::Commit() { return E_NOTIMPL; }
+// Text that would change the file's structure instead of one value: a line break starts
+// a new line (an injected key or section), and a key that is empty, holds "=", or reads
+// as a comment or header after its leading spaces is a line that can never be read back
+// by that key. Leading spaces are dropped by every reader, so such a key would be added
+// again on every commit.
+bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
+  if (key.empty() || key.front() == u' ' || key.find(u'=') != std::u16string_view::npos) {
+    return false;
+  }
+  return key.front() != u';' && key.front() != u'[';
+}
+
+}  // namespace
+
+bool CIniFile::HasValue(const OrvVariableRecord& record) const {
+  std::u16string text;
+  ReadValueText(record.sectionName, record.keyName, nullptr, text);
+  return !text.empty();
+}
+
+HRESULT CIniFile::QueueWrite(const OrvVariableRecord& record, LONG dateLayout) {
+  const std::u16string_view section = platform::BstrCText(record.sectionName);
+  const std::u16string_view key = platform::BstrCText(record.keyName);
+  std::u16string text;
+  try {
+    text = ValueToText(record.value, dateLayout);
+  } catch (const ValueConversionError& error) {
+    return error.Result();
+  }
+  if (!IsWritable(section, key, text)) return E_INVALIDARG;
+
+  auto data = std::make_unique<Data>(Data{std::u16string(section), std::u16string(key),
+                                          std::move(text)});
+  const Data& queued = *data;
+  m_pendingWrites.push_back(std::move(data));
+  if (!ReadsFromDocument()) {
+    // Its result is not needed: Commit writes the same value again through the document
+    // and reports whether that worked.
+    ::WritePrivateProfileStringW(platform::AsWide(queued.m_sectionName.c_str()),
+                                 platform::AsWide(queued.m_keyName.c_str()),
+                                 platform::AsWide(queued.m_valueText.c_str()),
+                                 platform::AsWide(m_filePath.c_str()));
+  }
+  return S_OK;
+}
+
+HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
+                            OrvVariableRecord* records, LONG dateLayout) {
+  if (count <= 0) return S_OK;
+  if (!records) return E_POINTER;
+  try {
+    if (!firstMatch) {
+      HRESULT result = S_OK;
+      for (LONG i = 0; i < count; ++i) {
+        const HRESULT hr = QueueWrite(records[i], dateLayout);
+        records[i].handled = SUCCEEDED(hr) ? 1 : 0;
+        if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+      }
+      return result;
+    }
+
+    // The records are alternatives for one variable: write the first that already has a
+    // value, or else the first record.
+    for (LONG i = 0; i < count; ++i) {
+      if (!HasValue(records[i])) {
+        records[i].handled = 0;
+        continue;
+      }
+      const HRESULT hr = QueueWrite(records[i], dateLayout);
+      records[i].handled = SUCCEEDED(hr) ? 1 : 0;
+      if (FAILED(hr)) return hr;
+      // A failed commit keeps the write queued for the host's own Commit, which reports it.
+      Commit();
+      return S_OK;
+    }
+    const HRESULT hr = QueueWrite(records[0], dateLayout);
+    records[0].handled = SUCCEEDED(hr) ? 1 : 0;
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CIniFile::Commit() {
+  if (m_pendingWrites.empty()) return S_OK;
+  // Makes every direct write reach the file before the document reads it.
+  ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(m_filePath.c_str()));
+  try {
+    if (!m_document.Load(m_filePath)) return E_FAIL;
+    for (const auto& data : m_pendingWrites) {
+      m_document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
+    }
+    if (!m_document.Save(m_filePath)) return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  // Only a save that holds them ends the queued writes: after any failure a later Commit
+  // can still write them.
+  m_pendingWrites.clear();
+  return S_OK;
+}
 
 }  // namespace iniplugin

@@ -13,9 +13,12 @@ using EntryFunction = HRESULT(STDMETHODCALLTYPE*)();
 
 std::unique_ptr<ModuleHost> ModuleHost::Load(const std::u16string& modulePath,
                                              std::string& error) {
-  std::unique_ptr<iniplugin::platform::Library> library =
-      iniplugin::platform::Library::Open(modulePath, error);
-  if (!library) return nullptr;
+  std::unique_ptr<iniplugin::platform::LoadedLibrary> library =
+      iniplugin::platform::LoadedLibrary::Load(modulePath);
+  if (!library) {
+    error = "the file is missing or is not a loadable module";
+    return nullptr;
+  }
   return std::unique_ptr<ModuleHost>(new ModuleHost(std::move(library)));
 }
 
@@ -23,7 +26,7 @@ ModuleHost::~ModuleHost() = default;
 
 HRESULT ModuleHost::CreateFormat(ComPtr<IOrvFileFormat>& format) {
   auto getClassObject =
-      reinterpret_cast<GetClassObjectFunction>(m_library->Symbol("DllGetClassObject"));
+      reinterpret_cast<GetClassObjectFunction>(m_library->Export("DllGetClassObject"));
   if (!getClassObject) return E_NOTIMPL;
   ComPtr<IClassFactory> factory;
   HRESULT hr = getClassObject(CLSID_IniFormat, IID_IClassFactory, factory.ReceiveVoid());
@@ -32,7 +35,7 @@ HRESULT ModuleHost::CreateFormat(ComPtr<IOrvFileFormat>& format) {
 }
 
 HRESULT ModuleHost::CallEntry(const char* name) {
-  auto entry = reinterpret_cast<EntryFunction>(m_library->Symbol(name));
+  auto entry = reinterpret_cast<EntryFunction>(m_library->Export(name));
   return entry ? entry() : E_NOTIMPL;
 }
 

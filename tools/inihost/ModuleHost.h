@@ -22,11 +22,11 @@ class ModuleHost {
   HRESULT Unregister();
 
  private:
-  explicit ModuleHost(std::unique_ptr<iniplugin::platform::Library> library)
+  explicit ModuleHost(std::unique_ptr<iniplugin::platform::LoadedLibrary> library)
       : m_library(std::move(library)) {}
   HRESULT CallEntry(const char* name);
 
-  std::unique_ptr<iniplugin::platform::Library> m_library;
+  std::unique_ptr<iniplugin::platform::LoadedLibrary> m_library;
 };
 
 }  // namespace inihost

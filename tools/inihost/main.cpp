@@ -14,7 +14,9 @@
 #include "Records.h"
 #include "ValueSpec.h"
 #include "inidoc/IniFileReader.h"
-#include "platform/library.h"
+#include "platform/com_runtime.h"
+#include "platform/portable.h"
+#include "platform/process.h"
 #include "platform/wide.h"
 
 namespace inihost {
@@ -22,15 +24,15 @@ namespace {
 
 using iniplugin::platform::ComPtr;
 using iniplugin::platform::UniqueBstr;
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-std::string Utf8(std::u16string_view text) { return iniplugin::inidoc::EncodeUtf8(text); }
+std::string Utf8(std::u16string_view text) { return iniplugin::portable::Utf16ToUtf8(text); }
 
 std::optional<std::u16string> Utf16(const std::string& text) {
-  return iniplugin::inidoc::DecodeUtf8(text);
+  return iniplugin::portable::Utf8ToUtf16(text);
 }
 
 struct Options {
@@ -94,8 +96,11 @@ bool Host::LoadModule(const std::string& explicitPath) {
 
 bool Host::OpenFormat(ComPtr<IOrvFileFormat>& format) {
   if (!m_options.progid.empty()) {
-    std::cerr << "inihost: --progid is not available in this build yet\n";
-    return false;
+    const std::optional<std::u16string> progid = Utf16(m_options.progid);
+    return Check("CoCreateInstance",
+                 iniplugin::platform::CreateRegisteredObject(progid.value_or(u""),
+                                                             IID_IOrvFileFormat,
+                                                             format.ReceiveVoid()));
   }
   if (!LoadModule(m_options.module)) return false;
   return Check("DllGetClassObject", m_module->CreateFormat(format));
@@ -330,13 +335,24 @@ int Run(int argc, char** argv) {
     return kUsage;
   }
 
-  Host host(options);
-  if (*info) return host.Info();
-  if (*get) return host.Get();
-  if (*set) return host.Set();
-  if (*dump) return host.Dump();
-  if (*registration) return host.Registration(true);
-  return host.Registration(false);
+  int status;
+  {
+    Host host(options);
+    if (*info) {
+      status = host.Info();
+    } else if (*get) {
+      status = host.Get();
+    } else if (*set) {
+      status = host.Set();
+    } else if (*dump) {
+      status = host.Dump();
+    } else {
+      status = host.Registration(static_cast<bool>(*registration));
+    }
+  }
+  // Every object is released by now; the modules the runtime loaded may go.
+  iniplugin::platform::ReleaseRegisteredObjects();
+  return status;
 }
 
 }  // namespace

@@ -20,4 +20,20 @@ HRESULT VariantClear(VARIANTARG* v) { return portable::VariantClear(v); }
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
   return portable::VariantCopy(dest, src);
 }
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt) {
+  return portable::VariantChangeType(dest, src, flags, vt);
+}
+INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st) {
+  return portable::VariantTimeToSystemTime(time, st);
+}
+LCID GetUserDefaultLCID() { return portable::GetUserDefaultLCID(); }
 BOOL GetVersionExW(OSVERSIONINFOW* info) { return portable::GetVersionExW(info); }
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
+                               LPWSTR returnedString, DWORD size, LPCWSTR fileName) {
+  return portable::GetPrivateProfileStringW(appName, keyName, defaultText, returnedString, size,
+                                            fileName);
+}
+BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
+                                LPCWSTR fileName) {
+  return portable::WritePrivateProfileStringW(appName, keyName, string, fileName);
+}

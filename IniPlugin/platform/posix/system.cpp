@@ -2,12 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <string>
 
 #include "platform/file.h"
 #include "platform/portable.h"
@@ -19,66 +22,53 @@ namespace {
 
 // File names on POSIX systems are bytes; we hand them UTF-8. Unpaired surrogates cannot
 // name a file and become U+FFFD.
-std::string PathToUtf8(const std::u16string& path) {
-  std::string out;
-  out.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    char32_t c = path[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
-        path[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+std::string PathToUtf8(const std::u16string& path) { return portable::Utf16ToUtf8(path); }
+
+// Owns a file descriptor.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Close(); }
+  int Get() const { return m_fd; }
+  // Closes now and reports whether the close succeeded (a failed close can mean lost data).
+  bool Close() {
+    if (m_fd < 0) return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
   }
-  return out;
+
+ private:
+  int m_fd;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  const std::size_t allowed = AllowedWriteBytes(bytes.size());
+  const bool injectedFailure = allowed < bytes.size();
+  bytes = bytes.substr(0, allowed);
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return !injectedFailure;
 }
 
-// The way back, for names the system hands us. Bytes that are not UTF-8 pass one by one,
-// so that the name survives the round trip through PathToUtf8 when it was ASCII.
-std::u16string PathFromUtf8(const std::string& path) {
-  std::u16string out;
-  for (std::size_t i = 0; i < path.size();) {
-    const auto lead = static_cast<unsigned char>(path[i]);
-    const std::size_t extra = lead < 0xC0 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    bool valid = lead < 0x80 || (extra > 0 && i + extra < path.size());
-    char32_t c = extra == 0 ? lead : lead & (0x7F >> (extra + 1));
-    for (std::size_t k = 1; valid && k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(path[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (!valid) {
-      out.push_back(lead);
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-    i += extra + 1;
-  }
-  return out;
+std::int64_t Nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// How long after a change another change could still leave the same timestamp. Where
+// timestamps carry fractions of a second they come from the kernel's coarse clock (a few
+// milliseconds); where they are whole seconds the file system may count in two-second
+// steps (FAT).
+std::int64_t TimestampWindowNs(const struct timespec& modified) {
+  return modified.tv_nsec != 0 ? 100'000'000 : 2'000'000'000;
 }
 
 }  // namespace
@@ -91,50 +81,76 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   return UniqueFile(std::fopen(PathToUtf8(path).c_str(), mode));
 }
 
-std::u16string ResolveWriteTarget(const std::u16string& path) {
-  const std::string name = PathToUtf8(path);
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
   struct stat info;
-  if (lstat(name.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (!realpath(name.c_str(), resolved)) return path;  // a dangling link: replace the link
-  return PathFromUtf8(resolved);
+  if (::stat(PathToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modified = Nanoseconds(info.st_mtim);
+  // A rename over the file changes the inode; a write in place changes the ctime.
+  const std::int64_t changed = Nanoseconds(info.st_ctim);
+  stamp.identity = (static_cast<std::uint64_t>(info.st_ino) * 0x9E3779B97F4A7C15ull) ^
+                   static_cast<std::uint64_t>(changed);
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t latest = std::max(stamp.modified, changed);
+  stamp.recent = Nanoseconds(now) - latest < TimestampWindowNs(info.st_mtim);
+  return stamp;
 }
 
-UniqueFile CreateFileBeside(const std::u16string& target, std::u16string& created) {
-  static std::atomic<unsigned> counter{0};
-  const std::string base = PathToUtf8(target);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate =
-        base + ".~" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return nullptr;
-    }
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) {
-      close(fd);
-      unlink(candidate.c_str());
-      return nullptr;
-    }
-    created = PathFromUtf8(candidate);
-    return UniqueFile(file);
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  std::string target = PathToUtf8(path);
+  struct stat old;
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) return false;
+  // A file its owner cannot write is one the user marked read-only; Windows refuses to
+  // replace those, and so do we (even where privileges would allow it).
+  if (exists && !(old.st_mode & S_IWUSR)) return false;
+  if (exists) {
+    // Replace what a symbolic link points at: renaming over the link would turn it into a
+    // plain file and leave its target stale.
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(target.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) return false;
+    target = resolved.get();
   }
-  return nullptr;
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+  static std::atomic<unsigned> counter{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = folder + "." + name + "." + std::to_string(::getpid()) + "." +
+                std::to_string(counter++) + ".tmp";
+    // A new file gets the permissions any new file would get (0666 less the umask); a
+    // replaced one gets its old bits below, so start private.
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  UniqueFd file(fd);
+  bool ok = true;
+  if (exists) {
+    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    // Keeping the owner needs privileges we usually lack; the permission bits matter more.
+    (void)!::fchown(fd, old.st_uid, old.st_gid);
+  }
+  ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = file.Close() && ok;
+  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here no longer endangers the content.
+  UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+  return true;
 }
-
-void CopyPermissions(const std::u16string& from, std::FILE* to) {
-  struct stat info;
-  if (stat(PathToUtf8(from).c_str(), &info) == 0) fchmod(fileno(to), info.st_mode & 07777);
-}
-
-bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
-
-bool MoveOver(const std::u16string& from, const std::u16string& to) {
-  return std::rename(PathToUtf8(from).c_str(), PathToUtf8(to).c_str()) == 0;
-}
-
-void RemoveFile(const std::u16string& path) { unlink(PathToUtf8(path).c_str()); }
 
 HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {
   *marshaler = nullptr;

@@ -1,54 +1,24 @@
-#include "platform/windows_types.h"
-
-#include <shellapi.h>
-
-#include "inidoc/TextForm.h"
 #include "platform/library.h"
+#include "platform/server.h"
 #include "platform/wide.h"
 
 namespace iniplugin::platform {
 
-std::unique_ptr<Library> Library::Open(const std::u16string& path, std::string& error) {
-  HMODULE handle = ::LoadLibraryW(AsWide(path.c_str()));
-  if (!handle) {
-    error = "cannot load the module (error " + std::to_string(::GetLastError()) + ")";
-    return nullptr;
-  }
-  return std::unique_ptr<Library>(new Library(handle));
+std::unique_ptr<LoadedLibrary> LoadedLibrary::Load(const std::u16string& path) {
+  HMODULE module = ::LoadLibraryW(AsWide(path.c_str()));
+  if (!module) return nullptr;
+  return std::unique_ptr<LoadedLibrary>(new LoadedLibrary(module));
 }
 
-Library::~Library() { ::FreeLibrary(static_cast<HMODULE>(m_handle)); }
+LoadedLibrary::~LoadedLibrary() { ::FreeLibrary(static_cast<HMODULE>(m_handle)); }
 
-void* Library::Symbol(const char* name) const {
+void* LoadedLibrary::Export(const char* name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(m_handle), name));
 }
 
-std::u16string ExecutableDirectory() {
-  std::u16string path(MAX_PATH, u'\0');
-  for (;;) {
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, AsWide(path.data()), static_cast<DWORD>(path.size()));
-    if (length == 0) return u".";
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const std::size_t slash = path.find_last_of(u"\\/");
-  return slash == std::u16string::npos ? u"." : path.substr(0, slash);
+std::u16string LoadedLibrary::FilePath() const {
+  std::u16string path;
+  return SUCCEEDED(GetModuleFilePath(static_cast<HINSTANCE>(m_handle), &path)) ? path : u"";
 }
-
-std::vector<std::string> Utf8Arguments(int argc, char** argv) {
-  int count = 0;
-  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (!wide) return std::vector<std::string>(argv, argv + argc);
-  std::vector<std::string> arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(inidoc::EncodeUtf8(U16FromWide(wide[i])));
-  ::LocalFree(wide);
-  return arguments;
-}
-
-const char16_t* DefaultModuleName() { return u"IniPlugin.dll"; }
 
 }  // namespace iniplugin::platform

@@ -1,0 +1,326 @@
+#include "platform/portable/profile_text.h"
+
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/system.h"
+
+namespace iniplugin::portable {
+
+namespace {
+
+using inidoc::EqualsFolded;
+using inidoc::FoldedHash;
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
+
+std::uint32_t EntryHash(std::uint32_t section, std::u16string_view name) {
+  return FoldedHash().Add(name).Value() + section * 0x9E3779B1u;
+}
+
+// Decodes UTF-8 the way the platform's reader does: a lead byte and the continuation bytes
+// that follow it make one character; where the sequence breaks, everything up to the
+// break becomes one U+FFFD. A second byte outside its lead's range (an overlong form, a
+// surrogate, a character past U+10FFFF) is taken into the broken sequence; any other byte
+// that is not a continuation byte starts afresh.
+std::u16string DecodeUtf8Leniently(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      text.push_back(lead);
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      text.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    char32_t c = lead & (0x3F >> extra);
+    std::size_t j = i + 1;
+    bool whole = true;
+    for (int k = 0; k < extra; ++k) {
+      if (j >= n) {
+        whole = false;
+        break;
+      }
+      const auto next = static_cast<unsigned char>(bytes[j]);
+      if (next < 0x80 || next > 0xBF) {
+        whole = false;
+        break;
+      }
+      ++j;
+      if (k == 0 && (next < low || next > high)) {
+        whole = false;
+        break;
+      }
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (!whole) {
+      text.push_back(u'\uFFFD');
+    } else if (c >= 0x10000) {
+      c -= 0x10000;
+      text.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      text.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      text.push_back(static_cast<char16_t>(c));
+    }
+    i = j;
+  }
+  return text;
+}
+
+std::u16string DecodeUtf16(std::string_view body, bool bigEndian) {
+  std::u16string text(body.size() / 2, u'\0');
+  const int high = bigEndian ? 0 : 1;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<char16_t>(static_cast<unsigned char>(body[2 * i + 1 - high]) |
+                                    (static_cast<unsigned char>(body[2 * i + high]) << 8));
+  }
+  return text;
+}
+
+constexpr std::string_view kUtf16Mark = "\xFF\xFE";
+constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+}  // namespace
+
+std::u16string_view TrimTrailingBlanks(std::u16string_view text) {
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  return TrimTrailingBlanks(text);
+}
+
+std::u16string_view StripQuotes(std::u16string_view text) {
+  if (text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') &&
+      text.back() == text.front()) {
+    return text.substr(1, text.size() - 2);
+  }
+  return text;
+}
+
+DecodedProfile DecodeProfile(std::string_view bytes) {
+  DecodedProfile result;
+  if (bytes.substr(0, 2) == kUtf16BigEndianMark) {
+    result.encoding = ProfileText::Encoding::Utf16BigEndian;
+    result.text = DecodeUtf16(bytes.substr(2), true);
+    result.writable = bytes.size() % 2 == 0;
+    return result;
+  }
+  if (std::optional<inidoc::DecodedText> decoded = inidoc::DecodeFile(bytes)) {
+    switch (decoded->form) {
+      case inidoc::TextForm::Utf16:
+        result.encoding = ProfileText::Encoding::Utf16;
+        break;
+      case inidoc::TextForm::Utf8:
+        result.encoding = ProfileText::Encoding::Utf8;
+        break;
+      case inidoc::TextForm::Ansi:
+        result.encoding = ProfileText::Encoding::Ansi;
+        break;
+    }
+    result.text = std::move(decoded->text);
+    return result;
+  }
+  // What the document model refuses, the reader still reads, as the platform does; only
+  // writing is refused.
+  result.writable = false;
+  if (bytes.substr(0, 2) == kUtf16Mark) {
+    result.encoding = ProfileText::Encoding::Utf16;
+    result.text = DecodeUtf16(bytes.substr(2), false);
+  } else if (bytes.substr(0, 3) == kUtf8Mark) {
+    result.encoding = ProfileText::Encoding::Utf8;
+    result.text = DecodeUtf8Leniently(bytes.substr(3));
+  } else {
+    result.encoding = ProfileText::Encoding::Ansi;
+    result.text = platform::AnsiToUtf16(bytes);
+  }
+  return result;
+}
+
+std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view text) {
+  std::string bytes;
+  switch (encoding) {
+    case ProfileText::Encoding::Ansi:
+      return inidoc::EncodeText(inidoc::TextForm::Ansi, text);
+    case ProfileText::Encoding::Utf8:
+      bytes = inidoc::MarkOf(inidoc::TextForm::Utf8);
+      bytes += inidoc::EncodeText(inidoc::TextForm::Utf8, text);
+      return bytes;
+    case ProfileText::Encoding::Utf16:
+    case ProfileText::Encoding::Utf16BigEndian:
+      break;
+  }
+  bytes = inidoc::MarkOf(inidoc::TextForm::Utf16);
+  bytes += inidoc::EncodeText(inidoc::TextForm::Utf16, text);
+  if (encoding == ProfileText::Encoding::Utf16BigEndian) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+  }
+  return bytes;
+}
+
+ProfileText::ProfileText(std::u16string text) : m_text(std::move(text)) {
+  if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
+  Parse();
+  Index();
+}
+
+void ProfileText::Parse() {
+  const std::u16string_view text(m_text);
+  const auto size = static_cast<std::uint32_t>(text.size());
+  m_sections.emplace_back();  // the unnamed section before the first header
+  bool breakSeen = false;
+  std::uint32_t pos = 0;
+  while (pos < size) {
+    const std::uint32_t lineStart = pos;
+    std::uint32_t end = pos;
+    while (end < size && text[end] != u'\r' && text[end] != u'\n') ++end;
+    std::uint32_t next = end;
+    if (next < size) {
+      next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
+      if (!breakSeen) {
+        breakSeen = true;
+        m_lineBreak = next - end == 2 ? u"\r\n" : text[end] == u'\n' ? u"\n" : u"\r";
+      }
+    }
+    pos = next;
+
+    std::uint32_t contentEnd = lineStart;
+    while (contentEnd < end && text[contentEnd] != u'\0') ++contentEnd;
+    std::uint32_t first = lineStart, last = contentEnd;
+    while (first < last && IsBlank(text[first])) ++first;
+    while (last > first && IsBlank(text[last - 1])) --last;
+    if (first == last) continue;
+
+    Section& current = m_sections.back();
+    if (text[first] == u'[') {
+      std::uint32_t close = last - 1;
+      while (close > first && text[close] != u']') --close;
+      if (close == first) {  // no "]": the reader ignores the line, a writer keeps it
+        current.insertAt = next;
+        continue;
+      }
+      current.end = lineStart;
+      Section& opened = m_sections.emplace_back();
+      const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
+      opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
+      opened.nameLength = static_cast<std::uint32_t>(name.size());
+      opened.headerStart = lineStart;
+      opened.insertAt = next;
+      opened.firstEntry = static_cast<std::uint32_t>(m_entries.size());
+      continue;
+    }
+
+    current.insertAt = next;
+    Entry entry;
+    entry.section = static_cast<std::uint32_t>(m_sections.size() - 1);
+    entry.lineStart = lineStart;
+    entry.lineEnd = next;
+    const std::u16string_view line = text.substr(first, last - first);
+    const std::size_t equals = line.find(u'=');
+    std::u16string_view name = line;
+    if (equals != std::u16string_view::npos) {
+      name = TrimTrailingBlanks(line.substr(0, equals));
+      const std::u16string_view value = TrimBlanks(line.substr(equals + 1));
+      entry.hasValue = true;
+      entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
+      entry.valueLength = static_cast<std::uint32_t>(value.size());
+      entry.editStart = value.empty() ? static_cast<std::uint32_t>(first + equals + 1)
+                                      : entry.valueStart;
+      entry.editEnd = contentEnd;
+    } else {
+      entry.editStart = entry.editEnd = contentEnd;
+    }
+    entry.nameStart = first;
+    entry.nameLength = static_cast<std::uint32_t>(name.size());
+    if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
+      continue;  // the reader folds a run of unnamed entries into the first
+    }
+    m_entries.push_back(entry);
+    ++current.entryCount;
+  }
+  m_sections.back().end = size;
+}
+
+void ProfileText::Index() {
+  // Inserting from the last to the first leaves the first of equal names in the index.
+  m_sectionIndex.Reserve(m_sections.size());
+  for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 0;) {
+    const std::u16string_view name = Name(m_sections[i]);
+    m_sectionIndex.InsertOrReplace(i, FoldedHash().Add(name).Value(), [&](std::uint32_t other) {
+      return EqualsFolded(Name(m_sections[other]), name);
+    });
+  }
+  m_entryIndex.Reserve(m_entries.size());
+  for (auto i = static_cast<std::uint32_t>(m_entries.size()); i-- > 0;) {
+    const Entry& entry = m_entries[i];
+    const std::u16string_view name = Name(entry);
+    m_entryIndex.InsertOrReplace(i, EntryHash(entry.section, name), [&](std::uint32_t other) {
+      return m_entries[other].section == entry.section &&
+             EqualsFolded(Name(m_entries[other]), name);
+    });
+  }
+}
+
+const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) const {
+  const std::uint32_t found =
+      m_sectionIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t number) {
+        return EqualsFolded(Name(m_sections[number]), name);
+      });
+  return found == kNone ? nullptr : &m_sections[found];
+}
+
+const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
+                                                 std::u16string_view name) const {
+  const auto number = static_cast<std::uint32_t>(&section - m_sections.data());
+  const std::uint32_t found = m_entryIndex.Find(EntryHash(number, name), [&](std::uint32_t id) {
+    return m_entries[id].section == number && EqualsFolded(Name(m_entries[id]), name);
+  });
+  return found == kNone ? nullptr : &m_entries[found];
+}
+
+std::u16string_view ProfileText::Value(const Entry& entry) const {
+  return StripQuotes(View(entry.valueStart, entry.valueLength));
+}
+
+std::vector<std::u16string_view> ProfileText::SectionNames() const {
+  std::vector<std::u16string_view> names;
+  for (std::size_t i = 1; i < m_sections.size(); ++i) {
+    if (m_sections[i].nameLength > 0) names.push_back(Name(m_sections[i]));
+  }
+  return names;
+}
+
+std::vector<std::u16string_view> ProfileText::EntryNames(const Section& section) const {
+  std::vector<std::u16string_view> names;
+  for (std::uint32_t i = 0; i < section.entryCount; ++i) {
+    const Entry& entry = m_entries[section.firstEntry + i];
+    const std::u16string_view name = Name(entry);
+    if (entry.hasValue && (name.empty() || name.front() != u';')) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace iniplugin::portable

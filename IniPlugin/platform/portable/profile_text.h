@@ -1,0 +1,125 @@
+// The parsed form of an INI file as the platform's profile functions see it: one pass over
+// the decoded text records where every section and entry is and indexes them, so that a
+// read is a hash lookup and a write knows exactly which characters to replace.
+//
+// The rules are those the platform's reader applies (settled by running it):
+// - lines end at CR LF, LF or a lone CR; a NUL ends a line's text early;
+// - blanks (space, tab, vertical tab, form feed) around a line, a name and a value do not
+//   count;
+// - a line whose text starts with "[" and contains a "]" opens a section named by the text
+//   between the "[" and the last "]"; a "[" line without "]" is ignored;
+// - any other non-blank line is an entry: the name before the first "=", the value after
+//   it; a line without "=" is an entry without a value, which reads as missing;
+// - lines before the first header belong to a section without a name;
+// - names match without regard to case (A to Z only); the first section and the first
+//   entry of a name win; duplicates are never merged;
+// - an entry with an empty name right after another with an empty name is dropped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "inidoc/FlatIndex.h"
+#include "inidoc/TextForm.h"
+
+namespace iniplugin::portable {
+
+class ProfileText {
+ public:
+  static constexpr std::uint32_t kNone = inidoc::FlatIndex::kNone;
+
+  // How the file's bytes are laid out. The big-endian form is read and written but is not
+  // one of TextForm's, which the document model never needed.
+  enum class Encoding { Ansi, Utf16, Utf16BigEndian, Utf8 };
+
+  struct Entry {
+    std::uint32_t section = 0;  // index into Sections()
+    std::uint32_t nameStart = 0, nameLength = 0;
+    std::uint32_t valueStart = 0, valueLength = 0;  // trimmed, quotes still on
+    bool hasValue = false;
+    std::uint32_t lineStart = 0;
+    std::uint32_t lineEnd = 0;  // after the line break
+    // What a new value replaces: from after "=" and the blanks that follow it up to the
+    // end of the line's text (or where "=" + value goes, for an entry without a value).
+    std::uint32_t editStart = 0, editEnd = 0;
+  };
+
+  struct Section {
+    std::uint32_t nameStart = 0, nameLength = 0;
+    std::uint32_t headerStart = 0;  // 0 for the unnamed section before the first header
+    std::uint32_t end = 0;          // where the next header line starts, or the text's end
+    // Where a new entry goes: after the section's last non-blank line (or its header).
+    std::uint32_t insertAt = 0;
+    std::uint32_t firstEntry = 0, entryCount = 0;
+  };
+
+  // Parses `text`. Throws std::length_error when the text is too long to be indexed by
+  // 32-bit positions, std::bad_alloc when memory runs out.
+  explicit ProfileText(std::u16string text);
+
+  // The section named `name` (trimmed by the caller), or nullptr. The unnamed section
+  // before the first header answers to the empty name.
+  const Section* FindSection(std::u16string_view name) const;
+  // The entry named `name` (trimmed by the caller) in `section`, or nullptr.
+  const Entry* FindEntry(const Section& section, std::u16string_view name) const;
+
+  const std::u16string& Text() const { return m_text; }
+  std::u16string_view Name(const Section& section) const {
+    return View(section.nameStart, section.nameLength);
+  }
+  std::u16string_view Name(const Entry& entry) const {
+    return View(entry.nameStart, entry.nameLength);
+  }
+  // The value as the reader hands it out: one pair of matching quotes removed.
+  std::u16string_view Value(const Entry& entry) const;
+
+  // The names the reader lists: sections with a non-empty name, in file order; a
+  // section's entries that have a value and do not start with ";".
+  std::vector<std::u16string_view> SectionNames() const;
+  std::vector<std::u16string_view> EntryNames(const Section& section) const;
+
+  const std::vector<Section>& Sections() const { return m_sections; }
+  const Entry& EntryAt(std::uint32_t index) const { return m_entries[index]; }
+
+  // The line break new lines get: the first one the file uses, CR LF in a file without.
+  std::u16string_view LineBreak() const { return m_lineBreak; }
+
+ private:
+  std::u16string_view View(std::uint32_t start, std::uint32_t length) const {
+    return std::u16string_view(m_text).substr(start, length);
+  }
+  void Parse();
+  void Index();
+
+  std::u16string m_text;
+  std::vector<Section> m_sections;
+  std::vector<Entry> m_entries;
+  inidoc::FlatIndex m_sectionIndex;
+  inidoc::FlatIndex m_entryIndex;  // over all entries, keyed by section and name
+  std::u16string_view m_lineBreak = u"\r\n";
+};
+
+// A file's text as the profile functions read it, and whether it can be written back.
+struct DecodedProfile {
+  ProfileText::Encoding encoding = ProfileText::Encoding::Ansi;
+  std::u16string text;
+  // False when the bytes could only be read with losses (invalid UTF-8, NUL bytes in ANSI
+  // text, a UTF-16 body of odd length): a write would damage what it did not touch.
+  bool writable = true;
+};
+
+// Decodes a whole file as the platform's reader does: UTF-16 by either mark, UTF-8 by its
+// mark (invalid sequences become U+FFFD), anything else as ANSI.
+DecodedProfile DecodeProfile(std::string_view bytes);
+// The bytes of `text` in `encoding`, mark included.
+std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view text);
+
+// Trims the profile reader's blanks.
+std::u16string_view TrimBlanks(std::u16string_view text);
+std::u16string_view TrimTrailingBlanks(std::u16string_view text);
+// Removes one pair of matching quotes (" or ') around a text of two or more characters.
+std::u16string_view StripQuotes(std::u16string_view text);
+
+}  // namespace iniplugin::portable

@@ -1,0 +1,25 @@
+#include "ProfileApi.h"
+#include "platform/portable.h"
+
+namespace iniplugin::test {
+
+namespace {
+DWORD ReadThroughSdkNames(const char16_t* section, const char16_t* key,
+                          const char16_t* defaultText, char16_t* buffer, DWORD size,
+                          const char16_t* file) {
+  return ::GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);
+}
+BOOL WriteThroughSdkNames(const char16_t* section, const char16_t* key, const char16_t* value,
+                          const char16_t* file) {
+  return ::WritePrivateProfileStringW(section, key, value, file);
+}
+}  // namespace
+
+const ProfileApi& SystemProfile() {
+  static const ProfileApi api{&ReadThroughSdkNames, &WriteThroughSdkNames, "SDK-named"};
+  return api;
+}
+
+bool SystemProfileIsPlatformOwn() { return false; }
+
+}  // namespace iniplugin::test

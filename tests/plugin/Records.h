@@ -1,0 +1,55 @@
+// An array of variable records as the host hands it over: it owns the name strings and the
+// values, and marks every record's handled field so that a test can tell a record the
+// navigator wrote from one it left alone.
+#pragma once
+
+#include <vector>
+
+#include "host/OrvHost.h"
+#include "platform/com.h"
+#include "platform/wide.h"
+
+namespace iniplugin::test {
+
+class RecordArray {
+ public:
+  static constexpr LONG kUntouched = 0x55;
+
+  RecordArray() = default;
+  RecordArray(const RecordArray&) = delete;
+  RecordArray& operator=(const RecordArray&) = delete;
+  ~RecordArray() {
+    for (OrvVariableRecord& record : m_records) {
+      SysFreeString(record.keyName);
+      SysFreeString(record.sectionName);
+      VariantClear(&record.value);
+    }
+  }
+
+  // A null name stays a null BSTR.
+  OrvVariableRecord& Add(const char16_t* section, const char16_t* key) {
+    OrvVariableRecord& record = m_records.emplace_back();
+    record.sectionName = section ? platform::UniqueBstr::FromText(section).Release() : nullptr;
+    record.keyName = key ? platform::UniqueBstr::FromText(key).Release() : nullptr;
+    VariantInit(&record.value);
+    record.handled = kUntouched;
+    record.reserved = 0x77;
+    return record;
+  }
+
+  OrvVariableRecord* Data() { return m_records.data(); }
+  LONG Count() const { return static_cast<LONG>(m_records.size()); }
+  OrvVariableRecord& operator[](std::size_t i) { return m_records[i]; }
+
+  // The text a record's value holds, or a marker when it holds no text.
+  std::u16string Text(std::size_t i) const {
+    const VARIANT& value = m_records[i].value;
+    if (value.vt != VT_BSTR) return u"<vt " + std::u16string(1, char16_t(u'0' + value.vt)) + u">";
+    return std::u16string(platform::BstrView(value.bstrVal));
+  }
+
+ private:
+  std::vector<OrvVariableRecord> m_records;
+};
+
+}  // namespace iniplugin::test

@@ -1,0 +1,303 @@
+// SetValues and Commit in both profile modes, on files of every form. In mode 1 a UTF-16
+// file is read and written through the navigator's own document; everything else goes
+// through the profile functions as well, with a direct write per value.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "PluginFixture.h"
+#include "Records.h"
+#include "platform/portable.h"
+#include "platform/system.h"
+
+namespace iniplugin::test {
+namespace {
+
+enum class Form { Ansi, Utf16, Utf8 };
+constexpr Form kForms[] = {Form::Ansi, Form::Utf16, Form::Utf8};
+
+std::string FormName(Form form) {
+  return form == Form::Ansi ? "ANSI" : form == Form::Utf16 ? "UTF-16" : "UTF-8";
+}
+
+std::string Encode(Form form, std::u16string_view text) {
+  switch (form) {
+    case Form::Utf16:
+      return "\xFF\xFE" + Utf16Bytes(text);
+    case Form::Utf8:
+      return "\xEF\xBB\xBF" + portable::Utf16ToUtf8(text);
+    case Form::Ansi:
+      break;
+  }
+  std::string bytes;
+  for (char16_t c : text) bytes.push_back(static_cast<char>(c));
+  return bytes;
+}
+
+OrvVariableRecord& AddText(RecordArray& records, const char16_t* section, const char16_t* key,
+                           std::u16string_view text) {
+  OrvVariableRecord& record = records.Add(section, key);
+  record.value.vt = VT_BSTR;
+  record.value.bstrVal = platform::UniqueBstr::FromText(text).Release();
+  return record;
+}
+
+class SetValuesTest : public PluginTest {
+ protected:
+  void TearDown() override {
+    platform::SetWriteFailureForTesting(-1);
+    PluginTest::TearDown();
+  }
+
+  ComPtr<IOrvFileNavigator> OpenWith(Form form, std::u16string_view text) {
+    m_form = form;
+    m_path = m_dir / "settings.ini";
+    WriteBytes(m_path, Encode(form, text));
+    return Open(U16Path(m_path));
+  }
+  std::string FileBytes() const { return ReadBytes(m_path); }
+  std::string Expected(std::u16string_view text) const { return Encode(m_form, text); }
+  // Whether writes wait in the document until Commit (no direct write).
+  bool Deferred() const { return Mode() == 1 && m_form == Form::Utf16; }
+
+  static HRESULT Set(IOrvFileNavigator* navigator, LONG firstMatch, RecordArray& records,
+                     LONG dateLayout = 0) {
+    return navigator->SetValues(0, firstMatch, 0, records.Count(), records.Data(), dateLayout);
+  }
+  static std::size_t Pending(IOrvFileNavigator* navigator) {
+    return static_cast<CIniFile*>(navigator)->PendingWriteCount();
+  }
+
+  Form m_form = Form::Ansi;
+  std::filesystem::path m_path;
+};
+
+TEST_P(SetValuesTest, CommitWithNothingQueuedTouchesNothing) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\na=1");  // would be normalised
+    EXPECT_EQ(navigator->Commit(), S_OK);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\na=1"));
+  }
+}
+
+TEST_P(SetValuesTest, WritesReachTheFileAndKeepEverythingElse) {
+  const std::u16string before =
+      u"; settings\r\n[Main]\r\nName = old\r\nkeep=1\r\n\r\n[Other]\r\nx=\u00E9\r\n";
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, before);
+    RecordArray records;
+    AddText(records, u"Main", u"Name ", u"new");
+    AddText(records, u"Other", u"added", u"v");
+    AddText(records, u"New", u"Key", u"1");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[i].handled, 1);
+    if (Deferred()) {
+      EXPECT_EQ(FileBytes(), Expected(before));
+    }
+    EXPECT_EQ(Pending(navigator.Get()), 3u);
+    ASSERT_EQ(navigator->Commit(), S_OK);
+    EXPECT_EQ(Pending(navigator.Get()), 0u);
+    if (Deferred()) {
+      // Only the document wrote: the file is the old one with three changes, byte for byte.
+      EXPECT_EQ(FileBytes(), Expected(u"; settings\r\n[Main]\r\nName =new\r\nkeep=1\r\n\r\n"
+                                      u"[Other]\r\nx=\u00E9\r\nadded=v\r\n[New]\r\nKey=1\r\n"));
+    }
+    // Whoever wrote, both readers now see the new values.
+    RecordArray read;
+    read.Add(u"Main", u"Name ");  // the document keeps the space; the profile reader trims
+    read.Add(u"Other", u"added");
+    read.Add(u"New", u"Key");
+    read.Add(u"Main", u"keep");
+    ASSERT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
+    EXPECT_EQ(read.Text(0), u"new");
+    EXPECT_EQ(read.Text(1), u"v");
+    EXPECT_EQ(read.Text(2), u"1");
+    EXPECT_EQ(read.Text(3), u"1");
+    WCHAR buffer[64];
+    GetPrivateProfileStringW(platform::AsWide(u"New"), platform::AsWide(u"Key"),
+                             platform::AsWide(u""), buffer, 64,
+                             platform::AsWide(U16Path(m_path).c_str()));
+    EXPECT_EQ(std::u16string(platform::AsU16(buffer)), u"1");
+  }
+}
+
+TEST_P(SetValuesTest, DirectWritesAreInTheFileBeforeCommit) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\na=1\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"a", u"2");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    const std::size_t mark = form == Form::Ansi ? 0 : form == Form::Utf16 ? 2 : 3;
+    const bool inFile = FileBytes().find(Expected(u"a=2").substr(mark)) != std::string::npos;
+    EXPECT_EQ(inFile, !Deferred());
+    // Released without Commit: only the direct write stays.
+    navigator.Reset();
+    EXPECT_EQ(FileBytes(), Deferred() ? Expected(u"[S]\r\na=1\r\n") : Expected(u"[S]\r\na=2\r\n"));
+  }
+}
+
+TEST_P(SetValuesTest, LastOfTwoWritesWins) {
+  ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Utf16, u"[S]\r\n");
+  for (const char16_t* value : {u"first", u"second"}) {
+    RecordArray records;
+    AddText(records, u"S", u"k", value);
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+  }
+  ASSERT_EQ(navigator->Commit(), S_OK);
+  EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=second\r\n"));
+}
+
+TEST_P(SetValuesTest, FirstMatchWritesTheFirstRecordWithAValueAndCommits) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nempty=\r\nhas=old\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"empty", u"a");  // an empty value does not count
+    AddText(records, u"S", u"has", u"b");
+    AddText(records, u"S", u"missing", u"c");
+    ASSERT_EQ(Set(navigator.Get(), 1, records), S_OK);
+    EXPECT_EQ(records[0].handled, 0);
+    EXPECT_EQ(records[1].handled, 1);
+    EXPECT_EQ(records[2].handled, RecordArray::kUntouched);
+    EXPECT_EQ(Pending(navigator.Get()), 0u);  // committed within the call
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nempty=\r\nhas=b\r\n"));
+  }
+}
+
+TEST_P(SetValuesTest, FirstMatchWithoutAnyValueQueuesTheFirstRecord) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"one", u"1");
+    AddText(records, u"S", u"two", u"2");
+    ASSERT_EQ(Set(navigator.Get(), 1, records), S_OK);
+    EXPECT_EQ(records[0].handled, 1);
+    EXPECT_EQ(records[1].handled, 0);
+    EXPECT_EQ(Pending(navigator.Get()), 1u);
+    ASSERT_EQ(navigator->Commit(), S_OK);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\none=1\r\n"));
+  }
+}
+
+TEST_P(SetValuesTest, RefusesTextThatWouldChangeTheFilesStructure) {
+  struct Row {
+    const char16_t* section;
+    const char16_t* key;
+    const char16_t* value;
+  };
+  const Row refused[] = {
+      {u"S", u"k", u"1\r\n[Injected]"}, {u"S", u"k", u"line\nbreak"}, {u"S\r\nx", u"k", u"v"},
+      {u"S", u"k\n", u"v"},             {u"S", u"", u"v"},            {u"S", nullptr, u"v"},
+      {u"S", u"a=b", u"v"},             {u"S", u";c", u"v"},          {u"S", u"  ;c", u"v"},
+      {u"S", u"[T]", u"v"},             {u"S", u" k", u"v"},
+  };
+  for (Form form : kForms) {
+    for (const Row& row : refused) {
+      SCOPED_TRACE(FormName(form));
+      ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
+      RecordArray records;
+      AddText(records, u"S", u"before", u"1");
+      AddText(records, row.section, row.key, row.value);
+      AddText(records, u"S", u"after", u"2");
+      EXPECT_EQ(Set(navigator.Get(), 0, records), E_INVALIDARG);
+      EXPECT_EQ(records[0].handled, 1);
+      EXPECT_EQ(records[1].handled, 0);
+      EXPECT_EQ(records[2].handled, 1);
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=old\r\nbefore=1\r\nafter=2\r\n"));
+    }
+  }
+}
+
+TEST_P(SetValuesTest, ValueWithoutTextFormIsReportedNotThrown) {
+  ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Ansi, u"[S]\r\n");
+  RecordArray records;
+  records.Add(u"S", u"null").value.vt = VT_NULL;
+  AddText(records, u"S", u"ok", u"1");
+  EXPECT_EQ(Set(navigator.Get(), 0, records), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(records[0].handled, 0);
+  EXPECT_EQ(records[1].handled, 1);
+
+  // With the first-match flag the chosen record's failure writes nothing.
+  ComPtr<IOrvFileNavigator> again = OpenWith(Form::Ansi, u"[S]\r\nk=1\r\n");
+  RecordArray chosen;
+  chosen.Add(u"S", u"k").value.vt = VT_NULL;
+  EXPECT_EQ(Set(again.Get(), 1, chosen), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(chosen[0].handled, 0);
+  EXPECT_EQ(Pending(again.Get()), 0u);
+  EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=1\r\n"));
+}
+
+TEST_P(SetValuesTest, ArgumentsOutsideTheRange) {
+  ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Ansi, u"[S]\r\n");
+  EXPECT_EQ(navigator->SetValues(0, 0, 0, 3, nullptr, 0), E_POINTER);
+  EXPECT_EQ(navigator->SetValues(0, 1, 0, 3, nullptr, 0), E_POINTER);
+  EXPECT_EQ(navigator->SetValues(0, 0, 0, 0, nullptr, 0), S_OK);
+  RecordArray records;
+  AddText(records, u"S", u"k", u"v");
+  EXPECT_EQ(navigator->SetValues(0, 0, 0, -1, records.Data(), 0), S_OK);
+  EXPECT_EQ(navigator->SetValues(0, 1, 0, 0, records.Data(), 0), S_OK);
+  EXPECT_EQ(records[0].handled, RecordArray::kUntouched);
+  EXPECT_EQ(Pending(navigator.Get()), 0u);
+}
+
+TEST_P(SetValuesTest, DatesAreWrittenInTheLayoutAsked) {
+  ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Ansi, u"[S]\r\n");
+  RecordArray records;
+  OrvVariableRecord& record = records.Add(u"S", u"when");
+  record.value.vt = VT_DATE;
+  record.value.date = 45356.588298611;  // 5 March 2024, 14:07:09
+  ASSERT_EQ(Set(navigator.Get(), 0, records, 120), S_OK);
+  ASSERT_EQ(navigator->Commit(), S_OK);
+  EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nwhen=2024-03-05\r\n"));
+}
+
+TEST_P(SetValuesTest, CommitThatCannotLoadKeepsTheQueue) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"a", u"1");
+    AddText(records, u"S", u"b", u"2");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    std::filesystem::remove(m_path);
+    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_EQ(Pending(navigator.Get()), 2u);
+    std::filesystem::create_directory(m_path);  // a folder in its place
+    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    std::filesystem::remove(m_path);
+    WriteBytes(m_path, Encode(form, u"[S]\r\nother=x\r\n"));
+    ASSERT_EQ(navigator->Commit(), S_OK);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nother=x\r\na=1\r\nb=2\r\n"));
+  }
+}
+
+TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"k", u"new");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    const std::string direct = FileBytes();
+    platform::SetWriteFailureForTesting(3);
+    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_EQ(FileBytes(), direct);
+    EXPECT_EQ(Pending(navigator.Get()), 1u);
+    platform::SetWriteFailureForTesting(-1);
+    ASSERT_EQ(navigator->Commit(), S_OK);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SetValuesTest, ::testing::Values(0, 1), ModeName);
+
+}  // namespace
+}  // namespace iniplugin::test
