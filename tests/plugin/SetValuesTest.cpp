@@ -5,42 +5,13 @@
 
 #include <filesystem>
 
+#include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
-#include "platform/portable.h"
 #include "platform/system.h"
 
 namespace iniplugin::test {
 namespace {
-
-enum class Form { Ansi, Utf16, Utf8 };
-constexpr Form kForms[] = {Form::Ansi, Form::Utf16, Form::Utf8};
-
-std::string FormName(Form form) {
-  return form == Form::Ansi ? "ANSI" : form == Form::Utf16 ? "UTF-16" : "UTF-8";
-}
-
-std::string Encode(Form form, std::u16string_view text) {
-  switch (form) {
-    case Form::Utf16:
-      return "\xFF\xFE" + Utf16Bytes(text);
-    case Form::Utf8:
-      return "\xEF\xBB\xBF" + portable::Utf16ToUtf8(text);
-    case Form::Ansi:
-      break;
-  }
-  std::string bytes;
-  for (char16_t c : text) bytes.push_back(static_cast<char>(c));
-  return bytes;
-}
-
-OrvVariableRecord& AddText(RecordArray& records, const char16_t* section, const char16_t* key,
-                           std::u16string_view text) {
-  OrvVariableRecord& record = records.Add(section, key);
-  record.value.vt = VT_BSTR;
-  record.value.bstrVal = platform::UniqueBstr::FromText(text).Release();
-  return record;
-}
 
 class SetValuesTest : public PluginTest {
  protected:
@@ -278,22 +249,52 @@ TEST_P(SetValuesTest, CommitThatCannotLoadKeepsTheQueue) {
 
 TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
   for (Form form : kForms) {
+    // Nothing written, a few bytes, all but the last byte.
+    const auto newSize = static_cast<long long>(Encode(form, u"[S]\r\nk=new\r\n").size());
+    for (long long failAfter : {0LL, 3LL, newSize - 1}) {
+      SCOPED_TRACE(FormName(form) + " failing after " + std::to_string(failAfter) + " bytes");
+      ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
+      RecordArray records;
+      AddText(records, u"S", u"k", u"new");
+      ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+      const std::string direct = FileBytes();
+      RecordArray before;
+      before.Add(u"S", u"k");
+      ASSERT_EQ(navigator->GetValues(0, 0, 0, before.Count(), before.Data()), S_OK);
+
+      platform::SetWriteFailureForTesting(failAfter);
+      EXPECT_EQ(navigator->Commit(), E_FAIL);
+      platform::SetWriteFailureForTesting(-1);
+      EXPECT_EQ(FileBytes(), direct);
+      EXPECT_EQ(Pending(navigator.Get()), 1u);
+      // Reads still show the file as it is, not the save that failed.
+      RecordArray after;
+      after.Add(u"S", u"k");
+      ASSERT_EQ(navigator->GetValues(0, 0, 0, after.Count(), after.Data()), S_OK);
+      EXPECT_EQ(after.Text(0), before.Text(0));
+
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
+                              std::filesystem::directory_iterator()),
+                1);
+    }
+  }
+}
+
+TEST_P(SetValuesTest, FailedDirectWriteIsLeftToCommit) {
+  for (Form form : kForms) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
     RecordArray records;
     AddText(records, u"S", u"k", u"new");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
-    const std::string direct = FileBytes();
-    platform::SetWriteFailureForTesting(3);
-    EXPECT_EQ(navigator->Commit(), E_FAIL);
-    EXPECT_EQ(FileBytes(), direct);
-    EXPECT_EQ(Pending(navigator.Get()), 1u);
+    platform::SetWriteFailureForTesting(1);
+    EXPECT_EQ(Set(navigator.Get(), 0, records), S_OK);
     platform::SetWriteFailureForTesting(-1);
+    EXPECT_EQ(records[0].handled, 1);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=old\r\n"));
     ASSERT_EQ(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
-                            std::filesystem::directory_iterator()),
-              1);
   }
 }
 
