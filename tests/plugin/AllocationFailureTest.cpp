@@ -187,9 +187,10 @@ TEST_P(AllocationFailureTest, SetValuesAtEveryAllocation) {
       EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(),
                 static_cast<std::size_t>(std::popcount(written)));
       // Each direct write replaced the file whole, and only handled records were written.
+      const std::string now = FileBytes();
       bool whole = false;
       for (unsigned mask = 0; mask < 8; ++mask) {
-        if ((mask & written) == mask) whole = whole || FileBytes() == Encode(form, withWrites(mask));
+        if ((mask & written) == mask) whole = whole || now == Encode(form, withWrites(mask));
       }
       EXPECT_TRUE(whole) << "allocation " << n;
 
