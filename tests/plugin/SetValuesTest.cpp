@@ -247,6 +247,41 @@ TEST_P(SetValuesTest, CommitThatCannotLoadKeepsTheQueue) {
   }
 }
 
+// A file that turned into one the document cannot hold without loss, or was made
+// read-only, after the writes were made: Commit reports E_FAIL, keeps the queue and
+// leaves the file byte for byte.
+TEST_P(SetValuesTest, CommitRefusesFilesItMayNotOrCannotRewrite) {
+  namespace fs = std::filesystem;
+  const std::pair<const char*, std::string> refused[] = {
+      {"UTF-16 without a mark", Utf16Bytes(u"[S]\r\na=1\r\n")},
+      {"big-endian UTF-16", "\xFE\xFF" + std::string("\0[\0S\0]", 6)},
+      {"odd-length UTF-16", "\xFF\xFE" + Utf16Bytes(u"[S]") + "x"},
+      {"invalid UTF-8 after its mark", "\xEF\xBB\xBF[S]\r\na=\xC3\r\n"},
+      {"read-only", "[S]\r\na=1\r\n"},
+  };
+  for (const auto& [name, bytes] : refused) {
+    SCOPED_TRACE(name);
+    // UTF-16, so that in mode 1 the write waits for Commit.
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Utf16, u"[S]\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"k", u"v");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    WriteBytes(m_path, bytes);
+    const bool readOnly = std::string_view(name) == "read-only";
+    const fs::perms writable = fs::perms::owner_write | fs::perms::group_write |
+                               fs::perms::others_write;
+    if (readOnly) fs::permissions(m_path, writable, fs::perm_options::remove);
+    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_EQ(Pending(navigator.Get()), 1u);
+    EXPECT_EQ(FileBytes(), bytes);
+    if (readOnly) {
+      fs::permissions(m_path, fs::perms::owner_write, fs::perm_options::add);
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), "[S]\r\na=1\r\nk=v\r\n");
+    }
+  }
+}
+
 TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
   for (Form form : kForms) {
     // Nothing written, a few bytes, all but the last byte.
