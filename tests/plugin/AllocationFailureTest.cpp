@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "FileForms.h"
 #include "PluginFixture.h"
