@@ -200,20 +200,22 @@ bool Representable(std::u16string_view section, std::u16string_view key, std::u1
 std::u16string CText(const std::u16string& text) { return std::u16string(text.c_str()); }
 
 // A folder of this process's own for the file, on a memory file system where there is one
-// (each write flushes to the disk).
+// (each write flushes to the disk), removed when the fuzzer exits.
 const std::u16string& FilePath() {
-  static const std::u16string path = [] {
-    std::filesystem::path folder = std::filesystem::exists("/dev/shm")
-                                       ? std::filesystem::path("/dev/shm")
-                                       : std::filesystem::temp_directory_path();
-    folder /= "iniplugin-fuzz-profile-" + std::to_string(::getpid());
-    std::filesystem::create_directories(folder);
+  // Never destroyed, so that it is still there when the exit handler runs.
+  static const std::filesystem::path* const folder = [] {
+    auto* made = new std::filesystem::path(std::filesystem::exists("/dev/shm")
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path());
+    *made /= "iniplugin-fuzz-profile-" + std::to_string(::getpid());
+    std::filesystem::create_directories(*made);
     std::atexit([] {
       std::error_code ignored;
-      std::filesystem::remove_all(std::filesystem::path(FilePath()).parent_path(), ignored);
+      std::filesystem::remove_all(*folder, ignored);
     });
-    return (folder / "fuzz.ini").u16string();
+    return made;
   }();
+  static const std::u16string path = (*folder / "fuzz.ini").u16string();
   return path;
 }
 
