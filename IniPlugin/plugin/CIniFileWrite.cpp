@@ -103,11 +103,15 @@ HRESULT CIniFile::Commit() {
   // Makes every direct write reach the file before the document reads it.
   ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(m_filePath.c_str()));
   try {
-    if (!m_document.Load(m_filePath)) return E_FAIL;
+    // The navigator's own document changes only with a save that succeeded: reads served
+    // from it after a failed Commit still show the file as it is.
+    IniFileReader document;
+    if (!document.Load(m_filePath)) return E_FAIL;
     for (const auto& data : m_pendingWrites) {
-      m_document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
+      document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
     }
-    if (!m_document.Save(m_filePath)) return E_FAIL;
+    if (!document.Save(m_filePath)) return E_FAIL;
+    m_document = std::move(document);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

@@ -10,6 +10,7 @@
 
 #include "ProfileApi.h"
 #include "ProfileCorpus.h"
+#include "platform/system.h"
 #include "support/Files.h"
 
 namespace iniplugin::test {
@@ -256,6 +257,32 @@ TEST(ProfileWriteTest, WriteIntoMissingFolderFails) {
     EXPECT_FALSE(api->write(u"S", u"k", u"v", file.c_str())) << api->name;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "no folder"));
+}
+
+// A write that fails part-way (a full disk) reports it and leaves the old file, byte for
+// byte, with no temporary file beside it; the reader then still answers from the old one.
+TEST(ProfileWriteTest, PortableWriteThatFailsLeavesTheOldFile) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "a.ini";
+  const std::u16string file = U16Path(path);
+  const std::string before = "[S]\r\nk=old\r\n" + std::string(5000, ';') + "\r\n";
+  for (const std::string& bytes : {before, Utf16File(u"[S]\r\nk=old\r\n")}) {
+    WriteBytes(path, bytes);
+    for (long long failAfter : {0LL, 1LL, static_cast<long long>(bytes.size()) - 1}) {
+      SCOPED_TRACE(failAfter);
+      platform::SetWriteFailureForTesting(failAfter);
+      const BOOL written = PortableProfile().write(u"S", u"k", u"new", file.c_str());
+      platform::SetWriteFailureForTesting(-1);
+      EXPECT_FALSE(written);
+      EXPECT_EQ(ReadBytes(path), bytes);
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                              std::filesystem::directory_iterator()),
+                1);
+      char16_t value[16];
+      PortableProfile().read(u"S", u"k", u"", value, 16, file.c_str());
+      EXPECT_EQ(std::u16string(value), u"old");
+    }
+  }
 }
 
 }  // namespace

@@ -5,42 +5,13 @@
 
 #include <filesystem>
 
+#include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
-#include "platform/portable.h"
 #include "platform/system.h"
 
 namespace iniplugin::test {
 namespace {
-
-enum class Form { Ansi, Utf16, Utf8 };
-constexpr Form kForms[] = {Form::Ansi, Form::Utf16, Form::Utf8};
-
-std::string FormName(Form form) {
-  return form == Form::Ansi ? "ANSI" : form == Form::Utf16 ? "UTF-16" : "UTF-8";
-}
-
-std::string Encode(Form form, std::u16string_view text) {
-  switch (form) {
-    case Form::Utf16:
-      return "\xFF\xFE" + Utf16Bytes(text);
-    case Form::Utf8:
-      return "\xEF\xBB\xBF" + portable::Utf16ToUtf8(text);
-    case Form::Ansi:
-      break;
-  }
-  std::string bytes;
-  for (char16_t c : text) bytes.push_back(static_cast<char>(c));
-  return bytes;
-}
-
-OrvVariableRecord& AddText(RecordArray& records, const char16_t* section, const char16_t* key,
-                           std::u16string_view text) {
-  OrvVariableRecord& record = records.Add(section, key);
-  record.value.vt = VT_BSTR;
-  record.value.bstrVal = platform::UniqueBstr::FromText(text).Release();
-  return record;
-}
 
 class SetValuesTest : public PluginTest {
  protected:
@@ -276,24 +247,96 @@ TEST_P(SetValuesTest, CommitThatCannotLoadKeepsTheQueue) {
   }
 }
 
+// A file that turned into one the document cannot hold without loss, or was made
+// read-only, after the writes were made: Commit reports E_FAIL, keeps the queue and
+// leaves the file byte for byte.
+TEST_P(SetValuesTest, CommitRefusesFilesItMayNotOrCannotRewrite) {
+  namespace fs = std::filesystem;
+  const std::pair<const char*, std::string> refused[] = {
+      {"UTF-16 without a mark", Utf16Bytes(u"[S]\r\na=1\r\n")},
+      {"big-endian UTF-16", "\xFE\xFF" + std::string("\0[\0S\0]", 6)},
+      {"odd-length UTF-16", "\xFF\xFE" + Utf16Bytes(u"[S]") + "x"},
+      {"invalid UTF-8 after its mark", "\xEF\xBB\xBF[S]\r\na=\xC3\r\n"},
+      {"read-only", "[S]\r\na=1\r\n"},
+  };
+  for (const auto& [name, bytes] : refused) {
+    SCOPED_TRACE(name);
+    // UTF-16, so that in mode 1 the write waits for Commit.
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Utf16, u"[S]\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"k", u"v");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    WriteBytes(m_path, bytes);
+    const bool readOnly = std::string_view(name) == "read-only";
+    const fs::perms writable = fs::perms::owner_write | fs::perms::group_write |
+                               fs::perms::others_write;
+    if (readOnly) fs::permissions(m_path, writable, fs::perm_options::remove);
+    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_EQ(Pending(navigator.Get()), 1u);
+    EXPECT_EQ(FileBytes(), bytes);
+    if (readOnly) {
+      fs::permissions(m_path, fs::perms::owner_write, fs::perm_options::add);
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), "[S]\r\na=1\r\nk=v\r\n");
+    }
+  }
+}
+
 TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
+  for (Form form : kForms) {
+    // Nothing written, a few bytes, all but the last byte.
+    const auto newSize = static_cast<long long>(Encode(form, u"[S]\r\nk=new\r\n").size());
+    for (long long failAfter : {0LL, 3LL, newSize - 1}) {
+      SCOPED_TRACE(FormName(form) + " failing after " + std::to_string(failAfter) + " bytes");
+      ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
+      RecordArray records;
+      AddText(records, u"S", u"k", u"new");
+      ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+      const std::string direct = FileBytes();
+      RecordArray before;
+      before.Add(u"S", u"k");
+      ASSERT_EQ(navigator->GetValues(0, 0, 0, before.Count(), before.Data()), S_OK);
+
+      platform::SetWriteFailureForTesting(failAfter);
+      EXPECT_EQ(navigator->Commit(), E_FAIL);
+      platform::SetWriteFailureForTesting(-1);
+      EXPECT_EQ(FileBytes(), direct);
+      EXPECT_EQ(Pending(navigator.Get()), 1u);
+      // Reads still show the file as it is, not the save that failed.
+      RecordArray after;
+      after.Add(u"S", u"k");
+      ASSERT_EQ(navigator->GetValues(0, 0, 0, after.Count(), after.Data()), S_OK);
+      EXPECT_EQ(after.Text(0), before.Text(0));
+
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
+                              std::filesystem::directory_iterator()),
+                1);
+    }
+  }
+}
+
+// The direct write refused (a folder where the file was; the platform's own writer cannot
+// be made to fail otherwise): SetValues still queues the value, and Commit writes it once
+// the file is back.
+TEST_P(SetValuesTest, FailedDirectWriteIsLeftToCommit) {
+  namespace fs = std::filesystem;
   for (Form form : kForms) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
     RecordArray records;
     AddText(records, u"S", u"k", u"new");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
-    const std::string direct = FileBytes();
-    platform::SetWriteFailureForTesting(3);
-    EXPECT_EQ(navigator->Commit(), E_FAIL);
-    EXPECT_EQ(FileBytes(), direct);
+    fs::remove(m_path);
+    fs::create_directory(m_path);
+    EXPECT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    EXPECT_EQ(records[0].handled, 1);
     EXPECT_EQ(Pending(navigator.Get()), 1u);
-    platform::SetWriteFailureForTesting(-1);
+    EXPECT_TRUE(fs::is_empty(m_path));
+    fs::remove(m_path);
+    WriteBytes(m_path, Encode(form, u"[S]\r\nk=old\r\nother=1\r\n"));
     ASSERT_EQ(navigator->Commit(), S_OK);
-    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\nother=1\r\n"));
   }
 }
 

@@ -1,0 +1,320 @@
+// GetValues, SetValues and Commit when memory runs out: at each allocation of the call in
+// turn (the first, the second, ... until the call needs no more), and for blocks from a
+// given size up. Every call answers with a result code and frees what it allocated; the
+// file on disk is at every moment the old one or the new one; and once memory is back,
+// the navigator reads what it read before and writes everything the host was told it
+// would.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "FileForms.h"
+#include "PluginFixture.h"
+#include "Records.h"
+#include "support/AllocationFailure.h"
+
+namespace iniplugin::test {
+namespace {
+
+namespace allocation = test::allocation;
+
+constexpr const char16_t* kSettings = u"[S]\r\na=old\r\n";
+
+class AllocationFailureTest : public PluginTest {
+ protected:
+  void TearDown() override {
+    allocation::Reset();
+    PluginTest::TearDown();
+  }
+
+  std::u16string PutFile(Form form, std::u16string_view text) {
+    m_path = m_dir / "settings.ini";
+    WriteBytes(m_path, Encode(form, text));
+    return U16Path(m_path);
+  }
+  std::string FileBytes() const { return ReadBytes(m_path); }
+  std::size_t FilesInFolder() const {
+    return static_cast<std::size_t>(std::distance(
+        std::filesystem::directory_iterator(m_dir.Path()), std::filesystem::directory_iterator()));
+  }
+  // Drops the profile functions' parsed form of the file, which would otherwise count as
+  // allocated memory that the call left behind.
+  void ForgetParsedFile() {
+    const std::u16string path = U16Path(m_path);
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+  }
+
+  // Runs `call` with its nth allocation failing (none for n = 0), as the host would: an
+  // exception may not come out of it.
+  template <class Call>
+  HRESULT WithNthAllocationFailing(std::size_t n, Call&& call) {
+    HRESULT hr = E_UNEXPECTED;
+    try {
+      allocation::FailNth(n);
+      hr = call();
+    } catch (...) {
+      allocation::Reset();
+      ADD_FAILURE() << "an exception crossed the interface with allocation " << n << " failing";
+    }
+    m_injected = allocation::Injected();
+    allocation::Reset();
+    return hr;
+  }
+
+  // Runs `scenario(n)`, which makes one call with its nth allocation failing and releases
+  // everything it made, for n = 1, 2, ... until the call succeeds without reaching the
+  // nth; each time no block may stay allocated. A first run without failure sets up what
+  // lives on between calls (the parsed-form cache).
+  template <class Scenario>
+  void ForEveryAllocation(Scenario&& scenario) {
+    scenario(0);
+    ForgetParsedFile();
+    for (std::size_t n = 1; !HasFatalFailure(); ++n) {
+      const std::size_t live = allocation::LiveBlocks();
+      scenario(n);
+      ForgetParsedFile();
+      ASSERT_EQ(allocation::LiveBlocks(), live) << "blocks leaked with allocation " << n
+                                                << " failing";
+      if (!m_injected) {
+        std::printf("the call made %zu allocations, each failed in turn\n", n - 1);
+        return;
+      }
+      ASSERT_LT(n, 100000u) << "the call never stops allocating";
+    }
+  }
+
+  std::filesystem::path m_path;
+  bool m_injected = false;
+};
+
+// What a record holds after GetValues.
+std::u16string Outcome(RecordArray& records, std::size_t i) {
+  const OrvVariableRecord& record = records[i];
+  if (record.handled == RecordArray::kUntouched) return u"<untouched>";
+  if (record.handled == 0) return record.value.vt == VT_EMPTY ? u"<missing>" : u"<bad>";
+  return record.value.vt == VT_EMPTY ? u"<empty>" : records.Text(i);
+}
+
+TEST_P(AllocationFailureTest, GetValuesAtEveryAllocation) {
+  const std::u16string longValue(300, u'x');  // more than the first read buffer holds
+  const std::u16string text =
+      u"[S]\r\na=1\r\nlong=" + longValue + u"\r\n[T]\r\nb=\u00E9\r\n";
+  const std::u16string expected[] = {u"1", longValue, u"\u00E9", u"<missing>"};
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    const std::u16string path = PutFile(form, text);
+    const std::string before = FileBytes();
+    auto fill = [](RecordArray& records) {
+      records.Add(u"S", u"a");
+      records.Add(u"S", u"long");
+      records.Add(u"T", u"b");
+      records.Add(u"S", u"missing");
+    };
+    ForEveryAllocation([&](std::size_t n) {
+      ComPtr<IOrvFileNavigator> navigator = Open(path);
+      RecordArray records;
+      fill(records);
+      const HRESULT hr = WithNthAllocationFailing(n, [&] {
+        return navigator->GetValues(0, 0, 0, records.Count(), records.Data());
+      });
+      if (!m_injected) {
+        ASSERT_EQ(hr, S_OK);
+      }
+      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const std::u16string got = Outcome(records, i);
+        if (got == expected[i]) continue;
+        // A failed copy leaves the record handled and empty, and the call ends with it; a
+        // read the profile functions could not finish answers as for a missing value.
+        const bool allowed = (got == u"<empty>" || got == u"<untouched>")
+                                 ? hr == E_OUTOFMEMORY
+                                 : got == u"<missing>" && m_injected;
+        EXPECT_TRUE(allowed) << "allocation " << n << ": " << Narrow(got);
+      }
+      // Memory back: the same navigator reads every value.
+      RecordArray again;
+      fill(again);
+      ASSERT_EQ(navigator->GetValues(0, 0, 0, again.Count(), again.Data()), S_OK);
+      for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(Outcome(again, i), expected[i]);
+      EXPECT_EQ(FileBytes(), before);
+    });
+  }
+}
+
+TEST_P(AllocationFailureTest, SetValuesAtEveryAllocation) {
+  // Three writes. A value that cannot be converted for want of memory is refused like any
+  // value without a text form, and the call goes on; a failure anywhere else ends the call.
+  // A direct write that runs out of memory is left to Commit, so the file may hold any of
+  // the writes made before Commit, and after it exactly those.
+  auto withWrites = [](unsigned mask) {
+    std::u16string text = (mask & 1) ? u"[S]\r\na=new\r\n" : kSettings;
+    if (mask & 2) text += u"number=42\r\n";
+    if (mask & 4) text += u"[New]\r\nwhen=2005-11-23\r\n";
+    return text;
+  };
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ForEveryAllocation([&](std::size_t n) {
+      ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, kSettings));
+      RecordArray records;
+      AddText(records, u"S", u"a", u"new");
+      OrvVariableRecord& number = records.Add(u"S", u"number");
+      number.value.vt = VT_I4;
+      number.value.lVal = 42;
+      OrvVariableRecord& when = records.Add(u"New", u"when");
+      when.value.vt = VT_DATE;
+      when.value.date = 38679.5;
+      const HRESULT hr = WithNthAllocationFailing(n, [&] {
+        return navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 120);
+      });
+      if (!m_injected) {
+        ASSERT_EQ(hr, S_OK);
+      }
+      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      unsigned written = 0;
+      bool ended = false;
+      for (std::size_t i = 0; i < 3; ++i) {
+        const LONG handled = records[i].handled;
+        if (ended) {
+          EXPECT_EQ(handled, RecordArray::kUntouched);
+        }
+        ended = handled == RecordArray::kUntouched;
+        EXPECT_TRUE(handled == 1 || handled == 0 || ended) << handled;
+        if (handled == 1) written |= 1u << i;
+      }
+      EXPECT_EQ(hr == S_OK, written == 7u) << "allocation " << n;
+      EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(),
+                static_cast<std::size_t>(std::popcount(written)));
+      // Each direct write replaced the file whole, and only handled records were written.
+      const std::string now = FileBytes();
+      bool whole = false;
+      for (unsigned mask = 0; mask < 8; ++mask) {
+        if ((mask & written) == mask) whole = whole || now == Encode(form, withWrites(mask));
+      }
+      EXPECT_TRUE(whole) << "allocation " << n;
+
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), Encode(form, withWrites(written))) << "allocation " << n;
+    });
+  }
+}
+
+TEST_P(AllocationFailureTest, FirstMatchSetValuesAtEveryAllocation) {
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    const std::string before = Encode(form, kSettings);
+    const std::string after = Encode(form, u"[S]\r\na=new\r\n");
+    ForEveryAllocation([&](std::size_t n) {
+      ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, kSettings));
+      RecordArray records;
+      AddText(records, u"S", u"a", u"new");
+      AddText(records, u"S", u"missing", u"other");
+      const HRESULT hr = WithNthAllocationFailing(n, [&] {
+        return navigator->SetValues(0, 1, 0, records.Count(), records.Data(), 0);
+      });
+      if (!m_injected) {
+        ASSERT_EQ(hr, S_OK);
+      }
+      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      EXPECT_TRUE(FileBytes() == before || FileBytes() == after) << "allocation " << n;
+      // Only the first record may be written, whether its value was seen or not.
+      EXPECT_NE(records[1].handled, 1);
+      ASSERT_EQ(navigator->Commit(), S_OK);
+      EXPECT_EQ(FileBytes(), records[0].handled == 1 ? after : before) << "allocation " << n;
+    });
+  }
+}
+
+TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
+  const std::u16string committed = u"[S]\r\na=new\r\n[T]\r\nb=2\r\n";
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ForEveryAllocation([&](std::size_t n) {
+      ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, kSettings));
+      RecordArray records;
+      AddText(records, u"S", u"a", u"new");
+      AddText(records, u"T", u"b", u"2");
+      ASSERT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+      const std::string before = FileBytes();
+      auto read = [&] {
+        RecordArray values;
+        values.Add(u"S", u"a");
+        values.Add(u"T", u"b");
+        EXPECT_EQ(navigator->GetValues(0, 0, 0, values.Count(), values.Data()), S_OK);
+        return Outcome(values, 0) + u"|" + Outcome(values, 1);
+      };
+      const std::u16string readBefore = read();
+
+      const HRESULT hr = WithNthAllocationFailing(n, [&] { return navigator->Commit(); });
+      if (!m_injected) {
+        ASSERT_EQ(hr, S_OK);
+      }
+      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      const std::size_t pending = static_cast<CIniFile*>(navigator.Get())->PendingWriteCount();
+      if (hr == S_OK) {
+        EXPECT_EQ(pending, 0u);
+        EXPECT_EQ(FileBytes(), Encode(form, committed));
+      } else {
+        // Nothing changed: the same file, the same queue, the same values read.
+        EXPECT_EQ(pending, 2u);
+        EXPECT_EQ(FileBytes(), before) << "allocation " << n;
+        EXPECT_EQ(Narrow(read()), Narrow(readBefore)) << "allocation " << n;
+        ASSERT_EQ(navigator->Commit(), S_OK);
+        EXPECT_EQ(FileBytes(), Encode(form, committed));
+      }
+      EXPECT_EQ(FilesInFolder(), 1u) << "a temporary file is left";
+    });
+  }
+}
+
+TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
+  for (Form form : {Form::Ansi, Form::Utf16}) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, u"[S]\r\na=1\r\nb=2\r\nc=3\r\n"));
+    RecordArray records;
+    records.Add(u"S", u"a");
+    records.Add(u"S", u"b");
+    records.Add(u"S", u"c");
+    allocation::FailNth(2, allocation::Source::Malloc);  // the second value's copy
+    EXPECT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
+    allocation::Reset();
+    EXPECT_EQ(Outcome(records, 0), u"1");
+    EXPECT_EQ(Outcome(records, 1), u"<empty>");
+    EXPECT_EQ(Outcome(records, 2), u"<untouched>");
+  }
+}
+
+TEST_P(AllocationFailureTest, FailedReadEndsTheCallAndKeepsEarlierRecords) {
+  constexpr std::size_t kLength = 3'000'000;  // 6 MB as UTF-16
+  // An ANSI file is read through the profile functions in both modes; a UTF-16 file in
+  // mode 1 from the document.
+  for (Form form : {Form::Ansi, Form::Utf16}) {
+    if (form == Form::Utf16 && Mode() == 0) continue;
+    SCOPED_TRACE(FormName(form));
+    const std::u16string text =
+        u"[S]\r\na=1\r\nbig=" + std::u16string(kLength, u'x') + u"\r\nc=3\r\n";
+    ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, text));
+    RecordArray records;
+    records.Add(u"S", u"a");
+    // Reads the file once, so that what fails below is the value's own buffer.
+    ASSERT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
+    records.Add(u"S", u"big");
+    records.Add(u"S", u"c");
+    records[0].handled = RecordArray::kUntouched;
+    allocation::FailFromSize(5'000'000);
+    EXPECT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
+    allocation::Reset();
+    EXPECT_EQ(Outcome(records, 0), u"1");
+    EXPECT_EQ(Outcome(records, 1), u"<untouched>");
+    EXPECT_EQ(Outcome(records, 2), u"<untouched>");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AllocationFailureTest, ::testing::Values(0, 1), ModeName);
+
+}  // namespace
+}  // namespace iniplugin::test

@@ -1,0 +1,44 @@
+// The three forms a file the navigator writes can take, and records carrying text values,
+// for the tests that write.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Records.h"
+#include "platform/portable.h"
+#include "support/Files.h"
+
+namespace iniplugin::test {
+
+enum class Form { Ansi, Utf16, Utf8 };
+constexpr Form kForms[] = {Form::Ansi, Form::Utf16, Form::Utf8};
+
+inline std::string FormName(Form form) {
+  return form == Form::Ansi ? "ANSI" : form == Form::Utf16 ? "UTF-16" : "UTF-8";
+}
+
+// The file's bytes: its mark, then the text (Latin-1 only, for ANSI).
+inline std::string Encode(Form form, std::u16string_view text) {
+  switch (form) {
+    case Form::Utf16:
+      return "\xFF\xFE" + Utf16Bytes(text);
+    case Form::Utf8:
+      return "\xEF\xBB\xBF" + portable::Utf16ToUtf8(text);
+    case Form::Ansi:
+      break;
+  }
+  std::string bytes;
+  for (char16_t c : text) bytes.push_back(static_cast<char>(c));
+  return bytes;
+}
+
+inline OrvVariableRecord& AddText(RecordArray& records, const char16_t* section,
+                                  const char16_t* key, std::u16string_view text) {
+  OrvVariableRecord& record = records.Add(section, key);
+  record.value.vt = VT_BSTR;
+  record.value.bstrVal = platform::UniqueBstr::FromText(text).Release();
+  return record;
+}
+
+}  // namespace iniplugin::test

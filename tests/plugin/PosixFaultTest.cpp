@@ -1,0 +1,110 @@
+// Faults that only a POSIX system lets a test cause for real: a file its user may not
+// read, and a disk that takes no more bytes.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "FileForms.h"
+#include "PluginFixture.h"
+#include "Records.h"
+
+namespace iniplugin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixFaultTest : public PluginTest {
+ protected:
+  std::size_t FilesInFolder() const {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()));
+  }
+};
+
+// Read permission taken away between SetValues and Commit: Commit fails and keeps every
+// write, a direct write in the meantime does not overwrite the file, and once the file is
+// readable again Commit writes them all. A UTF-16 file in mode 1, so that the writes wait
+// in the queue; an ANSI file in mode 0, where they are also made at once.
+void CommitOnUnreadableFile(const fs::path& path, int mode) {
+  const Form form = mode == 1 ? Form::Utf16 : Form::Ansi;
+  WriteBytes(path, Encode(form, u"[S]\r\nk=old\r\n"));
+  UniqueBstr bstr = Bstr(U16Path(path));
+  ComPtr<IOrvFileNavigator> navigator;
+  ASSERT_EQ(NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()), S_OK);
+  RecordArray first;
+  AddText(first, u"S", u"k", u"new");
+  ASSERT_EQ(navigator->SetValues(0, 0, 0, first.Count(), first.Data(), 0), S_OK);
+  const std::string before = ReadBytes(path);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+  ASSERT_NE(::access(path.c_str(), R_OK), 0) << "the file is still readable";
+  RecordArray second;
+  AddText(second, u"S", u"added", u"1");
+  ASSERT_EQ(navigator->SetValues(0, 0, 0, second.Count(), second.Data(), 0), S_OK);
+  EXPECT_EQ(navigator->Commit(), E_FAIL);
+  EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 2u);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  EXPECT_EQ(ReadBytes(path), before);
+  ASSERT_EQ(navigator->Commit(), S_OK);
+  EXPECT_EQ(ReadBytes(path), Encode(form, u"[S]\r\nk=new\r\nadded=1\r\n"));
+}
+
+TEST_P(PosixFaultTest, CommitOnUnreadableFileKeepsTheQueue) {
+  const fs::path path = m_dir / "settings.ini";
+  if (::geteuid() != 0) {
+    CommitOnUnreadableFile(path, Mode());
+    return;
+  }
+  // Permissions do not stop root: run as the unprivileged user, in a process of its own.
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "running as root, and there is no user \"nobody\" to become";
+  fs::permissions(m_dir.Path(), fs::perms::all);
+  EXPECT_EXIT(
+      {
+        if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) std::_Exit(2);
+        CommitOnUnreadableFile(path, Mode());
+        std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// A file size limit makes the system refuse bytes as a full disk does: the save fails
+// with the old file untouched and no temporary file left.
+TEST_P(PosixFaultTest, SaveOnAFullDiskLeavesTheOldFile) {
+  const fs::path path = m_dir / "settings.ini";
+  const std::string old = "[S]\r\nk=old\r\n" + std::string(20000, ';') + "\r\n";
+  WriteBytes(path, old);
+  ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
+  RecordArray records;
+  AddText(records, u"S", u"k", u"new");
+
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const HRESULT set = navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0);
+  const HRESULT committed = navigator->Commit();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(set, S_OK);  // the direct write's failure is left to Commit
+  EXPECT_EQ(committed, E_FAIL);
+  EXPECT_EQ(ReadBytes(path), old);
+  EXPECT_EQ(FilesInFolder(), 1u);
+  ASSERT_EQ(navigator->Commit(), S_OK);
+  EXPECT_EQ(ReadBytes(path).substr(0, 12), "[S]\r\nk=new\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, PosixFaultTest, ::testing::Values(0, 1), ModeName);
+
+}  // namespace
+}  // namespace iniplugin::test
