@@ -27,13 +27,21 @@ class IniFileReader {
   };
 
   // One line of a section: an entry (key=value) or a raw line (comment, blank, no "=").
+  // Twelve bytes, because a large file has millions of them.
   struct Value {
     // Entry: the text before the first "=", leading spaces dropped, trailing kept.
     // Raw line: the line's text.
     Span m_key;
-    // Entry: everything after the first "=". Raw line: empty.
-    Span m_value;
-    bool m_raw = false;
+    // Entry: the length of everything after the first "=", which follows m_key and its
+    // "=" in the document's text (a value set later comes with a copy of its key).
+    // Raw line: kRawLine.
+    std::uint32_t m_valueLength = kRawLine;
+
+    static constexpr std::uint32_t kRawLine = 0xFFFFFFFFu;
+    bool IsRaw() const { return m_valueLength == kRawLine; }
+    Span ValueSpan() const {
+      return IsRaw() ? Span{} : Span{m_key.pos + m_key.len + 1, m_valueLength};
+    }
   };
 
   // A header line and the lines that follow it up to the next header.
@@ -60,7 +68,9 @@ class IniFileReader {
   virtual ~IniFileReader() = default;
 
   // Replaces the document with the file at `path`. Returns false, leaving the document as
-  // it was, when the file cannot be read or cannot be held without loss (see DecodeFile).
+  // it was, when the file cannot be read or cannot be held without loss (see TextDecoder).
+  // The file is read, decoded and split into lines a block at a time: its bytes are never
+  // held whole beside its text.
   bool Load(const std::u16string& path);
   // The same for a file's bytes already in memory.
   bool LoadBytes(std::string_view bytes);
@@ -75,7 +85,8 @@ class IniFileReader {
   // the end of its section when missing. An existing key keeps its written form.
   void SetValue(std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
-  // The bytes Save writes: the form's mark, then every line followed by CR LF.
+  // The bytes Save writes: the form's mark, then every line followed by CR LF. Encoded
+  // straight from the lines, without a rendered copy of the whole text.
   std::string Serialize() const;
 
   // Writes the document to `path` in the form it was read in (a document never loaded is
@@ -100,13 +111,17 @@ class IniFileReader {
   std::u16string Render() const;
 
  private:
+  class Parser;
+  class Loader;
+
   std::u16string_view Text(Span span) const { return {m_text.data() + span.pos, span.len}; }
   Span Append(std::u16string_view text);
   std::uint32_t FindSection(std::u16string_view name) const;
   std::uint32_t FindEntry(const Section& section, std::u16string_view key) const;
   void IndexSection(std::uint32_t number);
   void IndexEntry(Section& section, std::uint32_t number);
-  void Parse();
+  std::uint32_t SectionHash(std::uint32_t number) const;
+  std::uint32_t EntryHash(const Section& section, std::uint32_t number) const;
 
   inidoc::FlatIndex m_sectionMap;
   std::vector<Section> m_sections;

@@ -49,6 +49,9 @@ bool ParseOsVersion(const char* text, OSVERSIONINFOW* info);
 std::u16string AnsiToUtf16(std::string_view bytes);
 // Characters that 1252 cannot hold become '?', the code page's default character.
 std::string Utf16ToAnsi(std::u16string_view text);
+// The same, appending to a string the caller owns.
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
 
 // The profile functions. They read and write INI files as the platform's own do: names
 // without regard to case, blanks and one pair of quotes around values ignored, the name

@@ -23,6 +23,10 @@ OsVersion QueryOsVersion();
 // Conversions between the system's ANSI code page and UTF-16.
 std::u16string AnsiToUtf16(std::string_view bytes);
 std::string Utf16ToAnsi(std::u16string_view text);
+// The same, appending to a string the caller owns: a large file converted block by block
+// never needs a second whole copy.
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
 
 enum class ReadResult { Ok, CannotOpen, ReadError };
 
@@ -62,6 +66,12 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path);
 // temporary file behind, when any step fails. Not guaranteed: that no other writer replaces the file between our read and
 // this replace; callers that read-modify-write serialise among themselves.
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
+
+// Whether ReplaceFileContents would go ahead with `path`: an existing file is a regular
+// file that is not read-only, a missing one has a folder to be made in. Writers that put
+// their writes down later ask this when they accept them. Not guaranteed: that the
+// replacement then succeeds (the disk may fill, the file may change meanwhile).
+bool CanReplaceFile(const std::u16string& path);
 
 // Tests only: makes the following replacements fail after writing this many bytes, as a
 // full disk would; a negative value turns the fault off.

@@ -24,31 +24,59 @@ char ToAnsi(char16_t unit) {
   return kDefaultChar;
 }
 
+// Every byte's character, so that decoding is one load per byte with no branch.
+constexpr std::array<char16_t, 256> MakeByteTable() {
+  std::array<char16_t, 256> table{};
+  for (std::size_t byte = 0; byte < 256; ++byte) {
+    table[byte] = (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80]
+                                                : static_cast<char16_t>(byte);
+  }
+  return table;
+}
+constexpr std::array<char16_t, 256> kByteTable = MakeByteTable();
+
 }  // namespace
 
-std::u16string AnsiToUtf16(std::string_view bytes) {
-  std::u16string text(bytes.size(), u'\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    text[i] = (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : char16_t{byte};
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
+  const std::size_t old = text.size();
+  text.resize(old + bytes.size());
+  char16_t* out = text.data() + old;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (std::size_t i = 0; i < bytes.size(); ++i) out[i] = kByteTable[in[i]];
+}
+
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
+  const std::size_t old = bytes.size();
+  bytes.resize(old + text.size());  // one byte a unit at most
+  char* const begin = bytes.data() + old;
+  char* out = begin;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit < 0x80) {
+      *out++ = static_cast<char>(unit);
+      continue;
+    }
+    // A surrogate pair is one character and so one default character.
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      ++i;
+      *out++ = kDefaultChar;
+      continue;
+    }
+    *out++ = ToAnsi(unit);
   }
+  bytes.resize(old + static_cast<std::size_t>(out - begin));
+}
+
+std::u16string AnsiToUtf16(std::string_view bytes) {
+  std::u16string text;
+  AppendAnsiAsUtf16(bytes, text);
   return text;
 }
 
 std::string Utf16ToAnsi(std::u16string_view text) {
   std::string bytes;
-  bytes.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    // A surrogate pair is one character and so one default character.
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      ++i;
-      bytes.push_back(kDefaultChar);
-      continue;
-    }
-    bytes.push_back(ToAnsi(unit));
-  }
+  AppendUtf16AsAnsi(text, bytes);
   return bytes;
 }
 

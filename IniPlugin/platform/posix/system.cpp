@@ -75,6 +75,12 @@ std::int64_t TimestampWindowNs(const struct timespec& modified) {
 
 std::u16string AnsiToUtf16(std::string_view bytes) { return portable::AnsiToUtf16(bytes); }
 std::string Utf16ToAnsi(std::u16string_view text) { return portable::Utf16ToAnsi(text); }
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
+  portable::AppendAnsiAsUtf16(bytes, text);
+}
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
+  portable::AppendUtf16AsAnsi(text, bytes);
+}
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
@@ -150,6 +156,16 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
   UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.Get() >= 0) (void)::fsync(directory.Get());
   return true;
+}
+
+bool CanReplaceFile(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  const std::string target = PathToUtf8(path);
+  struct stat info;
+  if (::stat(target.c_str(), &info) == 0) return S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {

@@ -83,6 +83,28 @@ std::string Utf16ToAnsi(std::u16string_view text) {
   return bytes;
 }
 
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
+  if (bytes.empty()) return;
+  const int size = static_cast<int>(bytes.size());
+  // A byte never becomes more than one unit, so the room is known without asking.
+  const std::size_t old = text.size();
+  text.resize(old + bytes.size());
+  const int got = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, AsWide(text.data() + old),
+                                        size);
+  text.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+}
+
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
+  if (text.empty()) return;
+  const int size = static_cast<int>(text.size());
+  const int needed =
+      ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, nullptr, 0, nullptr, nullptr);
+  const std::size_t old = bytes.size();
+  bytes.resize(old + static_cast<std::size_t>(needed));
+  ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, bytes.data() + old, needed, nullptr,
+                        nullptr);
+}
+
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
@@ -143,6 +165,20 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
     return false;
   }
   return true;
+}
+
+bool CanReplaceFile(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  const DWORD attributes = ::GetFileAttributesW(AsWide(path.c_str()));
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+  }
+  const std::size_t slash = path.find_last_of(u"\\/");
+  if (slash == std::u16string::npos) return true;  // the current folder
+  const std::u16string folder = path.substr(0, slash + 1);
+  const DWORD folderAttributes = ::GetFileAttributesW(AsWide(folder.c_str()));
+  return folderAttributes != INVALID_FILE_ATTRIBUTES &&
+         (folderAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {
