@@ -176,7 +176,8 @@ std::string Dump(const ProfileApi& api, const std::u16string& file) {
   return dump;
 }
 
-// Applies the row's writes to `path` through `api`; returns the results.
+// Applies the row's writes to `path` through `api`, then flushes them to the file;
+// returns the results.
 std::vector<BOOL> Apply(const ProfileApi& api, const WriteRow& row,
                         const std::filesystem::path& path) {
   if (row.before) WriteBytes(path, *row.before);
@@ -185,6 +186,7 @@ std::vector<BOOL> Apply(const ProfileApi& api, const WriteRow& row,
   for (const Step& step : row.steps) {
     results.push_back(api.write(step.section, step.key, step.value, file.c_str()) ? TRUE : FALSE);
   }
+  api.write(nullptr, nullptr, nullptr, file.c_str());
   return results;
 }
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "inidoc/Scan.h"
 #include "platform/system.h"
 
 namespace iniplugin::portable {
@@ -193,10 +194,15 @@ void ProfileText::Parse() {
   m_sections.emplace_back();  // the unnamed section before the first header
   bool breakSeen = false;
   std::uint32_t pos = 0;
+  const char16_t* const base = text.data();
+  const char16_t* const limit = base + size;
   while (pos < size) {
     const std::uint32_t lineStart = pos;
-    std::uint32_t end = pos;
-    while (end < size && text[end] != u'\r' && text[end] != u'\n') ++end;
+    // The line's text ends at its break or at a NUL, the line itself only at its break.
+    const char16_t* stop = inidoc::FindAnyOf3(base + pos, limit, u'\r', u'\n', u'\0');
+    const auto contentEnd = static_cast<std::uint32_t>(stop - base);
+    if (stop < limit && *stop == u'\0') stop = inidoc::FindEither(stop, limit, u'\r', u'\n');
+    const auto end = static_cast<std::uint32_t>(stop - base);
     std::uint32_t next = end;
     if (next < size) {
       next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
@@ -207,8 +213,6 @@ void ProfileText::Parse() {
     }
     pos = next;
 
-    std::uint32_t contentEnd = lineStart;
-    while (contentEnd < end && text[contentEnd] != u'\0') ++contentEnd;
     std::uint32_t first = lineStart, last = contentEnd;
     while (first < last && IsBlank(text[first])) ++first;
     while (last > first && IsBlank(text[last - 1])) --last;
@@ -266,21 +270,31 @@ void ProfileText::Parse() {
 
 void ProfileText::Index() {
   // Inserting from the last to the first leaves the first of equal names in the index.
-  m_sectionIndex.Reserve(m_sections.size());
+  const auto sectionHash = [&](std::uint32_t i) {
+    return FoldedHash().Add(Name(m_sections[i])).Value();
+  };
+  m_sectionIndex.Reserve(m_sections.size(), sectionHash);
   for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 0;) {
     const std::u16string_view name = Name(m_sections[i]);
-    m_sectionIndex.InsertOrReplace(i, FoldedHash().Add(name).Value(), [&](std::uint32_t other) {
-      return EqualsFolded(Name(m_sections[other]), name);
-    });
+    m_sectionIndex.InsertOrReplace(
+        i, FoldedHash().Add(name).Value(),
+        [&](std::uint32_t other) { return EqualsFolded(Name(m_sections[other]), name); },
+        sectionHash);
   }
-  m_entryIndex.Reserve(m_entries.size());
+  const auto entryHash = [&](std::uint32_t i) {
+    return EntryHash(m_entries[i].section, Name(m_entries[i]));
+  };
+  m_entryIndex.Reserve(m_entries.size(), entryHash);
   for (auto i = static_cast<std::uint32_t>(m_entries.size()); i-- > 0;) {
     const Entry& entry = m_entries[i];
     const std::u16string_view name = Name(entry);
-    m_entryIndex.InsertOrReplace(i, EntryHash(entry.section, name), [&](std::uint32_t other) {
-      return m_entries[other].section == entry.section &&
-             EqualsFolded(Name(m_entries[other]), name);
-    });
+    m_entryIndex.InsertOrReplace(
+        i, EntryHash(entry.section, name),
+        [&](std::uint32_t other) {
+          return m_entries[other].section == entry.section &&
+                 EqualsFolded(Name(m_entries[other]), name);
+        },
+        entryHash);
   }
 }
 

@@ -82,6 +82,12 @@ class ProfileText {
 
   const std::vector<Section>& Sections() const { return m_sections; }
   const Entry& EntryAt(std::uint32_t index) const { return m_entries[index]; }
+  std::uint32_t IndexOf(const Section& section) const {
+    return static_cast<std::uint32_t>(&section - m_sections.data());
+  }
+  std::uint32_t IndexOf(const Entry& entry) const {
+    return static_cast<std::uint32_t>(&entry - m_entries.data());
+  }
 
   // The line break new lines get: the first one the file uses, CR LF in a file without.
   std::u16string_view LineBreak() const { return m_lineBreak; }
