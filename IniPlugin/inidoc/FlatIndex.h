@@ -1,15 +1,19 @@
 // A case-insensitive hash index over records that keep their own keys.
 //
-// The index stores only record numbers, four bytes a slot: the key of a record, and its
-// hash when the table grows, are read back from the record through caller-supplied
-// functions. A loaded document of millions of lines keeps one such slot per entry and no
-// copied key strings, and a lookup probes with a key that is never built as a string.
+// The index stores record numbers and their keys' hashes, eight bytes a slot: the key of a
+// record is read back from the record through a caller-supplied function only when the
+// hashes agree. A loaded document of millions of lines keeps no copied key strings, and a
+// lookup probes with a key that is never built as a string.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
-#include <vector>
+
+#include "inidoc/Arena.h"
 
 namespace iniplugin::inidoc {
 
@@ -37,7 +41,16 @@ class FoldedHash {
     }
     return *this;
   }
-  std::uint32_t Value() const { return m_value ^ (m_value >> 15); }
+  // FNV's low bits depend only on the low bits of the text: names that differ in a digit
+  // would crowd into neighbouring slots. A final mix spreads every bit over the low ones.
+  std::uint32_t Value() const {
+    std::uint32_t x = m_value;
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    return x ^ (x >> 16);
+  }
 
  private:
   std::uint32_t m_value = 2166136261u;
@@ -47,58 +60,59 @@ class FlatIndex {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-  void Clear() {
-    m_slots.clear();
-    m_count = 0;
-  }
+  // An index whose table lives in its own allocation.
+  FlatIndex() = default;
+  // An index whose table is taken from `arena`, which must outlive it.
+  explicit FlatIndex(Arena* arena) : m_arena(arena) {}
+  FlatIndex(FlatIndex&&) noexcept = default;
+  FlatIndex& operator=(FlatIndex&&) noexcept = default;
+
   // Sizes the table for `expected` records, so that a bulk insert never grows it.
-  template <class HashOf>
-  void Reserve(std::size_t expected, HashOf&& hashOf) {
+  void Reserve(std::size_t expected) {
     const std::size_t capacity = CapacityFor(expected);
-    if (capacity > m_slots.size()) Rehash(capacity, hashOf);
+    if (capacity > m_capacity) Rehash(capacity);
   }
 
   // The record whose key matches, or kNone. `matches(id)` tests a candidate's key.
   template <class Matches>
   std::uint32_t Find(std::uint32_t hash, Matches&& matches) const {
-    if (m_slots.empty()) return kNone;
-    const std::size_t mask = m_slots.size() - 1;
+    if (m_capacity == 0) return kNone;
+    const std::size_t mask = m_capacity - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      const std::uint32_t id = m_slots[i];
-      if (id == kNone) return kNone;
-      if (matches(id)) return id;
+      const Slot& slot = m_slots[i];
+      if (slot.id == kNone) return kNone;
+      if (slot.hash == hash && matches(slot.id)) return slot.id;
     }
   }
 
   // Points the key's slot at `id`, replacing an earlier record with the same key: the
-  // later of two duplicates is the one found. `hashOf(id)` gives a stored record's hash
-  // when the table grows.
-  template <class Matches, class HashOf>
-  void InsertOrReplace(std::uint32_t id, std::uint32_t hash, Matches&& matches,
-                       HashOf&& hashOf) {
-    if (CapacityFor(m_count + 1) > m_slots.size()) {
-      Rehash(m_slots.empty() ? kSmallest : m_slots.size() * 2, hashOf);
-    }
-    const std::size_t mask = m_slots.size() - 1;
+  // later of two duplicates is the one found.
+  template <class Matches>
+  void InsertOrReplace(std::uint32_t id, std::uint32_t hash, Matches&& matches) {
+    if (CapacityFor(m_count + 1) > m_capacity) Rehash(m_capacity == 0 ? kSmallest : m_capacity * 2);
+    const std::size_t mask = m_capacity - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      std::uint32_t& slot = m_slots[i];
-      if (slot == kNone) {
-        slot = id;
+      Slot& slot = m_slots[i];
+      if (slot.id == kNone) {
+        slot = Slot{id, hash};
         ++m_count;
         return;
       }
-      if (matches(slot)) {
-        slot = id;
+      if (slot.hash == hash && matches(slot.id)) {
+        slot.id = id;
         return;
       }
     }
   }
 
   std::size_t Size() const { return m_count; }
-  // Bytes held, for the benchmarks' accounting.
-  std::size_t Footprint() const { return m_slots.capacity() * sizeof(std::uint32_t); }
 
  private:
+  struct Slot {
+    std::uint32_t id;
+    std::uint32_t hash;
+  };
+
   static constexpr std::size_t kSmallest = 4;
 
   // At most three slots in four in use: linear probing stays short, and a section of
@@ -109,21 +123,30 @@ class FlatIndex {
     return capacity;
   }
 
-  template <class HashOf>
-  void Rehash(std::size_t capacity, HashOf& hashOf) {
-    std::vector<std::uint32_t> old(capacity, kNone);
-    old.swap(m_slots);
-    const std::size_t mask = m_slots.size() - 1;
-    for (const std::uint32_t id : old) {
-      if (id == kNone) continue;
-      std::size_t i = hashOf(id) & mask;
-      while (m_slots[i] != kNone) i = (i + 1) & mask;
-      m_slots[i] = id;
+  void Rehash(std::size_t capacity) {
+    if (capacity > kNone / 2) throw std::bad_alloc();
+    std::unique_ptr<Slot[]> owned;
+    Slot* const slots = m_arena ? m_arena->Allocate<Slot>(capacity)
+                                : (owned = std::make_unique_for_overwrite<Slot[]>(capacity)).get();
+    std::fill_n(slots, capacity, Slot{kNone, 0});
+    const std::size_t mask = capacity - 1;
+    for (std::size_t k = 0; k < m_capacity; ++k) {
+      const Slot& slot = m_slots[k];
+      if (slot.id == kNone) continue;
+      std::size_t i = slot.hash & mask;
+      while (slots[i].id != kNone) i = (i + 1) & mask;
+      slots[i] = slot;
     }
+    m_slots = slots;
+    m_owned = std::move(owned);
+    m_capacity = static_cast<std::uint32_t>(capacity);
   }
 
-  std::vector<std::uint32_t> m_slots;
-  std::size_t m_count = 0;
+  Arena* m_arena = nullptr;
+  std::unique_ptr<Slot[]> m_owned;
+  Slot* m_slots = nullptr;
+  std::uint32_t m_capacity = 0;
+  std::uint32_t m_count = 0;
 };
 
 }  // namespace iniplugin::inidoc

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "inidoc/Scan.h"
@@ -27,6 +28,9 @@ constexpr std::size_t kLargestText = std::numeric_limits<std::uint32_t>::max() /
 // Files are read in blocks of this size: large enough that reading costs little per
 // byte, small enough that a block's text is still in the cache when its lines are split.
 constexpr std::size_t kReadBlock = 1 << 16;
+
+// Unchanged text is handed to the encoder in pieces of about this many units.
+constexpr std::size_t kEncodeRun = 1 << 14;
 
 // The C runtime's wide white-space test in the C locale.
 bool IsWhiteSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
@@ -93,11 +97,11 @@ class IniFileReader::Parser {
     while (lead < length && line[lead] == u' ') ++lead;
     const char16_t first = lead < length ? line[lead] : u'\0';
     const bool blank = lead == length;
-    std::vector<Section>& sections = m_document.m_sections;
+    auto& sections = m_document.m_sections;
 
     if (sections.empty() || first == u'[') {
       CloseSection();
-      sections.emplace_back().m_header = Span{pos, length};
+      m_document.AddSection(Span{pos, length});
       // A blank or comment line that opens the file's first section is never indexed.
       if (!blank && first != u';') {
         m_document.IndexSection(static_cast<std::uint32_t>(sections.size() - 1));
@@ -126,15 +130,16 @@ class IniFileReader::Parser {
   }
 
   void CloseSection() {
-    std::vector<Section>& sections = m_document.m_sections;
+    auto& sections = m_document.m_sections;
     if (sections.empty()) return;
     Section& section = sections.back();
-    // One allocation of the exact size: a section's lines never grow while it is read.
-    section.m_values.assign(m_lines.begin(), m_lines.end());
-    section.m_valueMap.Reserve(m_entries, [&](std::uint32_t id) {
-      return m_document.EntryHash(section, id);
-    });
-    for (std::uint32_t i = 0; i < section.m_values.size(); ++i) {
+    // An array of the exact size: a section's lines never grow while it is read.
+    const auto count = static_cast<std::uint32_t>(m_lines.size());
+    section.m_values = m_document.Pool().Allocate<Value>(count);
+    std::copy(m_lines.begin(), m_lines.end(), section.m_values);
+    section.m_valueCount = section.m_valueCapacity = count;
+    section.m_valueMap.Reserve(m_entries);
+    for (std::uint32_t i = 0; i < count; ++i) {
       if (!section.m_values[i].IsRaw()) m_document.IndexEntry(section, i);
     }
     m_lines.clear();
@@ -219,28 +224,18 @@ bool IniFileReader::LoadBytes(std::string_view bytes) {
   return true;
 }
 
-std::uint32_t IniFileReader::SectionHash(std::uint32_t number) const {
-  return FoldedHash().Add(Trim(Text(m_sections[number].m_header))).Value();
-}
-
-std::uint32_t IniFileReader::EntryHash(const Section& section, std::uint32_t number) const {
-  return FoldedHash().Add(Text(section.m_values[number].m_key)).Value();
-}
-
 void IniFileReader::IndexSection(std::uint32_t number) {
   const std::u16string_view key = Trim(Text(m_sections[number].m_header));
   m_sectionMap.InsertOrReplace(
       number, FoldedHash().Add(key).Value(),
-      [&](std::uint32_t other) { return EqualsFolded(Trim(Text(m_sections[other].m_header)), key); },
-      [&](std::uint32_t other) { return SectionHash(other); });
+      [&](std::uint32_t other) { return EqualsFolded(Trim(Text(m_sections[other].m_header)), key); });
 }
 
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
   const std::u16string_view key = Text(section.m_values[number].m_key);
   section.m_valueMap.InsertOrReplace(
       number, FoldedHash().Add(key).Value(),
-      [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); },
-      [&](std::uint32_t other) { return EntryHash(section, other); });
+      [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); });
 }
 
 std::uint32_t IniFileReader::FindSection(std::u16string_view name) const {
@@ -266,6 +261,29 @@ bool IniFileReader::GetValue(std::u16string_view section, std::u16string_view ke
   return true;
 }
 
+inidoc::Arena& IniFileReader::Pool() {
+  if (!m_arena) m_arena = std::make_unique<inidoc::Arena>();
+  return *m_arena;
+}
+
+IniFileReader::Section& IniFileReader::AddSection(Span header) {
+  Section& section = m_sections.emplace_back();
+  section.m_header = header;
+  section.m_valueMap = inidoc::FlatIndex(&Pool());
+  return section;
+}
+
+void IniFileReader::AddLine(Section& section, const Value& value) {
+  if (section.m_valueCount == section.m_valueCapacity) {
+    const std::uint32_t capacity = std::max<std::uint32_t>(4, section.m_valueCapacity * 2);
+    Value* const grown = Pool().Allocate<Value>(capacity);
+    std::copy_n(section.m_values, section.m_valueCount, grown);
+    section.m_values = grown;
+    section.m_valueCapacity = capacity;
+  }
+  section.m_values[section.m_valueCount++] = value;
+}
+
 IniFileReader::Span IniFileReader::Append(std::u16string_view text) {
   if (m_text.size() + text.size() >= kLargestText) throw std::bad_alloc();
   const Span span{static_cast<std::uint32_t>(m_text.size()),
@@ -281,9 +299,7 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
     std::u16string header;
     header.reserve(section.size() + 2);
     header.append(u"[").append(section).append(u"]");
-    Section added;
-    added.m_header = Append(header);
-    m_sections.push_back(std::move(added));
+    AddSection(Append(header));
     s = static_cast<std::uint32_t>(m_sections.size() - 1);
     IndexSection(s);
   }
@@ -297,8 +313,8 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
   const Value entry{Span{written.pos, static_cast<std::uint32_t>(line.size() - value.size() - 1)},
                     static_cast<std::uint32_t>(value.size())};
   if (e == FlatIndex::kNone) {
-    target.m_values.push_back(entry);
-    e = static_cast<std::uint32_t>(target.m_values.size() - 1);
+    AddLine(target, entry);
+    e = target.m_valueCount - 1;
     IndexEntry(target, e);
   } else {
     target.m_values[e] = entry;
@@ -306,28 +322,42 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
 }
 
 std::string IniFileReader::Serialize() const {
-  // The exact size for the one-unit-a-byte forms, so that the bytes are never moved.
-  std::size_t units = 0;
-  for (const Section& section : m_sections) {
-    units += section.m_header.len + 2;
-    for (const Value& value : section.m_values) {
-      units += value.m_key.len + 2 + (value.IsRaw() ? 0 : value.m_valueLength + 1);
-    }
-  }
+  // Room for the text and some line ends it lacks, so that the bytes are rarely moved.
   std::string bytes(inidoc::MarkOf(m_form));
-  bytes.reserve(bytes.size() + units * (m_form == inidoc::TextForm::Utf16 ? 2 : 1));
+  bytes.reserve(bytes.size() +
+                (m_text.size() + m_text.size() / 8) * (m_form == inidoc::TextForm::Utf16 ? 2 : 1));
   inidoc::TextEncoder encoder(m_form, bytes);
-  for (const Section& section : m_sections) {
-    encoder.Add(Text(section.m_header));
+  // Lines that stand in the text as they are written, each followed by its CR LF and by
+  // the next, go to the encoder as one piece: an unchanged CR LF file is one piece.
+  std::size_t runStart = 0, runLength = 0;
+  const auto flushRun = [&] {
+    if (runLength > 0) encoder.Add(std::u16string_view(m_text).substr(runStart, runLength));
+    runLength = 0;
+  };
+  const auto addLine = [&](std::uint32_t pos, std::uint32_t length) {
+    const std::size_t end = std::size_t{pos} + length;
+    if (end + 2 <= m_text.size() && m_text[end] == u'\r' && m_text[end + 1] == u'\n') {
+      if (runLength == 0 || pos != runStart + runLength) {
+        flushRun();
+        runStart = pos;
+      }
+      runLength += length + 2;
+      // Converted while the text just looked at is still in the cache.
+      if (runLength >= kEncodeRun) flushRun();
+      return;
+    }
+    flushRun();
+    encoder.Add(Text(Span{pos, length}));
     encoder.Add(u"\r\n");
-    for (const Value& value : section.m_values) {
+  };
+  for (const Section& section : m_sections) {
+    addLine(section.m_header.pos, section.m_header.len);
+    for (const Value& value : section.Values()) {
       // An entry's key, "=" and value stand together in the text.
-      const std::uint32_t length =
-          value.m_key.len + (value.IsRaw() ? 0 : value.m_valueLength + 1);
-      encoder.Add(Text(Span{value.m_key.pos, length}));
-      encoder.Add(u"\r\n");
+      addLine(value.m_key.pos, value.m_key.len + (value.IsRaw() ? 0 : value.m_valueLength + 1));
     }
   }
+  flushRun();
   encoder.Finish();
   return bytes;
 }
@@ -349,11 +379,13 @@ bool IniFileReader::IsIndexed(std::size_t section) const {
 }
 
 std::size_t IniFileReader::LineCount(std::size_t section) const {
-  return m_sections.at(section).m_values.size();
+  return m_sections.at(section).m_valueCount;
 }
 
 IniFileReader::LineView IniFileReader::Line(std::size_t section, std::size_t line) const {
-  const Value& value = m_sections.at(section).m_values.at(line);
+  const Section& found = m_sections.at(section);
+  if (line >= found.m_valueCount) throw std::out_of_range("no such line");
+  const Value& value = found.m_values[line];
   return LineView{Text(value.m_key), Text(value.ValueSpan()), value.IsRaw()};
 }
 
@@ -362,7 +394,7 @@ std::u16string IniFileReader::Render() const {
   out.reserve(m_text.size() + 2 * m_sections.size());
   for (const Section& section : m_sections) {
     out.append(Text(section.m_header)).append(u"\r\n");
-    for (const Value& value : section.m_values) {
+    for (const Value& value : section.Values()) {
       out.append(Text(value.m_key));
       if (!value.IsRaw()) out.append(u"=").append(Text(value.ValueSpan()));
       out.append(u"\r\n");

@@ -9,10 +9,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
+#include "inidoc/Arena.h"
 #include "inidoc/FlatIndex.h"
 #include "inidoc/TextForm.h"
 
@@ -50,7 +54,12 @@ class IniFileReader {
     Span m_header;
     // Entries by lower-cased key (record numbers into m_values).
     inidoc::FlatIndex m_valueMap;
-    std::vector<Value> m_values;
+    // The lines in file order, an array in the document's arena.
+    Value* m_values = nullptr;
+    std::uint32_t m_valueCount = 0;
+    std::uint32_t m_valueCapacity = 0;
+
+    std::span<const Value> Values() const { return {m_values, m_valueCount}; }
   };
 
   // Read-only view of a line, for inspection and tests.
@@ -116,20 +125,25 @@ class IniFileReader {
 
   std::u16string_view Text(Span span) const { return {m_text.data() + span.pos, span.len}; }
   Span Append(std::u16string_view text);
+  inidoc::Arena& Pool();
+  Section& AddSection(Span header);
+  void AddLine(Section& section, const Value& value);
   std::uint32_t FindSection(std::u16string_view name) const;
   std::uint32_t FindEntry(const Section& section, std::u16string_view key) const;
   void IndexSection(std::uint32_t number);
   void IndexEntry(Section& section, std::uint32_t number);
-  std::uint32_t SectionHash(std::uint32_t number) const;
-  std::uint32_t EntryHash(const Section& section, std::uint32_t number) const;
 
   inidoc::FlatIndex m_sectionMap;
-  std::vector<Section> m_sections;
+  // A deque: a file of a hundred thousand sections never has two copies of the list
+  // while it grows.
+  std::deque<Section> m_sections;
   bool m_unicode = false;
   inidoc::TextForm m_form = inidoc::TextForm::Ansi;
   // Set when the file began with a byte-order mark; the mark stood on the first line.
   bool m_marked = false;
   std::u16string m_text;
+  // Where the sections' lines and indexes live; made with the first section.
+  std::unique_ptr<inidoc::Arena> m_arena;
 };
 
 }  // namespace iniplugin

@@ -235,21 +235,48 @@ void TextEncoder::Add(std::u16string_view text) {
     AppendAsUtf16Le(text, m_bytes);
     return;
   }
-  m_staged.append(text);
-  if (m_staged.size() >= kEncodeBlock) Flush(false);
+  if (m_staged.size() + text.size() < kEncodeBlock) {
+    m_staged.append(text);
+    return;
+  }
+  // A long piece is converted where it stands, a block at a time, after what was staged.
+  if (!m_staged.empty()) {
+    // A surrogate pair is one character: never convert its halves apart.
+    if (IsHighSurrogate(m_staged.back()) && IsLowSurrogate(text.front())) {
+      m_staged.push_back(text.front());
+      text.remove_prefix(1);
+    }
+    Convert(m_staged);
+    m_staged.clear();
+  }
+  while (!text.empty()) {
+    std::size_t take = std::min(text.size(), kEncodeBlock);
+    if (take < text.size() && IsHighSurrogate(text[take - 1])) ++take;
+    if (take == text.size() && IsHighSurrogate(text.back())) {
+      // The last unit may pair with the next piece's first.
+      Convert(text.substr(0, take - 1));
+      m_staged.assign(1, text.back());
+      return;
+    }
+    Convert(text.substr(0, take));
+    text.remove_prefix(take);
+  }
 }
 
 void TextEncoder::Finish() { Flush(true); }
 
-void TextEncoder::Flush(bool last) {
-  std::u16string_view block(m_staged);
-  // A surrogate pair is one character: never convert its halves apart.
-  if (!last && !block.empty() && IsHighSurrogate(block.back())) block.remove_suffix(1);
+void TextEncoder::Convert(std::u16string_view block) {
   if (m_form == TextForm::Utf8) {
     AppendAsUtf8(block, m_bytes);
   } else {
     platform::AppendUtf16AsAnsi(block, m_bytes);
   }
+}
+
+void TextEncoder::Flush(bool last) {
+  std::u16string_view block(m_staged);
+  if (!last && !block.empty() && IsHighSurrogate(block.back())) block.remove_suffix(1);
+  Convert(block);
   m_staged.erase(0, block.size());
 }
 

@@ -71,6 +71,7 @@ class TextEncoder {
 
  private:
   void Flush(bool last);
+  void Convert(std::u16string_view block);
 
   TextForm m_form;
   std::string& m_bytes;

@@ -16,10 +16,6 @@ using inidoc::FoldedHash;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
 
-std::uint32_t EntryHash(std::uint32_t section, std::u16string_view name) {
-  return FoldedHash().Add(name).Value() + section * 0x9E3779B1u;
-}
-
 // Decodes UTF-8 the way the platform's reader does: a lead byte and the continuation bytes
 // that follow it make one character; where the sequence breaks, everything up to the
 // break becomes one U+FFFD. A second byte outside its lead's range (an overlong form, a
@@ -182,7 +178,8 @@ std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view te
   return bytes;
 }
 
-ProfileText::ProfileText(std::u16string text) : m_text(std::move(text)) {
+ProfileText::ProfileText(std::u16string text)
+    : m_text(std::move(text)), m_arena(std::make_unique<inidoc::Arena>()) {
   if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
   Parse();
   Index();
@@ -191,7 +188,10 @@ ProfileText::ProfileText(std::u16string text) : m_text(std::move(text)) {
 void ProfileText::Parse() {
   const std::u16string_view text(m_text);
   const auto size = static_cast<std::uint32_t>(text.size());
-  m_sections.emplace_back();  // the unnamed section before the first header
+  m_sections.emplace_back().entryIndex = inidoc::FlatIndex(m_arena.get());  // the unnamed one
+  // Room for a record every twenty characters, more than most files need, so that the
+  // records of a large file are rarely moved; pages never written cost nothing.
+  m_entries.reserve(text.size() / 20 + 16);
   bool breakSeen = false;
   std::uint32_t pos = 0;
   const char16_t* const base = text.data();
@@ -227,7 +227,9 @@ void ProfileText::Parse() {
         continue;
       }
       current.end = lineStart;
+      IndexEntries(current);
       Section& opened = m_sections.emplace_back();
+      opened.entryIndex = inidoc::FlatIndex(m_arena.get());
       const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
       opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
       opened.nameLength = static_cast<std::uint32_t>(name.size());
@@ -239,7 +241,6 @@ void ProfileText::Parse() {
 
     current.insertAt = next;
     Entry entry;
-    entry.section = static_cast<std::uint32_t>(m_sections.size() - 1);
     entry.lineStart = lineStart;
     entry.lineEnd = next;
     const std::u16string_view line = text.substr(first, last - first);
@@ -266,35 +267,29 @@ void ProfileText::Parse() {
     ++current.entryCount;
   }
   m_sections.back().end = size;
+  IndexEntries(m_sections.back());
+}
+
+void ProfileText::IndexEntries(Section& section) {
+  // Inserting from the last to the first leaves the first of equal names in the index.
+  section.entryIndex.Reserve(section.entryCount);
+  const Entry* const entries = m_entries.data() + section.firstEntry;
+  for (std::uint32_t i = section.entryCount; i-- > 0;) {
+    const std::u16string_view name = Name(entries[i]);
+    section.entryIndex.InsertOrReplace(
+        i, FoldedHash().Add(name).Value(),
+        [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
+  }
 }
 
 void ProfileText::Index() {
   // Inserting from the last to the first leaves the first of equal names in the index.
-  const auto sectionHash = [&](std::uint32_t i) {
-    return FoldedHash().Add(Name(m_sections[i])).Value();
-  };
-  m_sectionIndex.Reserve(m_sections.size(), sectionHash);
+  m_sectionIndex.Reserve(m_sections.size());
   for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 0;) {
     const std::u16string_view name = Name(m_sections[i]);
     m_sectionIndex.InsertOrReplace(
         i, FoldedHash().Add(name).Value(),
-        [&](std::uint32_t other) { return EqualsFolded(Name(m_sections[other]), name); },
-        sectionHash);
-  }
-  const auto entryHash = [&](std::uint32_t i) {
-    return EntryHash(m_entries[i].section, Name(m_entries[i]));
-  };
-  m_entryIndex.Reserve(m_entries.size(), entryHash);
-  for (auto i = static_cast<std::uint32_t>(m_entries.size()); i-- > 0;) {
-    const Entry& entry = m_entries[i];
-    const std::u16string_view name = Name(entry);
-    m_entryIndex.InsertOrReplace(
-        i, EntryHash(entry.section, name),
-        [&](std::uint32_t other) {
-          return m_entries[other].section == entry.section &&
-                 EqualsFolded(Name(m_entries[other]), name);
-        },
-        entryHash);
+        [&](std::uint32_t other) { return EqualsFolded(Name(m_sections[other]), name); });
   }
 }
 
@@ -308,11 +303,12 @@ const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) c
 
 const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
                                                  std::u16string_view name) const {
-  const auto number = static_cast<std::uint32_t>(&section - m_sections.data());
-  const std::uint32_t found = m_entryIndex.Find(EntryHash(number, name), [&](std::uint32_t id) {
-    return m_entries[id].section == number && EqualsFolded(Name(m_entries[id]), name);
-  });
-  return found == kNone ? nullptr : &m_entries[found];
+  const Entry* const entries = m_entries.data() + section.firstEntry;
+  const std::uint32_t found =
+      section.entryIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t id) {
+        return EqualsFolded(Name(entries[id]), name);
+      });
+  return found == kNone ? nullptr : entries + found;
 }
 
 std::u16string_view ProfileText::Value(const Entry& entry) const {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,7 +36,6 @@ class ProfileText {
   enum class Encoding { Ansi, Utf16, Utf16BigEndian, Utf8 };
 
   struct Entry {
-    std::uint32_t section = 0;  // index into Sections()
     std::uint32_t nameStart = 0, nameLength = 0;
     std::uint32_t valueStart = 0, valueLength = 0;  // trimmed, quotes still on
     bool hasValue = false;
@@ -53,6 +53,10 @@ class ProfileText {
     // Where a new entry goes: after the section's last non-blank line (or its header).
     std::uint32_t insertAt = 0;
     std::uint32_t firstEntry = 0, entryCount = 0;
+    // The section's entries by name, numbered from firstEntry: small per-section tables
+    // stay in the cache while a file is indexed, where one table over every entry of a
+    // large file would cost a cache miss an entry.
+    inidoc::FlatIndex entryIndex;
   };
 
   // Parses `text`. Throws std::length_error when the text is too long to be indexed by
@@ -97,13 +101,15 @@ class ProfileText {
     return std::u16string_view(m_text).substr(start, length);
   }
   void Parse();
+  void IndexEntries(Section& section);
   void Index();
 
   std::u16string m_text;
+  // Where the sections' entry indexes live.
+  std::unique_ptr<inidoc::Arena> m_arena;
   std::vector<Section> m_sections;
   std::vector<Entry> m_entries;
   inidoc::FlatIndex m_sectionIndex;
-  inidoc::FlatIndex m_entryIndex;  // over all entries, keyed by section and name
   std::u16string_view m_lineBreak = u"\r\n";
 };
 
