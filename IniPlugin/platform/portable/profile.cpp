@@ -4,6 +4,7 @@
 // number of writes: a host that sets a thousand variables rewrites the file once, not a
 // thousand times. Reads in this process see the writes at once.
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -13,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "inidoc/TextForm.h"
+#include "platform/file.h"
 #include "platform/portable.h"
 #include "platform/portable/profile_text.h"
 #include "platform/system.h"
@@ -416,12 +419,52 @@ class ProfileCache {
   Loaded LoadFromFile(const std::u16string& path,
                       const std::optional<platform::FileStamp>& stamp) {
     if (!stamp) return {LoadStatus::Missing, nullptr};
+    // A settled file needs no hash of its content: it is read, decoded and parsed a block
+    // at a time, each block while it is still in the cache.
+    if (!stamp->recent) {
+      if (CachedProfile* streamed = Stream(path, *stamp)) return Use(*streamed);
+    }
     std::string bytes;
     if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) {
       return {LoadStatus::Unreadable, nullptr};
     }
     CachedProfile* stored = Store(path, *stamp, bytes);
     return stored ? Use(*stored) : Loaded{LoadStatus::Unreadable, nullptr};
+  }
+
+  // Reads the file a block at a time into its parsed form. nullptr when it must be read
+  // whole instead: a read error, or a form the document model refuses and the reader
+  // still reads (see DecodeProfile).
+  CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp) {
+    constexpr std::size_t kBlock = 1 << 16;
+    const platform::UniqueFile file = platform::OpenFile(path, "rb");
+    if (!file) return nullptr;
+    const std::unique_ptr<char[]> block(new char[kBlock]);
+    std::size_t got = std::fread(block.get(), 1, kBlock, file.get());
+    // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
+    const bool utf16 = got >= 2 && block[0] == '\xFF' && block[1] == '\xFE';
+    const std::uint64_t units = utf16 ? stamp.size / 2 : stamp.size;
+    if (units >= ProfileText::kNone) return nullptr;
+    ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
+    inidoc::TextDecoder decoder(text.GrowingText());
+    std::size_t total = 0;
+    for (;;) {
+      total += got;
+      if (!decoder.Feed(std::string_view(block.get(), got))) return nullptr;
+      text.TakeLines();
+      if (got < kBlock) break;
+      got = std::fread(block.get(), 1, kBlock, file.get());
+    }
+    if (std::ferror(file.get()) || !decoder.Finish()) return nullptr;
+    text.Finish();
+    const ProfileText::Encoding encoding = decoder.Form() == inidoc::TextForm::Utf16
+                                               ? ProfileText::Encoding::Utf16
+                                           : decoder.Form() == inidoc::TextForm::Utf8
+                                               ? ProfileText::Encoding::Utf8
+                                               : ProfileText::Encoding::Ansi;
+    Forget(path);
+    return &Keep(std::make_unique<CachedProfile>(CachedProfile{
+        path, stamp, true, false, total, 0, encoding, true, std::move(text), 0, {}, {}, {}, {}}));
   }
 
   // The file changed while writes to it were waiting: they are made again on what the

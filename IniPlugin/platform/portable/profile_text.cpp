@@ -180,94 +180,114 @@ std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view te
 
 ProfileText::ProfileText(std::u16string text)
     : m_text(std::move(text)), m_arena(std::make_unique<inidoc::Arena>()) {
-  if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
-  Parse();
-  Index();
+  Start(m_text.size());
+  Finish();
 }
 
-void ProfileText::Parse() {
-  const std::u16string_view text(m_text);
-  const auto size = static_cast<std::uint32_t>(text.size());
-  m_sections.emplace_back().entryIndex = inidoc::FlatIndex(m_arena.get());  // the unnamed one
+ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
+    : m_arena(std::make_unique<inidoc::Arena>()) {
+  m_text.reserve(expectedUnits);
+  Start(expectedUnits);
+}
+
+void ProfileText::Start(std::size_t expectedUnits) {
+  Section& unnamed = m_sections.emplace_back();
+  unnamed.entryIndex = inidoc::FlatIndex(m_arena.get());
+  unnamed.nameHash = FoldedHash().Value();
   // Room for a record every twenty characters, more than most files need, so that the
   // records of a large file are rarely moved; pages never written cost nothing.
-  m_entries.reserve(text.size() / 20 + 16);
-  bool breakSeen = false;
-  std::uint32_t pos = 0;
-  const char16_t* const base = text.data();
+  m_entries.reserve(expectedUnits / 20 + 16);
+}
+
+void ProfileText::TakeLines(bool final) {
+  if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
+  const char16_t* const base = m_text.data();
+  const auto size = static_cast<std::uint32_t>(m_text.size());
   const char16_t* const limit = base + size;
-  while (pos < size) {
-    const std::uint32_t lineStart = pos;
+  while (m_parsed < size) {
+    const std::uint32_t lineStart = m_parsed;
     // The line's text ends at its break or at a NUL, the line itself only at its break.
-    const char16_t* stop = inidoc::FindAnyOf3(base + pos, limit, u'\r', u'\n', u'\0');
+    const char16_t* stop = inidoc::FindAnyOf3(base + lineStart, limit, u'\r', u'\n', u'\0');
     const auto contentEnd = static_cast<std::uint32_t>(stop - base);
     if (stop < limit && *stop == u'\0') stop = inidoc::FindEither(stop, limit, u'\r', u'\n');
     const auto end = static_cast<std::uint32_t>(stop - base);
+    // Until the last piece, a line must have its break, and a CR its chance of an LF.
+    if (!final && (end == size || (end + 1 == size && m_text[end] == u'\r'))) return;
     std::uint32_t next = end;
     if (next < size) {
-      next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
-      if (!breakSeen) {
-        breakSeen = true;
-        m_lineBreak = next - end == 2 ? u"\r\n" : text[end] == u'\n' ? u"\n" : u"\r";
+      next += (m_text[next] == u'\r' && next + 1 < size && m_text[next + 1] == u'\n') ? 2 : 1;
+      if (!m_breakSeen) {
+        m_breakSeen = true;
+        m_lineBreak = next - end == 2 ? u"\r\n" : m_text[end] == u'\n' ? u"\n" : u"\r";
       }
     }
-    pos = next;
-
-    std::uint32_t first = lineStart, last = contentEnd;
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    if (first == last) continue;
-
-    Section& current = m_sections.back();
-    if (text[first] == u'[') {
-      std::uint32_t close = last - 1;
-      while (close > first && text[close] != u']') --close;
-      if (close == first) {  // no "]": the reader ignores the line, a writer keeps it
-        current.insertAt = next;
-        continue;
-      }
-      current.end = lineStart;
-      IndexEntries(current);
-      Section& opened = m_sections.emplace_back();
-      opened.entryIndex = inidoc::FlatIndex(m_arena.get());
-      const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
-      opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
-      opened.nameLength = static_cast<std::uint32_t>(name.size());
-      opened.headerStart = lineStart;
-      opened.insertAt = next;
-      opened.firstEntry = static_cast<std::uint32_t>(m_entries.size());
-      continue;
-    }
-
-    current.insertAt = next;
-    Entry entry;
-    entry.lineStart = lineStart;
-    entry.lineEnd = next;
-    const std::u16string_view line = text.substr(first, last - first);
-    const std::size_t equals = line.find(u'=');
-    std::u16string_view name = line;
-    if (equals != std::u16string_view::npos) {
-      name = TrimTrailingBlanks(line.substr(0, equals));
-      const std::u16string_view value = TrimBlanks(line.substr(equals + 1));
-      entry.hasValue = true;
-      entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
-      entry.valueLength = static_cast<std::uint32_t>(value.size());
-      entry.editStart = value.empty() ? static_cast<std::uint32_t>(first + equals + 1)
-                                      : entry.valueStart;
-      entry.editEnd = contentEnd;
-    } else {
-      entry.editStart = entry.editEnd = contentEnd;
-    }
-    entry.nameStart = first;
-    entry.nameLength = static_cast<std::uint32_t>(name.size());
-    if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
-      continue;  // the reader folds a run of unnamed entries into the first
-    }
-    m_entries.push_back(entry);
-    ++current.entryCount;
+    m_parsed = next;
+    TakeLine(lineStart, contentEnd, next);
   }
-  m_sections.back().end = size;
+}
+
+void ProfileText::Finish() {
+  TakeLines(true);
+  m_sections.back().end = static_cast<std::uint32_t>(m_text.size());
   IndexEntries(m_sections.back());
+  Index();
+}
+
+void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, std::uint32_t next) {
+  const std::u16string_view text(m_text);
+  std::uint32_t first = lineStart, last = contentEnd;
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  if (first == last) return;
+
+  Section& current = m_sections.back();
+  if (text[first] == u'[') {
+    std::uint32_t close = last - 1;
+    while (close > first && text[close] != u']') --close;
+    if (close == first) {  // no "]": the reader ignores the line, a writer keeps it
+      current.insertAt = next;
+      return;
+    }
+    current.end = lineStart;
+    IndexEntries(current);
+    Section& opened = m_sections.emplace_back();
+    opened.entryIndex = inidoc::FlatIndex(m_arena.get());
+    const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
+    opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
+    opened.nameLength = static_cast<std::uint32_t>(name.size());
+    opened.nameHash = FoldedHash().Add(name).Value();
+    opened.headerStart = lineStart;
+    opened.insertAt = next;
+    opened.firstEntry = static_cast<std::uint32_t>(m_entries.size());
+    return;
+  }
+
+  current.insertAt = next;
+  Entry entry;
+  entry.lineStart = lineStart;
+  entry.lineEnd = next;
+  const std::u16string_view line = text.substr(first, last - first);
+  const std::size_t equals = line.find(u'=');
+  std::u16string_view name = line;
+  if (equals != std::u16string_view::npos) {
+    name = TrimTrailingBlanks(line.substr(0, equals));
+    const std::u16string_view value = TrimBlanks(line.substr(equals + 1));
+    entry.hasValue = true;
+    entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
+    entry.valueLength = static_cast<std::uint32_t>(value.size());
+    entry.editStart = value.empty() ? static_cast<std::uint32_t>(first + equals + 1)
+                                    : entry.valueStart;
+    entry.editEnd = contentEnd;
+  } else {
+    entry.editStart = entry.editEnd = contentEnd;
+  }
+  entry.nameStart = first;
+  entry.nameLength = static_cast<std::uint32_t>(name.size());
+  if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
+    return;  // the reader folds a run of unnamed entries into the first
+  }
+  m_entries.push_back(entry);
+  ++current.entryCount;
 }
 
 void ProfileText::IndexEntries(Section& section) {
@@ -286,10 +306,10 @@ void ProfileText::Index() {
   // Inserting from the last to the first leaves the first of equal names in the index.
   m_sectionIndex.Reserve(m_sections.size());
   for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 0;) {
-    const std::u16string_view name = Name(m_sections[i]);
-    m_sectionIndex.InsertOrReplace(
-        i, FoldedHash().Add(name).Value(),
-        [&](std::uint32_t other) { return EqualsFolded(Name(m_sections[other]), name); });
+    const Section& section = m_sections[i];
+    m_sectionIndex.InsertOrReplace(i, section.nameHash, [&](std::uint32_t other) {
+      return EqualsFolded(Name(m_sections[other]), Name(section));
+    });
   }
 }
 

@@ -48,6 +48,7 @@ class ProfileText {
 
   struct Section {
     std::uint32_t nameStart = 0, nameLength = 0;
+    std::uint32_t nameHash = 0;  // taken while the name is in the cache
     std::uint32_t headerStart = 0;  // 0 for the unnamed section before the first header
     std::uint32_t end = 0;          // where the next header line starts, or the text's end
     // Where a new entry goes: after the section's last non-blank line (or its header).
@@ -62,6 +63,16 @@ class ProfileText {
   // Parses `text`. Throws std::length_error when the text is too long to be indexed by
   // 32-bit positions, std::bad_alloc when memory runs out.
   explicit ProfileText(std::u16string text);
+
+  // Parses a text while it is decoded, so that each piece is split into lines while it is
+  // still in the cache: decode into GrowingText(), call TakeLines() after each piece and
+  // Finish() after the last. Throws as above.
+  struct Incremental {};
+  ProfileText(Incremental, std::size_t expectedUnits);
+  std::u16string& GrowingText() { return m_text; }
+  // Takes the lines that are complete so far (all of them when `final`).
+  void TakeLines(bool final = false);
+  void Finish();
 
   // The section named `name` (trimmed by the caller), or nullptr. The unnamed section
   // before the first header answers to the empty name.
@@ -100,7 +111,8 @@ class ProfileText {
   std::u16string_view View(std::uint32_t start, std::uint32_t length) const {
     return std::u16string_view(m_text).substr(start, length);
   }
-  void Parse();
+  void Start(std::size_t expectedUnits);
+  void TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, std::uint32_t next);
   void IndexEntries(Section& section);
   void Index();
 
@@ -111,6 +123,8 @@ class ProfileText {
   std::vector<Entry> m_entries;
   inidoc::FlatIndex m_sectionIndex;
   std::u16string_view m_lineBreak = u"\r\n";
+  std::uint32_t m_parsed = 0;  // where the first line not yet taken starts
+  bool m_breakSeen = false;
 };
 
 // A file's text as the profile functions read it, and whether it can be written back.
