@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ProfileApi.h"
+#include "platform/portable/profile_text.h"
 #include "support/Files.h"
 
 namespace iniplugin::test {
@@ -142,6 +143,43 @@ TEST(ProfileCacheTest, ReadOnlyFilesRefuseWritesAtOnce) {
   EXPECT_EQ(Value(U16Path(path), u"S", u"k"), u"1");
   std::filesystem::permissions(path, std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add);
+}
+
+// A text parsed while it is decoded, piece by piece, reads as the whole text does: pieces
+// that end between a CR and its LF, after a NUL or inside a header change nothing.
+TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
+  const std::u16string texts[] = {
+      u"; c\r\n[S]\r\n  k = \"v\" \r\nj\r\n\r\n[T]\rx=1\r=a\r\n=b\r\n",
+      u"top=1\n[A]\nk=1\0tail\r\nk=2\n[a]\nm=3",
+      u"[S]\r\n[no close\r\nk=1\r",
+  };
+  const auto dump = [](const portable::ProfileText& text) {
+    std::u16string out(text.LineBreak());
+    for (std::u16string_view name : text.SectionNames()) {
+      out.append(u"[").append(name).append(u"]");
+      const portable::ProfileText::Section* section = text.FindSection(name);
+      for (std::u16string_view key : text.EntryNames(*section)) {
+        out.append(key).append(u"=").append(text.Value(*text.FindEntry(*section, key))).append(u";");
+      }
+    }
+    for (const portable::ProfileText::Section& section : text.Sections()) {
+      out.append(u"@").append(std::u16string(1, char16_t(u'0' + section.insertAt % 40)));
+    }
+    return out;
+  };
+  for (const std::u16string& whole : texts) {
+    const std::u16string expected = dump(portable::ProfileText(whole));
+    for (std::size_t piece = 1; piece <= whole.size(); ++piece) {
+      SCOPED_TRACE(piece);
+      portable::ProfileText text(portable::ProfileText::Incremental{}, whole.size());
+      for (std::size_t at = 0; at < whole.size(); at += piece) {
+        text.GrowingText().append(whole, at, piece);
+        text.TakeLines();
+      }
+      text.Finish();
+      EXPECT_EQ(dump(text), expected);
+    }
+  }
 }
 
 TEST(ProfileCacheTest, ThreadsShareFilesSafely) {
