@@ -29,8 +29,10 @@ constexpr std::size_t kLargestText = std::numeric_limits<std::uint32_t>::max() /
 // byte, small enough that a block's text is still in the cache when its lines are split.
 constexpr std::size_t kReadBlock = 1 << 16;
 
-// Unchanged text is handed to the encoder in pieces of about this many units.
+// Unchanged text is handed to the encoder in pieces of about this many units, and the
+// bytes go to the file in blocks of about this many.
 constexpr std::size_t kEncodeRun = 1 << 14;
+constexpr std::size_t kWriteBlock = 1 << 16;
 
 // The C runtime's wide white-space test in the C locale.
 bool IsWhiteSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
@@ -321,18 +323,18 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
   }
 }
 
-std::string IniFileReader::Serialize() const {
-  // Room for the text and some line ends it lacks, so that the bytes are rarely moved.
-  std::string bytes(inidoc::MarkOf(m_form));
-  bytes.reserve(bytes.size() +
-                (m_text.size() + m_text.size() / 8) * (m_form == inidoc::TextForm::Utf16 ? 2 : 1));
+template <class Drain>
+bool IniFileReader::Encode(std::string& bytes, Drain&& drain) const {
+  bytes.append(inidoc::MarkOf(m_form));
   inidoc::TextEncoder encoder(m_form, bytes);
   // Lines that stand in the text as they are written, each followed by its CR LF and by
-  // the next, go to the encoder as one piece: an unchanged CR LF file is one piece.
+  // the next, go to the encoder as one piece: an unchanged CR LF file is a few long pieces.
   std::size_t runStart = 0, runLength = 0;
+  bool ok = true;
   const auto flushRun = [&] {
     if (runLength > 0) encoder.Add(std::u16string_view(m_text).substr(runStart, runLength));
     runLength = 0;
+    if (bytes.size() >= kWriteBlock) ok = ok && drain(bytes);
   };
   const auto addLine = [&](std::uint32_t pos, std::uint32_t length) {
     const std::size_t end = std::size_t{pos} + length;
@@ -356,14 +358,34 @@ std::string IniFileReader::Serialize() const {
       // An entry's key, "=" and value stand together in the text.
       addLine(value.m_key.pos, value.m_key.len + (value.IsRaw() ? 0 : value.m_valueLength + 1));
     }
+    if (!ok) return false;
   }
   flushRun();
   encoder.Finish();
+  return ok && drain(bytes);
+}
+
+std::string IniFileReader::Serialize() const {
+  // Room for the text and some line ends it lacks, so that the bytes are rarely moved.
+  std::string bytes;
+  bytes.reserve(3 + (m_text.size() + m_text.size() / 8) *
+                        (m_form == inidoc::TextForm::Utf16 ? 2 : 1));
+  Encode(bytes, [](std::string&) { return true; });
   return bytes;
 }
 
 bool IniFileReader::Save(const std::u16string& path) const {
-  return platform::ReplaceFileContents(path, Serialize());
+  // The bytes go to the file a block at a time, from one buffer that stays in the cache.
+  platform::FileReplacement file(path);
+  if (!file.Ok()) return false;
+  std::string bytes;
+  bytes.reserve(2 * kWriteBlock);
+  const bool written = Encode(bytes, [&](std::string& block) {
+    const bool ok = file.Write(block);
+    block.clear();
+    return ok;
+  });
+  return written && file.Commit();
 }
 
 std::u16string_view IniFileReader::Header(std::size_t section) const {

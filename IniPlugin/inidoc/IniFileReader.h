@@ -99,8 +99,9 @@ class IniFileReader {
   std::string Serialize() const;
 
   // Writes the document to `path` in the form it was read in (a document never loaded is
-  // ANSI), every line ending in CR LF. The old file stays intact unless the whole new one
-  // was written. Returns false when the file cannot be written; the document is unchanged.
+  // ANSI), every line ending in CR LF, a block at a time. The old file stays intact unless
+  // the whole new one was written. Returns false when the file cannot be written; the
+  // document is unchanged.
   bool Save(const std::u16string& path) const;
 
   // True when the file last loaded was UTF-16 (it began with FF FE).
@@ -128,6 +129,10 @@ class IniFileReader {
   inidoc::Arena& Pool();
   Section& AddSection(Span header);
   void AddLine(Section& section, const Value& value);
+  // Encodes the document into `bytes`, handing them to `drain` whenever a block is full
+  // and at the end; false when `drain` does.
+  template <class Drain>
+  bool Encode(std::string& bytes, Drain&& drain) const;
   std::uint32_t FindSection(std::u16string_view name) const;
   std::uint32_t FindEntry(const Section& section, std::u16string_view key) const;
   void IndexSection(std::uint32_t number);
