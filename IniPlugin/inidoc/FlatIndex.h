@@ -1,26 +1,32 @@
 // A case-insensitive hash index over records that keep their own keys.
 //
-// The index stores only record numbers; the key of a record is read back from the record
-// through a caller-supplied function. This keeps a loaded document small (four bytes a
-// slot, no copied key strings) and lets a lookup probe with a key that is never built as
-// a string.
+// The index stores record numbers and their keys' hashes, eight bytes a slot: the key of a
+// record is read back from the record through a caller-supplied function only when the
+// hashes agree. A loaded document of millions of lines keeps no copied key strings, and a
+// lookup probes with a key that is never built as a string.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
-#include <vector>
+
+#include "inidoc/Arena.h"
 
 namespace iniplugin::inidoc {
 
 // The C runtime's lower-case mapping in the C locale, which the module never leaves:
 // only A to Z change.
-inline char16_t FoldCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
+inline char16_t FoldCase(char16_t c) {
+  return static_cast<char16_t>(c - u'A') < 26 ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+}
 
 inline bool EqualsFolded(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
   return true;
 }
@@ -35,7 +41,16 @@ class FoldedHash {
     }
     return *this;
   }
-  std::uint32_t Value() const { return m_value ^ (m_value >> 15); }
+  // FNV's low bits depend only on the low bits of the text: names that differ in a digit
+  // would crowd into neighbouring slots. A final mix spreads every bit over the low ones.
+  std::uint32_t Value() const {
+    std::uint32_t x = m_value;
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    return x ^ (x >> 16);
+  }
 
  private:
   std::uint32_t m_value = 2166136261u;
@@ -45,22 +60,24 @@ class FlatIndex {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-  void Clear() {
-    m_slots.clear();
-    m_count = 0;
-  }
-  // Sizes the table for `expected` records, so that a bulk insert never rehashes.
+  // An index whose table lives in its own allocation.
+  FlatIndex() = default;
+  // An index whose table is taken from `arena`, which must outlive it.
+  explicit FlatIndex(Arena* arena) : m_arena(arena) {}
+  FlatIndex(FlatIndex&&) noexcept = default;
+  FlatIndex& operator=(FlatIndex&&) noexcept = default;
+
+  // Sizes the table for `expected` records, so that a bulk insert never grows it.
   void Reserve(std::size_t expected) {
-    std::size_t capacity = 8;
-    while (capacity < expected * 2) capacity *= 2;
-    if (capacity > m_slots.size()) Rehash(capacity);
+    const std::size_t capacity = CapacityFor(expected);
+    if (capacity > m_capacity) Rehash(capacity);
   }
 
   // The record whose key matches, or kNone. `matches(id)` tests a candidate's key.
   template <class Matches>
   std::uint32_t Find(std::uint32_t hash, Matches&& matches) const {
-    if (m_slots.empty()) return kNone;
-    const std::size_t mask = m_slots.size() - 1;
+    if (m_capacity == 0) return kNone;
+    const std::size_t mask = m_capacity - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       const Slot& slot = m_slots[i];
       if (slot.id == kNone) return kNone;
@@ -72,8 +89,8 @@ class FlatIndex {
   // later of two duplicates is the one found.
   template <class Matches>
   void InsertOrReplace(std::uint32_t id, std::uint32_t hash, Matches&& matches) {
-    if ((m_count + 1) * 2 > m_slots.size()) Rehash(m_slots.empty() ? 8 : m_slots.size() * 2);
-    const std::size_t mask = m_slots.size() - 1;
+    if (CapacityFor(m_count + 1) > m_capacity) Rehash(m_capacity == 0 ? kSmallest : m_capacity * 2);
+    const std::size_t mask = m_capacity - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = m_slots[i];
       if (slot.id == kNone) {
@@ -92,24 +109,44 @@ class FlatIndex {
 
  private:
   struct Slot {
-    std::uint32_t id = kNone;
-    std::uint32_t hash = 0;
+    std::uint32_t id;
+    std::uint32_t hash;
   };
 
-  void Rehash(std::size_t capacity) {
-    std::vector<Slot> old(capacity);
-    old.swap(m_slots);
-    const std::size_t mask = m_slots.size() - 1;
-    for (const Slot& slot : old) {
-      if (slot.id == kNone) continue;
-      std::size_t i = slot.hash & mask;
-      while (m_slots[i].id != kNone) i = (i + 1) & mask;
-      m_slots[i] = slot;
-    }
+  static constexpr std::size_t kSmallest = 4;
+
+  // At most three slots in four in use: linear probing stays short, and a section of
+  // twenty entries takes 32 slots.
+  static std::size_t CapacityFor(std::size_t count) {
+    std::size_t capacity = kSmallest;
+    while (capacity * 3 < count * 4) capacity *= 2;
+    return capacity;
   }
 
-  std::vector<Slot> m_slots;
-  std::size_t m_count = 0;
+  void Rehash(std::size_t capacity) {
+    if (capacity > kNone / 2) throw std::bad_alloc();
+    std::unique_ptr<Slot[]> owned;
+    Slot* const slots = m_arena ? m_arena->Allocate<Slot>(capacity)
+                                : (owned = std::make_unique_for_overwrite<Slot[]>(capacity)).get();
+    std::fill_n(slots, capacity, Slot{kNone, 0});
+    const std::size_t mask = capacity - 1;
+    for (std::size_t k = 0; k < m_capacity; ++k) {
+      const Slot& slot = m_slots[k];
+      if (slot.id == kNone) continue;
+      std::size_t i = slot.hash & mask;
+      while (slots[i].id != kNone) i = (i + 1) & mask;
+      slots[i] = slot;
+    }
+    m_slots = slots;
+    m_owned = std::move(owned);
+    m_capacity = static_cast<std::uint32_t>(capacity);
+  }
+
+  Arena* m_arena = nullptr;
+  std::unique_ptr<Slot[]> m_owned;
+  Slot* m_slots = nullptr;
+  std::uint32_t m_capacity = 0;
+  std::uint32_t m_count = 0;
 };
 
 }  // namespace iniplugin::inidoc

@@ -1,9 +1,16 @@
 #include "inidoc/IniFileReader.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <limits>
+#include <memory>
 #include <new>
+#include <optional>
+#include <stdexcept>
 #include <utility>
 
+#include "inidoc/Scan.h"
+#include "platform/file.h"
 #include "platform/system.h"
 
 namespace iniplugin {
@@ -14,6 +21,19 @@ using inidoc::EqualsFolded;
 using inidoc::FlatIndex;
 using inidoc::FoldedHash;
 
+// Positions are 32-bit and a value length of all ones marks a raw line: a text this long
+// cannot be indexed.
+constexpr std::size_t kLargestText = std::numeric_limits<std::uint32_t>::max() / 2;
+
+// Files are read in blocks of this size: large enough that reading costs little per
+// byte, small enough that a block's text is still in the cache when its lines are split.
+constexpr std::size_t kReadBlock = 1 << 16;
+
+// Unchanged text is handed to the encoder in pieces of about this many units, and the
+// bytes go to the file in blocks of about this many.
+constexpr std::size_t kEncodeRun = 1 << 14;
+constexpr std::size_t kWriteBlock = 1 << 16;
+
 // The C runtime's wide white-space test in the C locale.
 bool IsWhiteSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
@@ -21,13 +41,6 @@ std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
   return text;
-}
-
-// Only spaces count as leading spaces; a tab belongs to the line's text.
-std::size_t SkipSpaces(std::u16string_view line) {
-  std::size_t i = 0;
-  while (i < line.size() && line[i] == u' ') ++i;
-  return i;
 }
 
 // A section is reached by name when its trimmed header is "[" + name + "]".
@@ -43,98 +56,181 @@ std::uint32_t SectionKeyHash(std::u16string_view name) {
 
 }  // namespace
 
-bool IniFileReader::Load(const std::u16string& path) {
-  std::string bytes;
-  if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) return false;
-  return LoadBytes(bytes);
-}
+// Splits the document's text into sections and lines as it is decoded: each call takes
+// the lines that are complete so far, so the text of a block is split while it is still
+// in the cache.
+class IniFileReader::Parser {
+ public:
+  explicit Parser(IniFileReader& document) : m_document(document) {}
 
-bool IniFileReader::LoadBytes(std::string_view bytes) {
-  std::optional<inidoc::DecodedText> decoded = inidoc::DecodeFile(bytes);
-  // Positions are 32-bit; a file beyond that cannot be indexed.
-  if (!decoded || decoded->text.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
-    return false;
+  // Takes every line that ends in the text so far.
+  void TakeEndedLines() {
+    const std::u16string& text = m_document.m_text;
+    const char16_t* const base = text.data();
+    const char16_t* const end = base + text.size();
+    const char16_t* p = base + m_start;
+    for (;;) {
+      const char16_t* lf = inidoc::FindUnit(p, end, u'\n');
+      if (lf == end) break;
+      // A CR right before the LF belongs to the line end.
+      const char16_t* lineEnd = (lf > p && lf[-1] == u'\r') ? lf - 1 : lf;
+      TakeLine(static_cast<std::uint32_t>(p - base), static_cast<std::uint32_t>(lineEnd - p));
+      p = lf + 1;
+    }
+    m_start = static_cast<std::size_t>(p - base);
   }
 
-  m_sectionMap.Clear();
-  m_sections.clear();
-  m_text = std::move(decoded->text);
-  m_form = decoded->form;
-  m_unicode = m_form == inidoc::TextForm::Utf16;
-  m_marked = decoded->marked;
-  Parse();
+  // Takes the last line, which has no line end, and closes the last section.
+  void Finish(bool marked) {
+    const std::size_t size = m_document.m_text.size();
+    // A marked file has at least one line, the one the mark stood on.
+    if (m_start < size || (marked && !m_tookLine)) {
+      TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(size - m_start));
+    }
+    CloseSection();
+  }
+
+ private:
+  void TakeLine(std::uint32_t pos, std::uint32_t length) {
+    m_tookLine = true;
+    const char16_t* const line = m_document.m_text.data() + pos;
+    // Only spaces count as leading spaces; a tab belongs to the line's text.
+    std::uint32_t lead = 0;
+    while (lead < length && line[lead] == u' ') ++lead;
+    const char16_t first = lead < length ? line[lead] : u'\0';
+    const bool blank = lead == length;
+    auto& sections = m_document.m_sections;
+
+    if (sections.empty() || first == u'[') {
+      CloseSection();
+      m_document.AddSection(Span{pos, length});
+      // A blank or comment line that opens the file's first section is never indexed.
+      if (!blank && first != u';') {
+        m_document.IndexSection(static_cast<std::uint32_t>(sections.size() - 1));
+      }
+      return;
+    }
+    Value& value = m_lines.emplace_back();
+    if (blank || first == u';') {
+      value.m_key = Span{pos, length};
+      return;
+    }
+    const char16_t* const rest = line + lead;
+    const char16_t* const restEnd = line + length;
+    const char16_t* equals = rest + 1;
+    while (equals < restEnd && *equals != u'=') ++equals;
+    const auto restPos = pos + lead;
+    // No "=", or "=" as the first character: a raw line.
+    if (*rest == u'=' || equals == restEnd) {
+      value.m_key = Span{restPos, length - lead};
+      return;
+    }
+    const auto keyLength = static_cast<std::uint32_t>(equals - rest);
+    value.m_key = Span{restPos, keyLength};
+    value.m_valueLength = length - lead - keyLength - 1;
+    ++m_entries;
+  }
+
+  void CloseSection() {
+    auto& sections = m_document.m_sections;
+    if (sections.empty()) return;
+    Section& section = sections.back();
+    // An array of the exact size: a section's lines never grow while it is read.
+    const auto count = static_cast<std::uint32_t>(m_lines.size());
+    section.m_values = m_document.Pool().Allocate<Value>(count);
+    std::copy(m_lines.begin(), m_lines.end(), section.m_values);
+    section.m_valueCount = section.m_valueCapacity = count;
+    section.m_valueMap.Reserve(m_entries);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (!section.m_values[i].IsRaw()) m_document.IndexEntry(section, i);
+    }
+    m_lines.clear();
+    m_entries = 0;
+  }
+
+  IniFileReader& m_document;
+  std::size_t m_start = 0;  // where the first line not yet taken starts
+  bool m_tookLine = false;
+  // The open section's lines, moved into it when it closes.
+  std::vector<Value> m_lines;
+  std::size_t m_entries = 0;
+};
+
+// Feeds a file's bytes through the decoder into the document's text and splits the lines
+// as they complete.
+class IniFileReader::Loader {
+ public:
+  // `sizeHint`: the file's size in bytes, to size the text once.
+  Loader(IniFileReader& document, std::uint64_t sizeHint)
+      : m_document(document), m_decoder(document.m_text), m_parser(document),
+        m_sizeHint(sizeHint) {}
+
+  bool Feed(std::string_view bytes) {
+    if (!m_reserved && !bytes.empty()) {
+      m_reserved = true;
+      // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
+      const bool utf16 = bytes.substr(0, 2) == "\xFF\xFE";
+      const std::uint64_t units = utf16 ? m_sizeHint / 2 : m_sizeHint;
+      m_document.m_text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
+    }
+    if (!m_decoder.Feed(bytes) || m_document.m_text.size() >= kLargestText) return false;
+    m_parser.TakeEndedLines();
+    return true;
+  }
+
+  bool Finish() {
+    if (!m_decoder.Finish() || m_document.m_text.size() >= kLargestText) return false;
+    m_document.m_form = m_decoder.Form();
+    m_document.m_unicode = m_document.m_form == inidoc::TextForm::Utf16;
+    m_document.m_marked = m_decoder.Marked();
+    m_parser.TakeEndedLines();
+    m_parser.Finish(m_document.m_marked);
+    return true;
+  }
+
+ private:
+  IniFileReader& m_document;
+  inidoc::TextDecoder m_decoder;
+  Parser m_parser;
+  std::uint64_t m_sizeHint;
+  bool m_reserved = false;
+};
+
+bool IniFileReader::Load(const std::u16string& path) {
+  platform::UniqueFile file = platform::OpenFile(path, "rb");
+  if (!file) return false;
+  const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
+  if (!stamp) return false;  // not a regular file
+
+  IniFileReader loaded;
+  Loader loader(loaded, stamp->size);
+  const std::unique_ptr<char[]> block(new char[kReadBlock]);
+  for (;;) {
+    const std::size_t got = std::fread(block.get(), 1, kReadBlock, file.get());
+    if (!loader.Feed(std::string_view(block.get(), got))) return false;
+    if (got < kReadBlock) break;
+  }
+  if (std::ferror(file.get()) || !loader.Finish()) return false;
+  *this = std::move(loaded);
   return true;
 }
 
-void IniFileReader::Parse() {
-  const std::u16string_view text(m_text);
-  std::vector<Value> lines;  // the current section's lines, moved in when it closes
-  std::size_t entries = 0;
-  auto closeSection = [&] {
-    if (m_sections.empty()) return;
-    Section& section = m_sections.back();
-    section.m_values.assign(lines.begin(), lines.end());
-    section.m_valueMap.Reserve(entries);
-    for (std::uint32_t i = 0; i < section.m_values.size(); ++i) {
-      if (!section.m_values[i].m_raw) IndexEntry(section, i);
-    }
-    lines.clear();
-    entries = 0;
-  };
-
-  std::size_t start = 0;
-  // A marked file has at least one line, the one the mark stood on.
-  bool atFirst = true;
-  while (start < text.size() || (atFirst && m_marked)) {
-    atFirst = false;
-    std::size_t end = text.find(u'\n', start);
-    const std::size_t next = end == std::u16string_view::npos ? text.size() : end + 1;
-    if (end == std::u16string_view::npos) end = text.size();
-    // A CR right before the LF belongs to the line end.
-    if (end > start && end < text.size() && text[end - 1] == u'\r') --end;
-
-    const std::u16string_view line = text.substr(start, end - start);
-    const std::size_t lead = SkipSpaces(line);
-    const char16_t first = lead < line.size() ? line[lead] : u'\0';
-    const bool atEnd = lead == line.size();
-    const auto pos = static_cast<std::uint32_t>(start);
-
-    if (m_sections.empty() || first == u'[') {
-      closeSection();
-      Section& section = m_sections.emplace_back();
-      section.m_header = Span{pos, static_cast<std::uint32_t>(line.size())};
-      // A blank or comment line that opens the file's first section is never indexed.
-      if (!atEnd && first != u';') IndexSection(static_cast<std::uint32_t>(m_sections.size() - 1));
-    } else {
-      Value& value = lines.emplace_back();
-      if (atEnd || first == u';') {
-        value.m_raw = true;
-        value.m_key = Span{pos, static_cast<std::uint32_t>(line.size())};
-      } else {
-        const std::u16string_view rest = line.substr(lead);
-        const std::size_t eq = rest.find(u'=');
-        const auto restPos = static_cast<std::uint32_t>(start + lead);
-        if (eq == std::u16string_view::npos || eq == 0) {
-          value.m_raw = true;
-          value.m_key = Span{restPos, static_cast<std::uint32_t>(rest.size())};
-        } else {
-          value.m_key = Span{restPos, static_cast<std::uint32_t>(eq)};
-          value.m_value = Span{static_cast<std::uint32_t>(restPos + eq + 1),
-                               static_cast<std::uint32_t>(rest.size() - eq - 1)};
-          ++entries;
-        }
-      }
-    }
-    start = next;
+bool IniFileReader::LoadBytes(std::string_view bytes) {
+  IniFileReader loaded;
+  Loader loader(loaded, bytes.size());
+  for (std::size_t at = 0; at < bytes.size(); at += kReadBlock) {
+    if (!loader.Feed(bytes.substr(at, kReadBlock))) return false;
   }
-  closeSection();
+  if (!loader.Finish()) return false;
+  *this = std::move(loaded);
+  return true;
 }
 
 void IniFileReader::IndexSection(std::uint32_t number) {
   const std::u16string_view key = Trim(Text(m_sections[number].m_header));
-  m_sectionMap.InsertOrReplace(number, FoldedHash().Add(key).Value(), [&](std::uint32_t other) {
-    return EqualsFolded(Trim(Text(m_sections[other].m_header)), key);
-  });
+  m_sectionMap.InsertOrReplace(
+      number, FoldedHash().Add(key).Value(),
+      [&](std::uint32_t other) { return EqualsFolded(Trim(Text(m_sections[other].m_header)), key); });
 }
 
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
@@ -163,14 +259,35 @@ bool IniFileReader::GetValue(std::u16string_view section, std::u16string_view ke
   const Section& found = m_sections[s];
   const std::uint32_t e = FindEntry(found, key);
   if (e == FlatIndex::kNone) return false;
-  value.assign(Text(found.m_values[e].m_value));
+  value.assign(Text(found.m_values[e].ValueSpan()));
   return true;
 }
 
-IniFileReader::Span IniFileReader::Append(std::u16string_view text) {
-  if (m_text.size() + text.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
-    throw std::bad_alloc();
+inidoc::Arena& IniFileReader::Pool() {
+  if (!m_arena) m_arena = std::make_unique<inidoc::Arena>();
+  return *m_arena;
+}
+
+IniFileReader::Section& IniFileReader::AddSection(Span header) {
+  Section& section = m_sections.emplace_back();
+  section.m_header = header;
+  section.m_valueMap = inidoc::FlatIndex(&Pool());
+  return section;
+}
+
+void IniFileReader::AddLine(Section& section, const Value& value) {
+  if (section.m_valueCount == section.m_valueCapacity) {
+    const std::uint32_t capacity = std::max<std::uint32_t>(4, section.m_valueCapacity * 2);
+    Value* const grown = Pool().Allocate<Value>(capacity);
+    std::copy_n(section.m_values, section.m_valueCount, grown);
+    section.m_values = grown;
+    section.m_valueCapacity = capacity;
   }
+  section.m_values[section.m_valueCount++] = value;
+}
+
+IniFileReader::Span IniFileReader::Append(std::u16string_view text) {
+  if (m_text.size() + text.size() >= kLargestText) throw std::bad_alloc();
   const Span span{static_cast<std::uint32_t>(m_text.size()),
                   static_cast<std::uint32_t>(text.size())};
   m_text.append(text);
@@ -184,32 +301,91 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
     std::u16string header;
     header.reserve(section.size() + 2);
     header.append(u"[").append(section).append(u"]");
-    Section added;
-    added.m_header = Append(header);
-    m_sections.push_back(std::move(added));
+    AddSection(Append(header));
     s = static_cast<std::uint32_t>(m_sections.size() - 1);
     IndexSection(s);
   }
   Section& target = m_sections[s];
   std::uint32_t e = FindEntry(target, key);
+  // The value must follow its key and "=" in the text: an existing entry gets a copy of
+  // its key as written, so that the key keeps its form.
+  std::u16string line(e == FlatIndex::kNone ? key : Text(target.m_values[e].m_key));
+  line.append(u"=").append(value);
+  const Span written = Append(line);
+  const Value entry{Span{written.pos, static_cast<std::uint32_t>(line.size() - value.size() - 1)},
+                    static_cast<std::uint32_t>(value.size())};
   if (e == FlatIndex::kNone) {
-    Value entry;
-    entry.m_key = Append(key);
-    target.m_values.push_back(entry);
-    e = static_cast<std::uint32_t>(target.m_values.size() - 1);
+    AddLine(target, entry);
+    e = target.m_valueCount - 1;
     IndexEntry(target, e);
+  } else {
+    target.m_values[e] = entry;
   }
-  target.m_values[e].m_value = Append(value);
+}
+
+template <class Drain>
+bool IniFileReader::Encode(std::string& bytes, Drain&& drain) const {
+  bytes.append(inidoc::MarkOf(m_form));
+  inidoc::TextEncoder encoder(m_form, bytes);
+  // Lines that stand in the text as they are written, each followed by its CR LF and by
+  // the next, go to the encoder as one piece: an unchanged CR LF file is a few long pieces.
+  std::size_t runStart = 0, runLength = 0;
+  bool ok = true;
+  const auto flushRun = [&] {
+    if (runLength > 0) encoder.Add(std::u16string_view(m_text).substr(runStart, runLength));
+    runLength = 0;
+    if (bytes.size() >= kWriteBlock) ok = ok && drain(bytes);
+  };
+  const auto addLine = [&](std::uint32_t pos, std::uint32_t length) {
+    const std::size_t end = std::size_t{pos} + length;
+    if (end + 2 <= m_text.size() && m_text[end] == u'\r' && m_text[end + 1] == u'\n') {
+      if (runLength == 0 || pos != runStart + runLength) {
+        flushRun();
+        runStart = pos;
+      }
+      runLength += length + 2;
+      // Converted while the text just looked at is still in the cache.
+      if (runLength >= kEncodeRun) flushRun();
+      return;
+    }
+    flushRun();
+    encoder.Add(Text(Span{pos, length}));
+    encoder.Add(u"\r\n");
+  };
+  for (const Section& section : m_sections) {
+    addLine(section.m_header.pos, section.m_header.len);
+    for (const Value& value : section.Values()) {
+      // An entry's key, "=" and value stand together in the text.
+      addLine(value.m_key.pos, value.m_key.len + (value.IsRaw() ? 0 : value.m_valueLength + 1));
+    }
+    if (!ok) return false;
+  }
+  flushRun();
+  encoder.Finish();
+  return ok && drain(bytes);
 }
 
 std::string IniFileReader::Serialize() const {
-  std::string bytes(inidoc::MarkOf(m_form));
-  bytes += inidoc::EncodeText(m_form, Render());
+  // Room for the text and some line ends it lacks, so that the bytes are rarely moved.
+  std::string bytes;
+  bytes.reserve(3 + (m_text.size() + m_text.size() / 8) *
+                        (m_form == inidoc::TextForm::Utf16 ? 2 : 1));
+  Encode(bytes, [](std::string&) { return true; });
   return bytes;
 }
 
 bool IniFileReader::Save(const std::u16string& path) const {
-  return platform::ReplaceFileContents(path, Serialize());
+  // The bytes go to the file a block at a time, from one buffer that stays in the cache.
+  platform::FileReplacement file(path);
+  if (!file.Ok()) return false;
+  std::string bytes;
+  bytes.reserve(2 * kWriteBlock);
+  const bool written = Encode(bytes, [&](std::string& block) {
+    const bool ok = file.Write(block);
+    block.clear();
+    return ok;
+  });
+  return written && file.Commit();
 }
 
 std::u16string_view IniFileReader::Header(std::size_t section) const {
@@ -225,12 +401,14 @@ bool IniFileReader::IsIndexed(std::size_t section) const {
 }
 
 std::size_t IniFileReader::LineCount(std::size_t section) const {
-  return m_sections.at(section).m_values.size();
+  return m_sections.at(section).m_valueCount;
 }
 
 IniFileReader::LineView IniFileReader::Line(std::size_t section, std::size_t line) const {
-  const Value& value = m_sections.at(section).m_values.at(line);
-  return LineView{Text(value.m_key), Text(value.m_value), value.m_raw};
+  const Section& found = m_sections.at(section);
+  if (line >= found.m_valueCount) throw std::out_of_range("no such line");
+  const Value& value = found.m_values[line];
+  return LineView{Text(value.m_key), Text(value.ValueSpan()), value.IsRaw()};
 }
 
 std::u16string IniFileReader::Render() const {
@@ -238,9 +416,9 @@ std::u16string IniFileReader::Render() const {
   out.reserve(m_text.size() + 2 * m_sections.size());
   for (const Section& section : m_sections) {
     out.append(Text(section.m_header)).append(u"\r\n");
-    for (const Value& value : section.m_values) {
+    for (const Value& value : section.Values()) {
       out.append(Text(value.m_key));
-      if (!value.m_raw) out.append(u"=").append(Text(value.m_value));
+      if (!value.IsRaw()) out.append(u"=").append(Text(value.ValueSpan()));
       out.append(u"\r\n");
     }
   }

@@ -9,10 +9,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
+#include "inidoc/Arena.h"
 #include "inidoc/FlatIndex.h"
 #include "inidoc/TextForm.h"
 
@@ -27,13 +31,21 @@ class IniFileReader {
   };
 
   // One line of a section: an entry (key=value) or a raw line (comment, blank, no "=").
+  // Twelve bytes, because a large file has millions of them.
   struct Value {
     // Entry: the text before the first "=", leading spaces dropped, trailing kept.
     // Raw line: the line's text.
     Span m_key;
-    // Entry: everything after the first "=". Raw line: empty.
-    Span m_value;
-    bool m_raw = false;
+    // Entry: the length of everything after the first "=", which follows m_key and its
+    // "=" in the document's text (a value set later comes with a copy of its key).
+    // Raw line: kRawLine.
+    std::uint32_t m_valueLength = kRawLine;
+
+    static constexpr std::uint32_t kRawLine = 0xFFFFFFFFu;
+    bool IsRaw() const { return m_valueLength == kRawLine; }
+    Span ValueSpan() const {
+      return IsRaw() ? Span{} : Span{m_key.pos + m_key.len + 1, m_valueLength};
+    }
   };
 
   // A header line and the lines that follow it up to the next header.
@@ -42,7 +54,12 @@ class IniFileReader {
     Span m_header;
     // Entries by lower-cased key (record numbers into m_values).
     inidoc::FlatIndex m_valueMap;
-    std::vector<Value> m_values;
+    // The lines in file order, an array in the document's arena.
+    Value* m_values = nullptr;
+    std::uint32_t m_valueCount = 0;
+    std::uint32_t m_valueCapacity = 0;
+
+    std::span<const Value> Values() const { return {m_values, m_valueCount}; }
   };
 
   // Read-only view of a line, for inspection and tests.
@@ -60,7 +77,9 @@ class IniFileReader {
   virtual ~IniFileReader() = default;
 
   // Replaces the document with the file at `path`. Returns false, leaving the document as
-  // it was, when the file cannot be read or cannot be held without loss (see DecodeFile).
+  // it was, when the file cannot be read or cannot be held without loss (see TextDecoder).
+  // The file is read, decoded and split into lines a block at a time: its bytes are never
+  // held whole beside its text.
   bool Load(const std::u16string& path);
   // The same for a file's bytes already in memory.
   bool LoadBytes(std::string_view bytes);
@@ -75,12 +94,14 @@ class IniFileReader {
   // the end of its section when missing. An existing key keeps its written form.
   void SetValue(std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
-  // The bytes Save writes: the form's mark, then every line followed by CR LF.
+  // The bytes Save writes: the form's mark, then every line followed by CR LF. Encoded
+  // straight from the lines, without a rendered copy of the whole text.
   std::string Serialize() const;
 
   // Writes the document to `path` in the form it was read in (a document never loaded is
-  // ANSI), every line ending in CR LF. The old file stays intact unless the whole new one
-  // was written. Returns false when the file cannot be written; the document is unchanged.
+  // ANSI), every line ending in CR LF, a block at a time. The old file stays intact unless
+  // the whole new one was written. Returns false when the file cannot be written; the
+  // document is unchanged.
   bool Save(const std::u16string& path) const;
 
   // True when the file last loaded was UTF-16 (it began with FF FE).
@@ -100,21 +121,34 @@ class IniFileReader {
   std::u16string Render() const;
 
  private:
+  class Parser;
+  class Loader;
+
   std::u16string_view Text(Span span) const { return {m_text.data() + span.pos, span.len}; }
   Span Append(std::u16string_view text);
+  inidoc::Arena& Pool();
+  Section& AddSection(Span header);
+  void AddLine(Section& section, const Value& value);
+  // Encodes the document into `bytes`, handing them to `drain` whenever a block is full
+  // and at the end; false when `drain` does.
+  template <class Drain>
+  bool Encode(std::string& bytes, Drain&& drain) const;
   std::uint32_t FindSection(std::u16string_view name) const;
   std::uint32_t FindEntry(const Section& section, std::u16string_view key) const;
   void IndexSection(std::uint32_t number);
   void IndexEntry(Section& section, std::uint32_t number);
-  void Parse();
 
   inidoc::FlatIndex m_sectionMap;
-  std::vector<Section> m_sections;
+  // A deque: a file of a hundred thousand sections never has two copies of the list
+  // while it grows.
+  std::deque<Section> m_sections;
   bool m_unicode = false;
   inidoc::TextForm m_form = inidoc::TextForm::Ansi;
   // Set when the file began with a byte-order mark; the mark stood on the first line.
   bool m_marked = false;
   std::u16string m_text;
+  // Where the sections' lines and indexes live; made with the first section.
+  std::unique_ptr<inidoc::Arena> m_arena;
 };
 
 }  // namespace iniplugin

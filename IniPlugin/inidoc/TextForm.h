@@ -1,5 +1,5 @@
 // The three forms in which an INI file's text is stored on disk, and the conversion of a
-// whole file between bytes and UTF-16 text.
+// file between bytes and UTF-16 text, whole or piece by piece.
 #pragma once
 
 #include <optional>
@@ -22,9 +22,65 @@ struct DecodedText {
   bool marked = false;
 };
 
-// Decodes a whole file. Refuses (nullopt) what could not be written back without loss:
+// Decodes a file fed in pieces of any size, appending the text to a string the caller
+// owns, so that a large file is never held as bytes and as text at once. The form is
+// chosen by the mark at the start. Refuses what could not be written back without loss:
 // NUL bytes in the unmarked form (typically UTF-16 without a mark), the big-endian mark
 // FE FF, a UTF-16 body of odd length, and a UTF-8-marked body that is not valid UTF-8.
+// Throws std::bad_alloc only.
+class TextDecoder {
+ public:
+  explicit TextDecoder(std::u16string& text) : m_text(text) {}
+  TextDecoder(const TextDecoder&) = delete;
+  TextDecoder& operator=(const TextDecoder&) = delete;
+
+  // Decodes the next bytes. False when the file is refused; the decoder is then spent.
+  bool Feed(std::string_view bytes);
+  // Decodes what was held back. False when the file is refused.
+  bool Finish();
+
+  // Known once the first three bytes (or the whole file, if shorter) were fed.
+  TextForm Form() const { return m_form; }
+  bool Marked() const { return m_form != TextForm::Ansi; }
+
+ private:
+  enum class State { Start, Body, Refused };
+  bool DecodeBody(std::string_view bytes);
+  bool ChooseForm();
+
+  std::u16string& m_text;
+  State m_state = State::Start;
+  TextForm m_form = TextForm::Ansi;
+  // Bytes not decoded yet: the start until the form is known; then a line not yet ended
+  // (ANSI and UTF-8 text is decoded up to line ends, where a multi-byte character never
+  // is cut) or the odd byte of a UTF-16 unit.
+  std::string m_held;
+};
+
+// Encodes text handed in pieces into a form, appending to a byte string the caller owns:
+// no whole copy of the text is ever made. Throws std::bad_alloc only.
+class TextEncoder {
+ public:
+  TextEncoder(TextForm form, std::string& bytes) : m_form(form), m_bytes(bytes) {}
+  TextEncoder(const TextEncoder&) = delete;
+  TextEncoder& operator=(const TextEncoder&) = delete;
+
+  void Add(std::u16string_view text);
+  // Encodes what is still staged. Call once, after the last piece.
+  void Finish();
+
+ private:
+  void Flush(bool last);
+  void Convert(std::u16string_view block);
+
+  TextForm m_form;
+  std::string& m_bytes;
+  // Code page conversions are made a block at a time: one call per piece would cost more
+  // than the conversion itself.
+  std::u16string m_staged;
+};
+
+// Decodes a whole file (see TextDecoder).
 std::optional<DecodedText> DecodeFile(std::string_view bytes);
 
 // Encodes text in a form, without a mark. Throws std::bad_alloc only.

@@ -49,19 +49,25 @@ bool ParseOsVersion(const char* text, OSVERSIONINFOW* info);
 std::u16string AnsiToUtf16(std::string_view bytes);
 // Characters that 1252 cannot hold become '?', the code page's default character.
 std::string Utf16ToAnsi(std::u16string_view text);
+// The same, appending to a string the caller owns.
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
 
 // The profile functions. They read and write INI files as the platform's own do: names
 // without regard to case, blanks and one pair of quotes around values ignored, the name
 // lists for a null key or section, the default text, and every answer cut to the buffer
 // size and terminated. Unlike the platform's, a write changes only the line it sets (or
-// adds a line, or removes what it deletes), keeps every other byte and the file's encoding
-// (ANSI, UTF-16 either way round, UTF-8 with its mark), and is on disk, replaced
-// atomically, before it returns. Reads keep each file's parsed form until the file
-// changes. Safe to call from several threads at once.
+// adds a line, or removes what it deletes) and keeps every other byte and the file's
+// encoding (ANSI, UTF-16 either way round, UTF-8 with its mark). Writes are held in the
+// file's parsed form, where every read in the process sees them, and reach the file,
+// replaced atomically, at the flush call for it (or when the process ends); a read-only
+// file or a missing folder refuses the write at once. Reads keep each file's parsed form
+// until the file changes. Safe to call from several threads at once.
 DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText,
                                LPWSTR buffer, DWORD size, LPCWSTR file);
 // A null value deletes the key, a null key the section. With a null section, key and value
-// it drops the file's parsed form and, as the platform does, returns FALSE.
+// it puts the file's held writes down, drops its parsed form and, as the platform does,
+// returns FALSE.
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
 
 // UTF-8, the encoding of file names and text files on POSIX systems. Unpaired

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,10 @@ OsVersion QueryOsVersion();
 // Conversions between the system's ANSI code page and UTF-16.
 std::u16string AnsiToUtf16(std::string_view bytes);
 std::string Utf16ToAnsi(std::u16string_view text);
+// The same, appending to a string the caller owns: a large file converted block by block
+// never needs a second whole copy.
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
 
 enum class ReadResult { Ok, CannotOpen, ReadError };
 
@@ -62,6 +67,34 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path);
 // temporary file behind, when any step fails. Not guaranteed: that no other writer replaces the file between our read and
 // this replace; callers that read-modify-write serialise among themselves.
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
+
+// The same, with the new content written piece by piece, so that a large file is never
+// held whole as bytes: construct, Write the pieces, Commit. The file is replaced only by a
+// Commit that returns true; a replacement dropped before, or after any failure, leaves the
+// old file untouched and no temporary file behind.
+class FileReplacement {
+ public:
+  explicit FileReplacement(const std::u16string& path);
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  ~FileReplacement();
+
+  // False once anything failed (also when the replacement could not begin).
+  bool Ok() const;
+  bool Write(std::string_view bytes);
+  bool Commit();
+
+  struct State;  // per system
+
+ private:
+  std::unique_ptr<State> m_state;
+};
+
+// Whether ReplaceFileContents would go ahead with `path`: an existing file is a regular
+// file that is not read-only, a missing one has a folder to be made in. Writers that put
+// their writes down later ask this when they accept them. Not guaranteed: that the
+// replacement then succeeds (the disk may fill, the file may change meanwhile).
+bool CanReplaceFile(const std::u16string& path);
 
 // Tests only: makes the following replacements fail after writing this many bytes, as a
 // full disk would; a negative value turns the fault off.

@@ -27,6 +27,11 @@ bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16st
   return key.front() != u';' && key.front() != u'[';
 }
 
+// The profile functions' flush call for the file: direct writes they still hold reach it.
+void FlushDirectWrites(const std::u16string& path) {
+  ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+}
+
 }  // namespace
 
 bool CIniFile::HasValue(const OrvVariableRecord& record) const {
@@ -68,11 +73,17 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   try {
     if (!firstMatch) {
       HRESULT result = S_OK;
+      bool wrote = false;
       for (LONG i = 0; i < count; ++i) {
         const HRESULT hr = QueueWrite(records[i], dateLayout);
         records[i].handled = SUCCEEDED(hr) ? 1 : 0;
+        wrote = wrote || SUCCEEDED(hr);
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
       }
+      // The profile functions may hold direct writes until their flush: one flush for the
+      // whole call puts them in the file before SetValues returns, and costs one rewrite
+      // of the file instead of one per record.
+      if (wrote && !ReadsFromDocument()) FlushDirectWrites(m_filePath);
       return result;
     }
 
@@ -92,6 +103,7 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
     }
     const HRESULT hr = QueueWrite(records[0], dateLayout);
     records[0].handled = SUCCEEDED(hr) ? 1 : 0;
+    if (SUCCEEDED(hr) && !ReadsFromDocument()) FlushDirectWrites(m_filePath);
     return hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -101,7 +113,7 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
 HRESULT CIniFile::Commit() {
   if (m_pendingWrites.empty()) return S_OK;
   // Makes every direct write reach the file before the document reads it.
-  ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(m_filePath.c_str()));
+  FlushDirectWrites(m_filePath);
   try {
     // The navigator's own document changes only with a save that succeeded: reads served
     // from it after a failed Commit still show the file as it is.

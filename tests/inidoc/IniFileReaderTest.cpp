@@ -191,6 +191,34 @@ TEST_F(IniFileReaderTest, LongLinesAreReadWhole) {
   EXPECT_EQ(unicode.LineCount(0), 1u);
 }
 
+// A file much larger than one read block, with line ends cut by the block edges and a
+// refusal in the last block: it loads, from disk and from memory, as it reads whole.
+TEST_F(IniFileReaderTest, LargeFilesLoadAcrossReadBlocks) {
+  std::u16string text;
+  for (int s = 0; text.size() < 300000; ++s) {
+    text += u"[Sec" + std::u16string(1, char16_t(u'A' + s % 26)) + u"]\r\n; c\r\n";
+    for (int k = 0; k < 20; ++k) {
+      text += u"K" + std::u16string(1, char16_t(u'a' + k)) + u"=" +
+              std::u16string(static_cast<std::size_t>(7 + (s + k) % 23), u'\u00E9') + u"\r\n";
+    }
+    text += u"\r\n";
+  }
+  std::string ansi;
+  for (char16_t c : text) ansi.push_back(static_cast<char>(c));
+  for (const std::string& bytes : {ansi, "\xFF\xFE" + Utf16Bytes(text)}) {
+    IniFileReader fromFile, fromMemory;
+    ASSERT_TRUE(fromFile.Load(Write(bytes)));
+    ASSERT_TRUE(fromMemory.LoadBytes(bytes));
+    EXPECT_EQ(fromFile.Render(), text);
+    EXPECT_EQ(fromMemory.Render(), text);
+    EXPECT_EQ(fromFile.Serialize(), bytes);
+    std::u16string value;
+    EXPECT_TRUE(fromFile.GetValue(u"secz", u"kt", value));
+    EXPECT_EQ(value.size(), static_cast<std::size_t>(7 + (25 + 19) % 23));
+    EXPECT_FALSE(fromMemory.LoadBytes(bytes + std::string(1, '\0')));
+  }
+}
+
 TEST_F(IniFileReaderTest, RefusesFilesItCannotHoldWithoutLoss) {
   const std::vector<std::pair<const char*, std::string>> refused = {
       {"UTF-16 without a mark", Utf16Bytes(u"[S]\r\na=1\r\n")},
@@ -261,6 +289,20 @@ TEST_F(IniFileReaderTest, SetValueTargetsTheIndexedDuplicate) {
   document.SetValue(u"S", u"K", u"3");
   document.SetValue(u"T", u"a", u"b");
   EXPECT_EQ(document.Render(), u"[S]\r\nk=1\r\n[s]\r\nk=3\r\n[T] note\r\n[T]\r\na=b\r\n");
+}
+
+// A value set twice, and a key whose written form differs from the one asked for, keep
+// the key as written; the lines before and after are untouched.
+TEST_F(IniFileReaderTest, SetValueAgainKeepsTheKeyAsWritten) {
+  IniFileReader document = Loaded("[S]\r\n  Key = 1\r\nnext=2\r\n");
+  document.SetValue(u"s", u"key ", u"a");
+  document.SetValue(u"S", u"KEY ", u"bb");
+  std::u16string value;
+  EXPECT_TRUE(document.GetValue(u"S", u"Key ", value));
+  EXPECT_EQ(value, u"bb");
+  EXPECT_EQ(document.Render(), u"[S]\r\nKey =bb\r\nnext=2\r\n");
+  EXPECT_EQ(document.Line(0, 0).key, u"Key ");
+  EXPECT_EQ(document.Line(0, 0).value, u"bb");
 }
 
 }  // namespace

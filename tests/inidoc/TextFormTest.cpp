@@ -1,7 +1,12 @@
 #include "inidoc/TextForm.h"
 #include "platform/portable.h"
+#include "platform/system.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace iniplugin::inidoc {
 namespace {
@@ -31,6 +36,64 @@ TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
   EXPECT_EQ(DecodeFile("a")->form, TextForm::Ansi);
   EXPECT_EQ(DecodeFile("\xEF\xBB")->form, TextForm::Ansi);  // a partial mark is ANSI text
   EXPECT_EQ(EncodeText(TextForm::Utf16, u"a\u4E2D"), std::string("a\0\x2D\x4E", 4));
+}
+
+// Decoding a file fed in pieces of any size gives what decoding it whole gives: pieces
+// that cut a mark, a CR LF, a UTF-8 sequence or a UTF-16 unit in two change nothing, and a
+// refusal found in a late piece is still a refusal.
+TEST(TextFormTest, PiecesDecodeAsTheWhole) {
+  const std::vector<std::pair<const char*, std::string>> files = {
+      {"ANSI", "[S]\r\na=\xE9\x80\r\nb=2"},
+      {"UTF-16", "\xFF\xFE" + std::string("[\0S\0]\0\r\0\n\0" "a\0=\0\x2D\x4E", 16)},
+      {"UTF-8", "\xEF\xBB\xBF[S]\r\na=\xC3\xA9\xF0\x9F\x98\x80\r\nb=\xE2\x82\xAC"},
+      {"mark alone", "\xEF\xBB\xBF"},
+      {"part of a mark", "\xFF"},
+      {"NUL late in ANSI", std::string("[S]\r\na=1\r\nb=\0", 14)},
+      {"odd UTF-16", "\xFF\xFE" "a\0b"},
+      {"big-endian mark", "\xFE\xFF\0a"},
+      {"UTF-8 cut at the end", "\xEF\xBB\xBF" "a=\xE2\x82"},
+      {"UTF-8 broken across a line", "\xEF\xBB\xBF" "a=\xC3\r\n\xA9"},
+  };
+  for (const auto& [name, bytes] : files) {
+    const std::optional<DecodedText> whole = DecodeFile(bytes);
+    for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
+      SCOPED_TRACE(std::string(name) + ", pieces of " + std::to_string(piece));
+      std::u16string text;
+      TextDecoder decoder(text);
+      bool ok = true;
+      for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
+        ok = decoder.Feed(std::string_view(bytes).substr(at, piece));
+      }
+      ok = ok && decoder.Finish();
+      ASSERT_EQ(ok, whole.has_value());
+      if (!ok) continue;
+      EXPECT_EQ(text, whole->text);
+      EXPECT_EQ(decoder.Form(), whole->form);
+      EXPECT_EQ(decoder.Marked(), whole->marked);
+    }
+  }
+}
+
+// The encoder converts in blocks; a surrogate pair that straddles a block edge is still one
+// character, encoded as the code page or UTF-8 encodes the whole text at once.
+TEST(TextFormTest, PairAcrossABlockEdgeStaysOneCharacter) {
+  for (std::size_t lead = 16380; lead <= 16386; ++lead) {
+    SCOPED_TRACE(lead);
+    const std::u16string text = std::u16string(lead, u'a') + u"\U0001F600" + u"z";
+    std::string ansi, utf8;
+    TextEncoder toAnsi(TextForm::Ansi, ansi), toUtf8(TextForm::Utf8, utf8);
+    for (std::size_t at = 0; at < text.size(); at += 7) {
+      toAnsi.Add(std::u16string_view(text).substr(at, 7));
+      toUtf8.Add(std::u16string_view(text).substr(at, 7));
+    }
+    toAnsi.Finish();
+    toUtf8.Finish();
+    const std::string wholeAnsi = platform::Utf16ToAnsi(text);
+    ASSERT_EQ(ansi.size(), wholeAnsi.size());
+    EXPECT_EQ(ansi.substr(lead - 1), wholeAnsi.substr(lead - 1));
+    ASSERT_EQ(utf8.size(), lead + 5);
+    EXPECT_EQ(utf8.substr(lead - 1), "a\xF0\x9F\x98\x80z");
+  }
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
 #include "ProfileApi.h"
+#include "platform/portable/profile_text.h"
 #include "support/Files.h"
 
 namespace iniplugin::test {
@@ -81,6 +83,105 @@ TEST(ProfileCacheTest, KeepsAnswersRightAcrossMoreFilesThanItHolds) {
   }
 }
 
+void Flush(const std::u16string& file) { PortableProfile().write(nullptr, nullptr, nullptr, file.c_str()); }
+
+// Writes wait in the parsed form until the flush call: the file is unchanged until then,
+// and every read, of values and of name lists, sees them at once.
+TEST(ProfileCacheTest, WritesReachTheFileAtTheFlush) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "a.ini";
+  const std::u16string file = U16Path(path);
+  const std::string before = "[S]\r\nk=1\r\nj\r\n\r\n[T]\r\n";
+  WriteBytes(path, before);
+  MakeOld(path, std::chrono::hours(1));
+  ASSERT_TRUE(PortableProfile().write(u"S", u"k", u" \"two\" ", file.c_str()));
+  ASSERT_TRUE(PortableProfile().write(u"S", u"j", u"3", file.c_str()));
+  ASSERT_TRUE(PortableProfile().write(u"S", u"new", u"4", file.c_str()));
+  ASSERT_TRUE(PortableProfile().write(u"s", u"NEW", u"5", file.c_str()));
+  ASSERT_TRUE(PortableProfile().write(u"T", u"t", u"6", file.c_str()));
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(Value(file, u"S", u"k"), u"two");
+  EXPECT_EQ(Value(file, u"S", u"j"), u"3");
+  EXPECT_EQ(Value(file, u"S", u"new"), u"5");
+  EXPECT_EQ(Names(Answer(Read(PortableProfile(), u"S", nullptr, u"", 256, file))),
+            (std::vector<std::u16string>{u"k", u"j", u"new"}));
+  // A write that is neither a new value nor a new entry (here a deletion) joins the rest.
+  ASSERT_TRUE(PortableProfile().write(u"T", nullptr, nullptr, file.c_str()));
+  ASSERT_TRUE(PortableProfile().write(u"U", u"u", u"7", file.c_str()));
+  EXPECT_EQ(Value(file, u"U", u"u"), u"7");
+  EXPECT_EQ(ReadBytes(path), before);
+  Flush(file);
+  EXPECT_EQ(ReadBytes(path), "[S]\r\nk= \"two\" \r\nj=3\r\nnew=5\r\n\r\n[U]\r\nu=7\r\n");
+  EXPECT_EQ(Value(file, u"S", u"new"), u"5");
+}
+
+// A file changed by someone else while our writes wait keeps that change, and gets our
+// writes on top of it, as if they had come after it.
+TEST(ProfileCacheTest, WritesWaitingSurviveAChangeOfTheFile) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "a.ini";
+  const std::u16string file = U16Path(path);
+  WriteBytes(path, "[S]\r\nk=1\r\n");
+  ASSERT_TRUE(PortableProfile().write(u"S", u"k", u"2", file.c_str()));
+  ASSERT_TRUE(PortableProfile().write(u"S", u"mine", u"m", file.c_str()));
+  WriteBytes(path, "[S]\r\nk=1\r\ntheirs=t\r\n");
+  EXPECT_EQ(Value(file, u"S", u"theirs"), u"t");
+  EXPECT_EQ(Value(file, u"S", u"k"), u"2");
+  std::filesystem::remove(path);
+  EXPECT_EQ(Value(file, u"S", u"mine"), u"m");
+  Flush(file);
+  EXPECT_EQ(ReadBytes(path), "[S]\r\nk=2\r\nmine=m\r\n");
+}
+
+TEST(ProfileCacheTest, ReadOnlyFilesRefuseWritesAtOnce) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "a.ini";
+  WriteBytes(path, "[S]\r\nk=1\r\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  EXPECT_FALSE(PortableProfile().write(u"S", u"k", u"2", U16Path(path).c_str()));
+  EXPECT_EQ(Value(U16Path(path), u"S", u"k"), u"1");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+}
+
+// A text parsed while it is decoded, piece by piece, reads as the whole text does: pieces
+// that end between a CR and its LF, after a NUL or inside a header change nothing.
+TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
+  const std::u16string texts[] = {
+      u"; c\r\n[S]\r\n  k = \"v\" \r\nj\r\n\r\n[T]\rx=1\r=a\r\n=b\r\n",
+      u"top=1\n[A]\nk=1\0tail\r\nk=2\n[a]\nm=3",
+      u"[S]\r\n[no close\r\nk=1\r",
+  };
+  const auto dump = [](const portable::ProfileText& text) {
+    std::u16string out(text.LineBreak());
+    for (std::u16string_view name : text.SectionNames()) {
+      out.append(u"[").append(name).append(u"]");
+      const portable::ProfileText::Section* section = text.FindSection(name);
+      for (std::u16string_view key : text.EntryNames(*section)) {
+        out.append(key).append(u"=").append(text.Value(*text.FindEntry(*section, key))).append(u";");
+      }
+    }
+    for (const portable::ProfileText::Section& section : text.Sections()) {
+      out.append(u"@").append(std::u16string(1, char16_t(u'0' + section.insertAt % 40)));
+    }
+    return out;
+  };
+  for (const std::u16string& whole : texts) {
+    const std::u16string expected = dump(portable::ProfileText(whole));
+    for (std::size_t piece = 1; piece <= whole.size(); ++piece) {
+      SCOPED_TRACE(piece);
+      portable::ProfileText text(portable::ProfileText::Incremental{}, whole.size());
+      for (std::size_t at = 0; at < whole.size(); at += piece) {
+        text.GrowingText().append(whole, at, piece);
+        text.TakeLines();
+      }
+      text.Finish();
+      EXPECT_EQ(dump(text), expected);
+    }
+  }
+}
+
 TEST(ProfileCacheTest, ThreadsShareFilesSafely) {
   TempDir dir;
   const std::u16string shared = U16Path(dir / "shared.ini");
@@ -105,6 +206,9 @@ TEST(ProfileCacheTest, ThreadsShareFilesSafely) {
   EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
   const ReadOutcome keys = Read(PortableProfile(), u"S", nullptr, u"", 4096, shared);
   EXPECT_EQ(Names(Answer(keys)).size(), std::size_t{kThreads * kWrites}) << "a write was lost";
+  Flush(shared);
+  const std::string bytes = ReadBytes(dir / "shared.ini");
+  EXPECT_EQ(static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n')), kThreads * kWrites + 1);
 }
 
 }  // namespace

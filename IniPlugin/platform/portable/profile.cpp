@@ -1,15 +1,21 @@
 // The profile functions for systems without them. Reads parse a file once and keep the
-// parsed form until the file changes; writes replace only the characters they must and
-// put the file down whole through an atomic replace.
+// parsed form until the file changes. Writes are made in that parsed form and reach the
+// file at the flush call for it (or when the process ends), one atomic replace for any
+// number of writes: a host that sets a thousand variables rewrites the file once, not a
+// thousand times. Reads in this process see the writes at once.
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "inidoc/TextForm.h"
+#include "platform/file.h"
 #include "platform/portable.h"
 #include "platform/portable/profile_text.h"
 #include "platform/system.h"
@@ -20,111 +26,6 @@ namespace iniplugin::portable {
 namespace {
 
 using platform::AsU16;
-
-// One file's parsed form and what its content was when it was parsed.
-struct CachedProfile {
-  std::u16string path;
-  platform::FileStamp stamp;
-  // The stamp was taken so soon after a change that a second change could hide behind
-  // it: the next use checks the content itself.
-  bool unsure = false;
-  std::size_t byteCount = 0;
-  std::size_t contentHash = 0;
-  ProfileText::Encoding encoding = ProfileText::Encoding::Ansi;
-  bool writable = true;
-  ProfileText text;
-  std::uint64_t lastUse = 0;
-};
-
-enum class LoadStatus { Missing, Unreadable, Loaded };
-
-struct Loaded {
-  LoadStatus status = LoadStatus::Missing;
-  CachedProfile* profile = nullptr;
-};
-
-// The parsed forms of the few files used last. Every member must be called with Mutex()
-// held; the pointers handed out are valid while it is.
-class ProfileCache {
- public:
-  // A host works on one file at a time; a handful covers a read of one file interleaved
-  // with another while keeping a 10 MB file's form (about four times its size) in bounds.
-  static constexpr std::size_t kCapacity = 4;
-
-  std::mutex& Mutex() { return m_mutex; }
-
-  Loaded Load(const std::u16string& path) {
-    const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
-    auto slot = Find(path);
-    if (!stamp) {
-      Forget(path);
-      return {LoadStatus::Missing, nullptr};
-    }
-    if (slot != m_profiles.end() && !(*slot)->unsure && (*slot)->stamp.SameVersion(*stamp)) {
-      return Use(**slot);
-    }
-    std::string bytes;
-    if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) {
-      Forget(path);
-      return {LoadStatus::Unreadable, nullptr};
-    }
-    const std::size_t hash = std::hash<std::string_view>()(bytes);
-    if (slot != m_profiles.end() && (*slot)->byteCount == bytes.size() &&
-        (*slot)->contentHash == hash) {
-      (*slot)->stamp = *stamp;
-      (*slot)->unsure = stamp->recent;
-      return Use(**slot);
-    }
-    Forget(path);
-    CachedProfile* stored = Store(path, *stamp, bytes);
-    return stored ? Use(*stored) : Loaded{LoadStatus::Unreadable, nullptr};
-  }
-
-  // Parses `bytes`, the file's content as of `stamp`, and keeps the result. Returns
-  // nullptr when the text is too long to index.
-  CachedProfile* Store(const std::u16string& path, const platform::FileStamp& stamp,
-                       std::string_view bytes) {
-    Forget(path);
-    DecodedProfile decoded = DecodeProfile(bytes);
-    if (decoded.text.size() >= ProfileText::kNone) return nullptr;
-    auto profile = std::make_unique<CachedProfile>(CachedProfile{
-        path, stamp, stamp.recent, bytes.size(), std::hash<std::string_view>()(bytes),
-        decoded.encoding, decoded.writable, ProfileText(std::move(decoded.text)), 0});
-    if (m_profiles.size() >= kCapacity) {
-      m_profiles.erase(std::min_element(
-          m_profiles.begin(), m_profiles.end(),
-          [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; }));
-    }
-    m_profiles.push_back(std::move(profile));
-    return m_profiles.back().get();
-  }
-
-  void Forget(const std::u16string& path) {
-    auto slot = Find(path);
-    if (slot != m_profiles.end()) m_profiles.erase(slot);
-  }
-
- private:
-  using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
-
-  Slot Find(const std::u16string& path) {
-    return std::find_if(m_profiles.begin(), m_profiles.end(),
-                        [&](const auto& profile) { return profile->path == path; });
-  }
-  Loaded Use(CachedProfile& profile) {
-    profile.lastUse = ++m_clock;
-    return {LoadStatus::Loaded, &profile};
-  }
-
-  std::mutex m_mutex;
-  std::vector<std::unique_ptr<CachedProfile>> m_profiles;
-  std::uint64_t m_clock = 0;
-};
-
-ProfileCache& Cache() {
-  static ProfileCache cache;
-  return cache;
-}
 
 std::u16string_view ViewOf(LPCWSTR text) {
   return text ? std::u16string_view(AsU16(text)) : std::u16string_view();
@@ -214,53 +115,464 @@ std::optional<Edit> EditFor(const ProfileText& profile, std::u16string_view sect
   return edit;
 }
 
+
+// A write as the caller made it, kept so that it can be made again should the file change
+// behind our back before the flush.
+struct LoggedWrite {
+  std::u16string section;
+  std::optional<std::u16string> key;
+  std::optional<std::u16string> value;
+};
+
+// An entry added to a section of the parsed text and not yet folded into it.
+struct AddedEntry {
+  std::uint32_t section = 0;  // in the parsed text
+  std::u16string name;
+  std::u16string value;
+};
+
+// A new value for an entry of the parsed text, not yet folded into it.
+struct ReplacedValue {
+  std::u16string value;
+  bool addEquals = false;  // the entry had no "="
+};
+
+// One file's parsed form, the version of the file it started from, and the writes made
+// since, which the file does not hold yet.
+//
+// The common writes (a new value for an entry, a new entry in an existing section, with
+// text that keeps the line structure) are kept beside the parsed text and answered from
+// there; any other write, and any read of name lists, first folds them into the text and
+// parses it again.
+struct CachedProfile {
+  std::u16string path;
+  // The file as it was read: its stamp, whether it was there at all, and its content's
+  // size and hash, for telling a change that leaves the stamp as it was.
+  platform::FileStamp stamp;
+  bool exists = true;
+  // The stamp was taken so soon after a change that a second change could hide behind
+  // it: the next use checks the content itself.
+  bool unsure = false;
+  std::size_t byteCount = 0;
+  std::size_t contentHash = 0;
+  ProfileText::Encoding encoding = ProfileText::Encoding::Ansi;
+  bool writable = true;
+  ProfileText text;
+  std::uint64_t lastUse = 0;
+
+  // The writes not in the file yet, in the order they were made.
+  std::vector<LoggedWrite> log;
+  // Of those, the ones not folded into `text` yet: by entry index, and in arrival order.
+  std::unordered_map<std::uint32_t, ReplacedValue> replaced;
+  std::vector<AddedEntry> added;
+  std::unordered_map<std::u16string, std::uint32_t> addedIndex;
+
+  bool Dirty() const { return !log.empty(); }
+};
+
+// The key under which an added entry is found: its section and its name without case.
+std::u16string AddedKey(std::uint32_t section, std::u16string_view name) {
+  std::u16string key;
+  key.reserve(name.size() + 2);
+  key.push_back(static_cast<char16_t>(section >> 16));
+  key.push_back(static_cast<char16_t>(section & 0xFFFF));
+  for (char16_t c : name) key.push_back(inidoc::FoldCase(c));
+  return key;
+}
+
+// The text as it reads back from the file: what the file's encoding cannot hold becomes
+// what the encoding makes of it ('?' in the ANSI code page, U+FFFD for a lone surrogate in
+// UTF-8), so that a read before the flush answers as one after it.
+std::u16string StoredForm(ProfileText::Encoding encoding, std::u16string_view text) {
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+    return std::u16string(text);
+  }
+  switch (encoding) {
+    case ProfileText::Encoding::Ansi:
+      return platform::AnsiToUtf16(platform::Utf16ToAnsi(text));
+    case ProfileText::Encoding::Utf8:
+      return Utf8ToUtf16(Utf16ToUtf8(text)).value_or(std::u16string(text));
+    case ProfileText::Encoding::Utf16:
+    case ProfileText::Encoding::Utf16BigEndian:
+      break;
+  }
+  return std::u16string(text);
+}
+
+// Text that stays on its line: no line break, and no NUL that would cut the line short.
+bool StaysOnItsLine(std::u16string_view text) {
+  return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) == std::u16string_view::npos;
+}
+
+// A name that reads back as the name of the entry it is written as.
+bool IsPlainName(std::u16string_view name) {
+  return !name.empty() && StaysOnItsLine(name) && name.front() != u'[' &&
+         name.find(u'=') == std::u16string_view::npos;
+}
+
+// The value the reader finds in a line "name=value".
+std::u16string_view ValueAsRead(std::u16string_view stored) {
+  return StripQuotes(TrimBlanks(stored));
+}
+
+// Folds the kept writes into the text and parses it again.
+void FoldWrites(CachedProfile& profile) {
+  if (profile.replaced.empty() && profile.added.empty()) return;
+  const ProfileText& parsed = profile.text;
+  const std::u16string& text = parsed.Text();
+  const std::u16string_view br = parsed.LineBreak();
+
+  struct Change {
+    std::size_t start, end;
+    const ReplacedValue* replaced;
+    const AddedEntry* added;
+  };
+  std::vector<Change> changes;
+  changes.reserve(profile.replaced.size() + profile.added.size());
+  for (const auto& [entry, value] : profile.replaced) {
+    const ProfileText::Entry& at = parsed.EntryAt(entry);
+    changes.push_back({at.editStart, at.editEnd, &value, nullptr});
+  }
+  for (const AddedEntry& added : profile.added) {
+    const std::size_t at = parsed.Sections()[added.section].insertAt;
+    changes.push_back({at, at, nullptr, &added});
+  }
+  // Entries added at one place keep the order they were added in.
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const Change& a, const Change& b) { return a.start < b.start; });
+
+  std::size_t grow = 0;
+  for (const Change& change : changes) {
+    grow += change.replaced ? change.replaced->value.size() + 1
+                            : change.added->name.size() + change.added->value.size() + 3;
+  }
+  std::u16string folded;
+  folded.reserve(text.size() + grow);
+  std::size_t copied = 0;
+  for (const Change& change : changes) {
+    folded.append(text, copied, change.start - copied);
+    if (change.replaced) {
+      if (change.replaced->addEquals) folded.push_back(u'=');
+      folded.append(change.replaced->value);
+    } else {
+      folded.append(change.added->name).append(u"=").append(change.added->value).append(br);
+    }
+    copied = change.end;
+  }
+  folded.append(text, copied);
+  profile.replaced.clear();
+  profile.added.clear();
+  profile.addedIndex.clear();
+  profile.text = ProfileText(std::move(folded));
+}
+
+// Makes one write in the profile's parsed form. FALSE when the file cannot take writes.
+BOOL ApplyWrite(CachedProfile& profile, std::u16string_view sectionName, LPCWSTR key,
+                LPCWSTR value) {
+  // A file we could only read with losses is never overwritten.
+  if (!profile.writable) return FALSE;
+  if (!profile.Dirty() && !platform::CanReplaceFile(profile.path)) return FALSE;
+  const auto log = [&] {
+    profile.log.push_back(LoggedWrite{
+        std::u16string(sectionName),
+        key ? std::optional<std::u16string>(ViewOf(key)) : std::nullopt,
+        value ? std::optional<std::u16string>(ViewOf(value)) : std::nullopt});
+  };
+
+  const ProfileText& parsed = profile.text;
+  const ProfileText::Section* section = key && value ? parsed.FindSection(sectionName) : nullptr;
+  if (section && StaysOnItsLine(ViewOf(value))) {
+    const std::u16string_view name = TrimBlanks(ViewOf(key));
+    const std::uint32_t number = parsed.IndexOf(*section);
+    std::u16string stored = StoredForm(profile.encoding, ViewOf(value));
+    if (const ProfileText::Entry* entry = parsed.FindEntry(*section, name)) {
+      profile.replaced[parsed.IndexOf(*entry)] = ReplacedValue{std::move(stored), !entry->hasValue};
+      log();
+      return TRUE;
+    }
+    const std::u16string storedName = StoredForm(profile.encoding, name);
+    const auto found = profile.addedIndex.find(AddedKey(number, name));
+    if (found != profile.addedIndex.end()) {
+      profile.added[found->second].value = std::move(stored);
+      log();
+      return TRUE;
+    }
+    const std::uint32_t at = section->insertAt;
+    // Adding after a last line without a line break needs one first: the general way.
+    if (IsPlainName(storedName) && (at == 0 || IsLineBreak(parsed.Text()[at - 1]))) {
+      profile.addedIndex.emplace(AddedKey(number, storedName),
+                                 static_cast<std::uint32_t>(profile.added.size()));
+      profile.added.push_back(AddedEntry{number, storedName, std::move(stored)});
+      log();
+      return TRUE;
+    }
+  }
+
+  FoldWrites(profile);
+  std::optional<Edit> edit = EditFor(profile.text, sectionName, key, value);
+  if (!edit) return TRUE;
+  const std::u16string& text = profile.text.Text();
+  const std::u16string insert = StoredForm(profile.encoding, edit->insert);
+  std::u16string changed;
+  changed.reserve(text.size() - (edit->end - edit->start) + insert.size());
+  changed.append(text, 0, edit->start).append(insert).append(text, edit->end);
+  profile.text = ProfileText(std::move(changed));
+  log();
+  return TRUE;
+}
+
+enum class LoadStatus { Missing, Unreadable, Loaded };
+
+struct Loaded {
+  LoadStatus status = LoadStatus::Missing;
+  CachedProfile* profile = nullptr;
+};
+
+// The parsed forms of the few files used last, with the writes not yet flushed. Every
+// member must be called with Mutex() held; the pointers handed out are valid while it is.
+class ProfileCache {
+ public:
+  // A host works on one file at a time; a handful covers a read of one file interleaved
+  // with another while keeping a 10 MB file's form (about four times its size) in bounds.
+  // Files with writes not yet flushed are kept beyond this.
+  static constexpr std::size_t kCapacity = 4;
+
+  ProfileCache() = default;
+  ProfileCache(const ProfileCache&) = delete;
+  ProfileCache& operator=(const ProfileCache&) = delete;
+  // A process that ends without the flush call still expects its writes in its files.
+  ~ProfileCache() {
+    for (const auto& profile : m_profiles) {
+      if (profile->Dirty()) {
+        try {
+          PutDown(*profile);
+        } catch (const std::exception&) {
+        }
+      }
+    }
+  }
+
+  std::mutex& Mutex() { return m_mutex; }
+
+  // The file's parsed form with this process's writes, checked against the file: a file
+  // changed behind our back is read again, and writes not flushed yet are made again on
+  // the new version.
+  Loaded Load(const std::u16string& path) {
+    const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
+    auto slot = Find(path);
+    if (slot == m_profiles.end()) return LoadFromFile(path, stamp);
+    CachedProfile& cached = **slot;
+    if (!stamp) {
+      if (!cached.exists) return Use(cached);
+      if (!cached.Dirty()) {
+        Forget(path);
+        return {LoadStatus::Missing, nullptr};
+      }
+      return Rebase(path, stamp);
+    }
+    if (cached.exists && !cached.unsure && cached.stamp.SameVersion(*stamp)) return Use(cached);
+    std::string bytes;
+    if (cached.exists &&
+        platform::ReadFileBytes(path, bytes) == platform::ReadResult::Ok &&
+        cached.byteCount == bytes.size() &&
+        cached.contentHash == std::hash<std::string_view>()(bytes)) {
+      cached.stamp = *stamp;
+      cached.unsure = stamp->recent;
+      return Use(cached);
+    }
+    if (cached.Dirty()) return Rebase(path, stamp);
+    Forget(path);
+    return LoadFromFile(path, stamp);
+  }
+
+  // A profile for a file that does not exist yet, to take the first write that makes it.
+  CachedProfile& Create(const std::u16string& path) {
+    Forget(path);
+    auto profile = std::make_unique<CachedProfile>(CachedProfile{
+        path, {}, false, false, 0, 0, ProfileText::Encoding::Ansi, true,
+        ProfileText(std::u16string()), 0, {}, {}, {}, {}});
+    return Keep(std::move(profile));
+  }
+
+  // Puts the file's unflushed writes down, and drops its parsed form: the next read
+  // parses the file again. The platform's flush answers FALSE, and so does ours; a
+  // failure to write cannot be told, as with the platform's.
+  void Flush(const std::u16string& path) {
+    if (Find(path) == m_profiles.end()) return;
+    const Loaded loaded = Load(path);
+    if (loaded.profile && loaded.profile->Dirty()) PutDown(*loaded.profile);
+    Forget(path);
+  }
+
+ private:
+  using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
+
+  // Writes the profile's text to its file, atomically.
+  static bool PutDown(CachedProfile& profile) {
+    FoldWrites(profile);
+    const std::string bytes = EncodeProfile(profile.encoding, profile.text.Text());
+    if (!platform::ReplaceFileContents(profile.path, bytes)) return false;
+    profile.log.clear();
+    return true;
+  }
+
+  Loaded LoadFromFile(const std::u16string& path,
+                      const std::optional<platform::FileStamp>& stamp) {
+    if (!stamp) return {LoadStatus::Missing, nullptr};
+    // A settled file needs no hash of its content: it is read, decoded and parsed a block
+    // at a time, each block while it is still in the cache.
+    if (!stamp->recent) {
+      if (CachedProfile* streamed = Stream(path, *stamp)) return Use(*streamed);
+    }
+    std::string bytes;
+    if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) {
+      return {LoadStatus::Unreadable, nullptr};
+    }
+    CachedProfile* stored = Store(path, *stamp, bytes);
+    return stored ? Use(*stored) : Loaded{LoadStatus::Unreadable, nullptr};
+  }
+
+  // Reads the file a block at a time into its parsed form. nullptr when it must be read
+  // whole instead: a read error, or a form the document model refuses and the reader
+  // still reads (see DecodeProfile).
+  CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp) {
+    constexpr std::size_t kBlock = 1 << 16;
+    const platform::UniqueFile file = platform::OpenFile(path, "rb");
+    if (!file) return nullptr;
+    const std::unique_ptr<char[]> block(new char[kBlock]);
+    std::size_t got = std::fread(block.get(), 1, kBlock, file.get());
+    // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
+    const bool utf16 = got >= 2 && block[0] == '\xFF' && block[1] == '\xFE';
+    const std::uint64_t units = utf16 ? stamp.size / 2 : stamp.size;
+    if (units >= ProfileText::kNone) return nullptr;
+    ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
+    inidoc::TextDecoder decoder(text.GrowingText());
+    std::size_t total = 0;
+    for (;;) {
+      total += got;
+      if (!decoder.Feed(std::string_view(block.get(), got))) return nullptr;
+      text.TakeLines();
+      if (got < kBlock) break;
+      got = std::fread(block.get(), 1, kBlock, file.get());
+    }
+    if (std::ferror(file.get()) || !decoder.Finish()) return nullptr;
+    text.Finish();
+    const ProfileText::Encoding encoding = decoder.Form() == inidoc::TextForm::Utf16
+                                               ? ProfileText::Encoding::Utf16
+                                           : decoder.Form() == inidoc::TextForm::Utf8
+                                               ? ProfileText::Encoding::Utf8
+                                               : ProfileText::Encoding::Ansi;
+    Forget(path);
+    return &Keep(std::make_unique<CachedProfile>(CachedProfile{
+        path, stamp, true, false, total, 0, encoding, true, std::move(text), 0, {}, {}, {}, {}}));
+  }
+
+  // The file changed while writes to it were waiting: they are made again on what the
+  // file holds now, as they would have been had they come after the change.
+  Loaded Rebase(const std::u16string& path, const std::optional<platform::FileStamp>& stamp) {
+    std::vector<LoggedWrite> log = std::move((*Find(path))->log);
+    Forget(path);
+    Loaded loaded = LoadFromFile(path, stamp);
+    if (loaded.status == LoadStatus::Unreadable) return loaded;
+    CachedProfile& profile = loaded.profile ? *loaded.profile : Create(path);
+    for (const LoggedWrite& write : log) {
+      ApplyWrite(profile, write.section,
+                 write.key ? platform::AsWide(write.key->c_str()) : nullptr,
+                 write.value ? platform::AsWide(write.value->c_str()) : nullptr);
+    }
+    return Use(profile);
+  }
+
+  // Parses `bytes`, the file's content as of `stamp`, and keeps the result. Returns
+  // nullptr when the text is too long to index.
+  CachedProfile* Store(const std::u16string& path, const platform::FileStamp& stamp,
+                       std::string_view bytes) {
+    Forget(path);
+    // Only a stamp that may hide a change needs the content to tell; hashing a large file
+    // on every first read would cost a good part of parsing it.
+    const std::size_t hash = stamp.recent ? std::hash<std::string_view>()(bytes) : 0;
+    DecodedProfile decoded = DecodeProfile(bytes);
+    if (decoded.text.size() >= ProfileText::kNone) return nullptr;
+    auto profile = std::make_unique<CachedProfile>(CachedProfile{
+        path, stamp, true, stamp.recent, bytes.size(), hash, decoded.encoding,
+        decoded.writable, ProfileText(std::move(decoded.text)), 0, {}, {}, {}, {}});
+    return &Keep(std::move(profile));
+  }
+
+  CachedProfile& Keep(std::unique_ptr<CachedProfile> profile) {
+    std::size_t clean = 0;
+    for (const auto& kept : m_profiles) clean += kept->Dirty() ? 0 : 1;
+    if (clean >= kCapacity) {
+      auto oldest = m_profiles.end();
+      for (auto it = m_profiles.begin(); it != m_profiles.end(); ++it) {
+        if (!(*it)->Dirty() && (oldest == m_profiles.end() || (*it)->lastUse < (*oldest)->lastUse)) {
+          oldest = it;
+        }
+      }
+      m_profiles.erase(oldest);
+    }
+    m_profiles.push_back(std::move(profile));
+    return *m_profiles.back();
+  }
+
+  void Forget(const std::u16string& path) {
+    auto slot = Find(path);
+    if (slot != m_profiles.end()) m_profiles.erase(slot);
+  }
+
+  Slot Find(const std::u16string& path) {
+    return std::find_if(m_profiles.begin(), m_profiles.end(),
+                        [&](const auto& profile) { return profile->path == path; });
+  }
+  Loaded Use(CachedProfile& profile) {
+    profile.lastUse = ++m_clock;
+    return {LoadStatus::Loaded, &profile};
+  }
+
+  std::mutex m_mutex;
+  std::vector<std::unique_ptr<CachedProfile>> m_profiles;
+  std::uint64_t m_clock = 0;
+};
+
+ProfileCache& Cache() {
+  static ProfileCache cache;
+  return cache;
+}
+
 BOOL Write(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
   const std::u16string path(ViewOf(file));
   ProfileCache& cache = Cache();
   std::lock_guard<std::mutex> lock(cache.Mutex());
   if (!section) {
-    // The call with nothing but a file is the platform's flush: our writes are on disk
-    // before they return, so there is only the parsed form to drop. The platform answers
-    // it with FALSE, and so do we.
-    if (!key && !value) cache.Forget(path);
+    if (!key && !value) cache.Flush(path);
     return FALSE;
   }
   const std::u16string_view sectionName = TrimBlanks(ViewOf(section));
   const Loaded loaded = cache.Load(path);
-  // A file we cannot read, or could only read with losses, is never overwritten.
   if (loaded.status == LoadStatus::Unreadable) return FALSE;
-  if (loaded.status == LoadStatus::Loaded && !loaded.profile->writable) return FALSE;
-
-  std::u16string newText;
-  ProfileText::Encoding encoding = ProfileText::Encoding::Ansi;
   if (loaded.status == LoadStatus::Missing) {
     if (!key || !value) return TRUE;  // nothing to delete, and no file is made for it
-    const ProfileText empty{std::u16string()};
-    newText = EditFor(empty, sectionName, key, value)->insert;
-  } else {
-    const ProfileText& profile = loaded.profile->text;
-    std::optional<Edit> edit = EditFor(profile, sectionName, key, value);
-    if (!edit) return TRUE;
-    const std::u16string& text = profile.Text();
-    newText.reserve(text.size() - (edit->end - edit->start) + edit->insert.size());
-    newText.append(text, 0, edit->start).append(edit->insert).append(text, edit->end);
-    encoding = loaded.profile->encoding;
+    if (!platform::CanReplaceFile(path)) return FALSE;
+    return ApplyWrite(cache.Create(path), sectionName, key, value);
   }
-  const std::string bytes = EncodeProfile(encoding, newText);
-  newText = std::u16string();
-  if (!platform::ReplaceFileContents(path, bytes)) {
-    cache.Forget(path);
-    return FALSE;
+  return ApplyWrite(*loaded.profile, sectionName, key, value);
+}
+
+// The answer to a read of one value, with the writes not folded into the text yet.
+std::optional<std::u16string_view> FindValue(const CachedProfile& profile,
+                                             const ProfileText::Section& section,
+                                             std::u16string_view name) {
+  const ProfileText& parsed = profile.text;
+  if (const ProfileText::Entry* entry = parsed.FindEntry(section, name)) {
+    const auto replaced = profile.replaced.find(parsed.IndexOf(*entry));
+    if (replaced != profile.replaced.end()) return ValueAsRead(replaced->second.value);
+    if (entry->hasValue) return parsed.Value(*entry);
+    return std::nullopt;
   }
-  // Keep the form of what is now on disk, parsed from the bytes written, so that text the
-  // ANSI code page could not hold reads back as it was stored.
-  if (std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path)) {
-    stamp->recent = true;
-    cache.Store(path, *stamp, bytes);
-  } else {
-    cache.Forget(path);
-  }
-  return TRUE;
+  if (profile.added.empty()) return std::nullopt;
+  const auto added = profile.addedIndex.find(AddedKey(parsed.IndexOf(section), name));
+  if (added == profile.addedIndex.end()) return std::nullopt;
+  return ValueAsRead(profile.added[added->second].value);
 }
 
 }  // namespace
@@ -274,21 +586,25 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
     ProfileCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.Mutex());
     const Loaded loaded = cache.Load(path);
-    const ProfileText* profile =
-        loaded.status == LoadStatus::Loaded ? &loaded.profile->text : nullptr;
+    CachedProfile* profile = loaded.status == LoadStatus::Loaded ? loaded.profile : nullptr;
+    // Name lists are read from the text with every write folded in.
+    if (profile && (!section || !key)) FoldWrites(*profile);
+    const ProfileText* parsed = profile ? &profile->text : nullptr;
     if (!section) {
-      return CopyList(profile ? profile->SectionNames() : std::vector<std::u16string_view>(), out,
+      return CopyList(parsed ? parsed->SectionNames() : std::vector<std::u16string_view>(), out,
                       size);
     }
     const ProfileText::Section* found =
-        profile ? profile->FindSection(TrimBlanks(ViewOf(section))) : nullptr;
+        parsed ? parsed->FindSection(TrimBlanks(ViewOf(section))) : nullptr;
     if (found && !key) {
       // An empty list, or one that starts with an empty name, reads as no list at all.
-      const DWORD written = CopyList(profile->EntryNames(*found), out, size);
+      const DWORD written = CopyList(parsed->EntryNames(*found), out, size);
       if (out[0] != u'\0') return written;
     } else if (found) {
-      const ProfileText::Entry* entry = profile->FindEntry(*found, TrimBlanks(ViewOf(key)));
-      if (entry && entry->hasValue) return CopyText(profile->Value(*entry), out, size);
+      if (std::optional<std::u16string_view> value =
+              FindValue(*profile, *found, TrimBlanks(ViewOf(key)))) {
+        return CopyText(*value, out, size);
+      }
     }
   } catch (const std::exception&) {
     // Out of memory, or a file too large to index: the reader has no way to say so and

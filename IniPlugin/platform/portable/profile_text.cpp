@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "inidoc/Scan.h"
 #include "platform/system.h"
 
 namespace iniplugin::portable {
@@ -14,10 +15,6 @@ using inidoc::EqualsFolded;
 using inidoc::FoldedHash;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
-
-std::uint32_t EntryHash(std::uint32_t section, std::u16string_view name) {
-  return FoldedHash().Add(name).Value() + section * 0x9E3779B1u;
-}
 
 // Decodes UTF-8 the way the platform's reader does: a lead byte and the continuation bytes
 // that follow it make one character; where the sequence breaks, everything up to the
@@ -181,105 +178,137 @@ std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view te
   return bytes;
 }
 
-ProfileText::ProfileText(std::u16string text) : m_text(std::move(text)) {
+ProfileText::ProfileText(std::u16string text)
+    : m_text(std::move(text)), m_arena(std::make_unique<inidoc::Arena>()) {
+  Start(m_text.size());
+  Finish();
+}
+
+ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
+    : m_arena(std::make_unique<inidoc::Arena>()) {
+  m_text.reserve(expectedUnits);
+  Start(expectedUnits);
+}
+
+void ProfileText::Start(std::size_t expectedUnits) {
+  Section& unnamed = m_sections.emplace_back();
+  unnamed.entryIndex = inidoc::FlatIndex(m_arena.get());
+  unnamed.nameHash = FoldedHash().Value();
+  // Room for a record every twenty characters, more than most files need, so that the
+  // records of a large file are rarely moved; pages never written cost nothing.
+  m_entries.reserve(expectedUnits / 20 + 16);
+}
+
+void ProfileText::TakeLines(bool final) {
   if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
-  Parse();
+  const char16_t* const base = m_text.data();
+  const auto size = static_cast<std::uint32_t>(m_text.size());
+  const char16_t* const limit = base + size;
+  while (m_parsed < size) {
+    const std::uint32_t lineStart = m_parsed;
+    // The line's text ends at its break or at a NUL, the line itself only at its break.
+    const char16_t* stop = inidoc::FindAnyOf3(base + lineStart, limit, u'\r', u'\n', u'\0');
+    const auto contentEnd = static_cast<std::uint32_t>(stop - base);
+    if (stop < limit && *stop == u'\0') stop = inidoc::FindEither(stop, limit, u'\r', u'\n');
+    const auto end = static_cast<std::uint32_t>(stop - base);
+    // Until the last piece, a line must have its break, and a CR its chance of an LF.
+    if (!final && (end == size || (end + 1 == size && m_text[end] == u'\r'))) return;
+    std::uint32_t next = end;
+    if (next < size) {
+      next += (m_text[next] == u'\r' && next + 1 < size && m_text[next + 1] == u'\n') ? 2 : 1;
+      if (!m_breakSeen) {
+        m_breakSeen = true;
+        m_lineBreak = next - end == 2 ? u"\r\n" : m_text[end] == u'\n' ? u"\n" : u"\r";
+      }
+    }
+    m_parsed = next;
+    TakeLine(lineStart, contentEnd, next);
+  }
+}
+
+void ProfileText::Finish() {
+  TakeLines(true);
+  m_sections.back().end = static_cast<std::uint32_t>(m_text.size());
+  IndexEntries(m_sections.back());
   Index();
 }
 
-void ProfileText::Parse() {
+void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, std::uint32_t next) {
   const std::u16string_view text(m_text);
-  const auto size = static_cast<std::uint32_t>(text.size());
-  m_sections.emplace_back();  // the unnamed section before the first header
-  bool breakSeen = false;
-  std::uint32_t pos = 0;
-  while (pos < size) {
-    const std::uint32_t lineStart = pos;
-    std::uint32_t end = pos;
-    while (end < size && text[end] != u'\r' && text[end] != u'\n') ++end;
-    std::uint32_t next = end;
-    if (next < size) {
-      next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
-      if (!breakSeen) {
-        breakSeen = true;
-        m_lineBreak = next - end == 2 ? u"\r\n" : text[end] == u'\n' ? u"\n" : u"\r";
-      }
-    }
-    pos = next;
+  std::uint32_t first = lineStart, last = contentEnd;
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  if (first == last) return;
 
-    std::uint32_t contentEnd = lineStart;
-    while (contentEnd < end && text[contentEnd] != u'\0') ++contentEnd;
-    std::uint32_t first = lineStart, last = contentEnd;
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    if (first == last) continue;
-
-    Section& current = m_sections.back();
-    if (text[first] == u'[') {
-      std::uint32_t close = last - 1;
-      while (close > first && text[close] != u']') --close;
-      if (close == first) {  // no "]": the reader ignores the line, a writer keeps it
-        current.insertAt = next;
-        continue;
-      }
-      current.end = lineStart;
-      Section& opened = m_sections.emplace_back();
-      const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
-      opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
-      opened.nameLength = static_cast<std::uint32_t>(name.size());
-      opened.headerStart = lineStart;
-      opened.insertAt = next;
-      opened.firstEntry = static_cast<std::uint32_t>(m_entries.size());
-      continue;
+  Section& current = m_sections.back();
+  if (text[first] == u'[') {
+    std::uint32_t close = last - 1;
+    while (close > first && text[close] != u']') --close;
+    if (close == first) {  // no "]": the reader ignores the line, a writer keeps it
+      current.insertAt = next;
+      return;
     }
-
-    current.insertAt = next;
-    Entry entry;
-    entry.section = static_cast<std::uint32_t>(m_sections.size() - 1);
-    entry.lineStart = lineStart;
-    entry.lineEnd = next;
-    const std::u16string_view line = text.substr(first, last - first);
-    const std::size_t equals = line.find(u'=');
-    std::u16string_view name = line;
-    if (equals != std::u16string_view::npos) {
-      name = TrimTrailingBlanks(line.substr(0, equals));
-      const std::u16string_view value = TrimBlanks(line.substr(equals + 1));
-      entry.hasValue = true;
-      entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
-      entry.valueLength = static_cast<std::uint32_t>(value.size());
-      entry.editStart = value.empty() ? static_cast<std::uint32_t>(first + equals + 1)
-                                      : entry.valueStart;
-      entry.editEnd = contentEnd;
-    } else {
-      entry.editStart = entry.editEnd = contentEnd;
-    }
-    entry.nameStart = first;
-    entry.nameLength = static_cast<std::uint32_t>(name.size());
-    if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
-      continue;  // the reader folds a run of unnamed entries into the first
-    }
-    m_entries.push_back(entry);
-    ++current.entryCount;
+    current.end = lineStart;
+    IndexEntries(current);
+    Section& opened = m_sections.emplace_back();
+    opened.entryIndex = inidoc::FlatIndex(m_arena.get());
+    const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
+    opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
+    opened.nameLength = static_cast<std::uint32_t>(name.size());
+    opened.nameHash = FoldedHash().Add(name).Value();
+    opened.headerStart = lineStart;
+    opened.insertAt = next;
+    opened.firstEntry = static_cast<std::uint32_t>(m_entries.size());
+    return;
   }
-  m_sections.back().end = size;
+
+  current.insertAt = next;
+  Entry entry;
+  entry.lineStart = lineStart;
+  entry.lineEnd = next;
+  const std::u16string_view line = text.substr(first, last - first);
+  const std::size_t equals = line.find(u'=');
+  std::u16string_view name = line;
+  if (equals != std::u16string_view::npos) {
+    name = TrimTrailingBlanks(line.substr(0, equals));
+    const std::u16string_view value = TrimBlanks(line.substr(equals + 1));
+    entry.hasValue = true;
+    entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
+    entry.valueLength = static_cast<std::uint32_t>(value.size());
+    entry.editStart = value.empty() ? static_cast<std::uint32_t>(first + equals + 1)
+                                    : entry.valueStart;
+    entry.editEnd = contentEnd;
+  } else {
+    entry.editStart = entry.editEnd = contentEnd;
+  }
+  entry.nameStart = first;
+  entry.nameLength = static_cast<std::uint32_t>(name.size());
+  if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
+    return;  // the reader folds a run of unnamed entries into the first
+  }
+  m_entries.push_back(entry);
+  ++current.entryCount;
+}
+
+void ProfileText::IndexEntries(Section& section) {
+  // Inserting from the last to the first leaves the first of equal names in the index.
+  section.entryIndex.Reserve(section.entryCount);
+  const Entry* const entries = m_entries.data() + section.firstEntry;
+  for (std::uint32_t i = section.entryCount; i-- > 0;) {
+    const std::u16string_view name = Name(entries[i]);
+    section.entryIndex.InsertOrReplace(
+        i, FoldedHash().Add(name).Value(),
+        [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
+  }
 }
 
 void ProfileText::Index() {
   // Inserting from the last to the first leaves the first of equal names in the index.
   m_sectionIndex.Reserve(m_sections.size());
   for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 0;) {
-    const std::u16string_view name = Name(m_sections[i]);
-    m_sectionIndex.InsertOrReplace(i, FoldedHash().Add(name).Value(), [&](std::uint32_t other) {
-      return EqualsFolded(Name(m_sections[other]), name);
-    });
-  }
-  m_entryIndex.Reserve(m_entries.size());
-  for (auto i = static_cast<std::uint32_t>(m_entries.size()); i-- > 0;) {
-    const Entry& entry = m_entries[i];
-    const std::u16string_view name = Name(entry);
-    m_entryIndex.InsertOrReplace(i, EntryHash(entry.section, name), [&](std::uint32_t other) {
-      return m_entries[other].section == entry.section &&
-             EqualsFolded(Name(m_entries[other]), name);
+    const Section& section = m_sections[i];
+    m_sectionIndex.InsertOrReplace(i, section.nameHash, [&](std::uint32_t other) {
+      return EqualsFolded(Name(m_sections[other]), Name(section));
     });
   }
 }
@@ -294,11 +323,12 @@ const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) c
 
 const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
                                                  std::u16string_view name) const {
-  const auto number = static_cast<std::uint32_t>(&section - m_sections.data());
-  const std::uint32_t found = m_entryIndex.Find(EntryHash(number, name), [&](std::uint32_t id) {
-    return m_entries[id].section == number && EqualsFolded(Name(m_entries[id]), name);
-  });
-  return found == kNone ? nullptr : &m_entries[found];
+  const Entry* const entries = m_entries.data() + section.firstEntry;
+  const std::uint32_t found =
+      section.entryIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t id) {
+        return EqualsFolded(Name(entries[id]), name);
+      });
+  return found == kNone ? nullptr : entries + found;
 }
 
 std::u16string_view ProfileText::Value(const Entry& entry) const {

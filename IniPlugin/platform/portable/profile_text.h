@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,7 +36,6 @@ class ProfileText {
   enum class Encoding { Ansi, Utf16, Utf16BigEndian, Utf8 };
 
   struct Entry {
-    std::uint32_t section = 0;  // index into Sections()
     std::uint32_t nameStart = 0, nameLength = 0;
     std::uint32_t valueStart = 0, valueLength = 0;  // trimmed, quotes still on
     bool hasValue = false;
@@ -48,16 +48,31 @@ class ProfileText {
 
   struct Section {
     std::uint32_t nameStart = 0, nameLength = 0;
+    std::uint32_t nameHash = 0;  // taken while the name is in the cache
     std::uint32_t headerStart = 0;  // 0 for the unnamed section before the first header
     std::uint32_t end = 0;          // where the next header line starts, or the text's end
     // Where a new entry goes: after the section's last non-blank line (or its header).
     std::uint32_t insertAt = 0;
     std::uint32_t firstEntry = 0, entryCount = 0;
+    // The section's entries by name, numbered from firstEntry: small per-section tables
+    // stay in the cache while a file is indexed, where one table over every entry of a
+    // large file would cost a cache miss an entry.
+    inidoc::FlatIndex entryIndex;
   };
 
   // Parses `text`. Throws std::length_error when the text is too long to be indexed by
   // 32-bit positions, std::bad_alloc when memory runs out.
   explicit ProfileText(std::u16string text);
+
+  // Parses a text while it is decoded, so that each piece is split into lines while it is
+  // still in the cache: decode into GrowingText(), call TakeLines() after each piece and
+  // Finish() after the last. Throws as above.
+  struct Incremental {};
+  ProfileText(Incremental, std::size_t expectedUnits);
+  std::u16string& GrowingText() { return m_text; }
+  // Takes the lines that are complete so far (all of them when `final`).
+  void TakeLines(bool final = false);
+  void Finish();
 
   // The section named `name` (trimmed by the caller), or nullptr. The unnamed section
   // before the first header answers to the empty name.
@@ -82,6 +97,12 @@ class ProfileText {
 
   const std::vector<Section>& Sections() const { return m_sections; }
   const Entry& EntryAt(std::uint32_t index) const { return m_entries[index]; }
+  std::uint32_t IndexOf(const Section& section) const {
+    return static_cast<std::uint32_t>(&section - m_sections.data());
+  }
+  std::uint32_t IndexOf(const Entry& entry) const {
+    return static_cast<std::uint32_t>(&entry - m_entries.data());
+  }
 
   // The line break new lines get: the first one the file uses, CR LF in a file without.
   std::u16string_view LineBreak() const { return m_lineBreak; }
@@ -90,15 +111,20 @@ class ProfileText {
   std::u16string_view View(std::uint32_t start, std::uint32_t length) const {
     return std::u16string_view(m_text).substr(start, length);
   }
-  void Parse();
+  void Start(std::size_t expectedUnits);
+  void TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, std::uint32_t next);
+  void IndexEntries(Section& section);
   void Index();
 
   std::u16string m_text;
+  // Where the sections' entry indexes live.
+  std::unique_ptr<inidoc::Arena> m_arena;
   std::vector<Section> m_sections;
   std::vector<Entry> m_entries;
   inidoc::FlatIndex m_sectionIndex;
-  inidoc::FlatIndex m_entryIndex;  // over all entries, keyed by section and name
   std::u16string_view m_lineBreak = u"\r\n";
+  std::uint32_t m_parsed = 0;  // where the first line not yet taken starts
+  bool m_breakSeen = false;
 };
 
 // A file's text as the profile functions read it, and whether it can be written back.

@@ -48,19 +48,6 @@ std::int64_t TimestampWindowTicks(std::int64_t modified) {
   return modified % 10'000'000 != 0 ? 1'000'000 : 20'000'000;
 }
 
-bool WriteAll(HANDLE file, std::string_view bytes) {
-  const std::size_t allowed = AllowedWriteBytes(bytes.size());
-  const bool injectedFailure = allowed < bytes.size();
-  bytes = bytes.substr(0, allowed);
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
-  }
-  return !injectedFailure;
-}
-
 }  // namespace
 
 std::u16string AnsiToUtf16(std::string_view bytes) {
@@ -81,6 +68,28 @@ std::string Utf16ToAnsi(std::u16string_view text) {
   ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, bytes.data(), needed, nullptr,
                         nullptr);
   return bytes;
+}
+
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
+  if (bytes.empty()) return;
+  const int size = static_cast<int>(bytes.size());
+  // A byte never becomes more than one unit, so the room is known without asking.
+  const std::size_t old = text.size();
+  text.resize(old + bytes.size());
+  const int got = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, AsWide(text.data() + old),
+                                        size);
+  text.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+}
+
+void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
+  if (text.empty()) return;
+  const int size = static_cast<int>(text.size());
+  const int needed =
+      ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, nullptr, 0, nullptr, nullptr);
+  const std::size_t old = bytes.size();
+  bytes.resize(old + static_cast<std::size_t>(needed));
+  ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, bytes.data() + old, needed, nullptr,
+                        nullptr);
 }
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
@@ -105,44 +114,106 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   return stamp;
 }
 
-bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
-  const std::wstring target(AsWide(path.c_str()));
-  const DWORD oldAttributes = ::GetFileAttributesW(target.c_str());
+struct FileReplacement::State {
+  std::wstring target;
+  std::wstring temporary;
+  UniqueHandle file{INVALID_HANDLE_VALUE};
+  DWORD oldAttributes = INVALID_FILE_ATTRIBUTES;
+  std::size_t written = 0;
+  bool created = false;  // the temporary file exists
+  bool ok = false;
+  bool committed = false;
+};
+
+FileReplacement::FileReplacement(const std::u16string& path) : m_state(std::make_unique<State>()) {
+  State& state = *m_state;
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return;
+  state.target = AsWide(path.c_str());
+  state.oldAttributes = ::GetFileAttributesW(state.target.c_str());
   // Windows refuses to move over a read-only file; say so before writing anything, and the
   // same where the move would not refuse (Wine).
-  if (oldAttributes != INVALID_FILE_ATTRIBUTES &&
-      (oldAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
-    return false;
+  if (state.oldAttributes != INVALID_FILE_ATTRIBUTES &&
+      (state.oldAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return;
   }
   // The temporary file sits beside the target, so that the final move is a rename on one
   // volume and never a copy.
   static std::atomic<unsigned> counter{0};
-  std::wstring temporary;
-  UniqueHandle file(INVALID_HANDLE_VALUE);
-  for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
-    temporary = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
-                std::to_wstring(counter++) + L".tmp";
-    file = UniqueHandle(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid() && ::GetLastError() != ERROR_FILE_EXISTS) return false;
+  for (int attempt = 0; attempt < 100 && !state.file.Valid(); ++attempt) {
+    state.temporary = state.target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+                      std::to_wstring(counter++) + L".tmp";
+    state.file = UniqueHandle(::CreateFileW(state.temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!state.file.Valid() && ::GetLastError() != ERROR_FILE_EXISTS) return;
   }
-  if (!file.Valid()) return false;
-  bool ok = WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get());
-  ok = file.Close() && ok;
-  if (ok && oldAttributes != INVALID_FILE_ATTRIBUTES) {
+  state.created = state.ok = state.file.Valid();
+}
+
+FileReplacement::~FileReplacement() {
+  State& state = *m_state;
+  state.file.Close();
+  if (state.created && !state.committed) ::DeleteFileW(state.temporary.c_str());
+}
+
+bool FileReplacement::Ok() const { return m_state->ok; }
+
+bool FileReplacement::Write(std::string_view bytes) {
+  State& state = *m_state;
+  if (!state.ok) return false;
+  // An injected fault counts the bytes of the whole replacement.
+  const std::size_t allowed = AllowedWriteBytes(state.written + bytes.size()) - state.written;
+  const bool injectedFailure = allowed < bytes.size();
+  bytes = bytes.substr(0, allowed);
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(state.file.Get(), bytes.data(), chunk, &written, nullptr) || written == 0) {
+      state.ok = false;
+      return false;
+    }
+    bytes.remove_prefix(written);
+    state.written += written;
+  }
+  state.ok = !injectedFailure;
+  return state.ok;
+}
+
+bool FileReplacement::Commit() {
+  State& state = *m_state;
+  if (!state.ok) return false;
+  state.ok = ::FlushFileBuffers(state.file.Get()) != 0;
+  state.ok = state.file.Close() && state.ok;
+  if (state.ok && state.oldAttributes != INVALID_FILE_ATTRIBUTES) {
     // Hidden and system files stay so.
-    const DWORD kept = oldAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    if (kept) ::SetFileAttributesW(temporary.c_str(), kept);
+    const DWORD kept = state.oldAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                              FILE_ATTRIBUTE_ARCHIVE |
+                                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (kept) ::SetFileAttributesW(state.temporary.c_str(), kept);
   }
-  ok = ok && ::MoveFileExW(temporary.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) {
-    ::DeleteFileW(temporary.c_str());
-    return false;
-  }
+  state.ok = state.ok && ::MoveFileExW(state.temporary.c_str(), state.target.c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!state.ok) return false;
+  state.committed = true;
   return true;
+}
+
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
+  FileReplacement replacement(path);
+  return replacement.Write(bytes) && replacement.Commit();
+}
+
+bool CanReplaceFile(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  const DWORD attributes = ::GetFileAttributesW(AsWide(path.c_str()));
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+  }
+  const std::size_t slash = path.find_last_of(u"\\/");
+  if (slash == std::u16string::npos) return true;  // the current folder
+  const std::u16string folder = path.substr(0, slash + 1);
+  const DWORD folderAttributes = ::GetFileAttributesW(AsWide(folder.c_str()));
+  return folderAttributes != INVALID_FILE_ATTRIBUTES &&
+         (folderAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {

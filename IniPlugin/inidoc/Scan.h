@@ -1,0 +1,118 @@
+// Searching UTF-16 text for line ends and separators a machine word at a time: the
+// readers spend most of their time looking for the next line end, and a value of thirty
+// characters takes a handful of word steps instead of thirty compares.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace iniplugin::inidoc {
+
+namespace scan_detail {
+
+using Word = std::size_t;
+constexpr std::size_t kLanes = sizeof(Word) / sizeof(char16_t);
+
+constexpr Word Broadcast(char16_t unit) {
+  Word word = 0;
+  for (std::size_t i = 0; i < kLanes; ++i) word = (word << 16) | unit;
+  return word;
+}
+
+constexpr Word kOnes = Broadcast(0x0001);
+constexpr Word kHighs = Broadcast(0x8000);
+
+// A bit set in the top of every lane that is zero. Lanes above the first zero lane may be
+// flagged wrongly (a borrow runs upwards), which is why only the lowest flag is used.
+inline Word ZeroLanes(Word word) { return (word - kOnes) & ~word & kHighs; }
+
+inline Word Load(const char16_t* p) {
+  Word word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// Lanes are in memory order only on little-endian machines; elsewhere the plain loop runs.
+constexpr bool kWordSearch = std::endian::native == std::endian::little;
+
+}  // namespace scan_detail
+
+// The first unit in [p, end) equal to `a` or `b`, or `end`.
+inline const char16_t* FindEither(const char16_t* p, const char16_t* end, char16_t a, char16_t b) {
+  using namespace scan_detail;
+  if constexpr (kWordSearch) {
+    const Word wa = Broadcast(a), wb = Broadcast(b);
+    while (static_cast<std::size_t>(end - p) >= kLanes) {
+      const Word word = Load(p);
+      const Word hits = ZeroLanes(word ^ wa) | ZeroLanes(word ^ wb);
+      if (hits) return p + std::countr_zero(hits) / 16;
+      p += kLanes;
+    }
+  }
+  while (p < end && *p != a && *p != b) ++p;
+  return p;
+}
+
+// The first unit in [p, end) equal to `a`, `b` or `c`, or `end`.
+inline const char16_t* FindAnyOf3(const char16_t* p, const char16_t* end, char16_t a, char16_t b,
+                                  char16_t c) {
+  using namespace scan_detail;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+  const __m128i vc = _mm_set1_epi16(static_cast<short>(c));
+  while (end - p >= 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i match = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi16(units, va), _mm_cmpeq_epi16(units, vb)),
+        _mm_cmpeq_epi16(units, vc));
+    const int hits = _mm_movemask_epi8(match);
+    if (hits) return p + std::countr_zero(static_cast<unsigned>(hits)) / 2;
+    p += 8;
+  }
+#endif
+  if constexpr (kWordSearch) {
+    const Word wa = Broadcast(a), wb = Broadcast(b), wc = Broadcast(c);
+    while (static_cast<std::size_t>(end - p) >= kLanes) {
+      const Word word = Load(p);
+      const Word hits = ZeroLanes(word ^ wa) | ZeroLanes(word ^ wb) | ZeroLanes(word ^ wc);
+      if (hits) return p + std::countr_zero(hits) / 16;
+      p += kLanes;
+    }
+  }
+  while (p < end && *p != a && *p != b && *p != c) ++p;
+  return p;
+}
+
+// The first unit in [p, end) equal to `a`, or `end`.
+inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t a) {
+  using namespace scan_detail;
+#if defined(__SSE2__)
+  // Eight units a step where the processor has the vector registers for it.
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  while (end - p >= 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(units, va));
+    if (hits) return p + std::countr_zero(static_cast<unsigned>(hits)) / 2;
+    p += 8;
+  }
+#endif
+  if constexpr (kWordSearch) {
+    const Word wa = Broadcast(a);
+    while (static_cast<std::size_t>(end - p) >= kLanes) {
+      const Word hits = ZeroLanes(Load(p) ^ wa);
+      if (hits) return p + std::countr_zero(hits) / 16;
+      p += kLanes;
+    }
+  }
+  while (p < end && *p != a) ++p;
+  return p;
+}
+
+}  // namespace iniplugin::inidoc

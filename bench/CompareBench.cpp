@@ -1,0 +1,583 @@
+// The performance table: the INI document, the profile functions and the navigator beside
+// SimpleIni and beside the floor of what reading and writing a file can cost, on generated
+// files of 1, 10 and 50 MB in the three forms, all measured in one run. Every row is five
+// repetitions; the table gives their median and range, then the targets as ratios.
+//
+//   build/native/bin/compare_bench [--wine-rows=FILE] [--quick] [Google Benchmark flags]
+//
+// --wine-rows adds the rows the Windows build measured under Wine (bench/WineBench.cpp);
+// --quick leaves out the 50 MB files. scripts/bench runs both programs.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <SimpleIni.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "Generator.h"
+#include "Records.h"
+#include "Table.h"
+#include "inidoc/IniFileReader.h"
+#include "module/ComObject.h"
+#include "platform/portable.h"
+#include "plugin/CIniFile.h"
+#include "plugin/CIniFormat.h"
+#include "plugin/ProfileMode.h"
+
+// ---- Allocation accounting: the heap a loaded document holds at its peak ----
+
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<long long> g_live{0};
+std::atomic<long long> g_peak{0};
+
+void Count(void* p, int sign) {
+  if (!p || !g_counting.load(std::memory_order_relaxed)) return;
+  const long long size = static_cast<long long>(malloc_usable_size(p)) * sign;
+  const long long live = g_live.fetch_add(size, std::memory_order_relaxed) + size;
+  long long peak = g_peak.load(std::memory_order_relaxed);
+  while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+  }
+}
+}  // namespace
+
+// The other forms of new and delete forward to these two.
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  Count(p, +1);
+  return p;
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete(void* p) noexcept {
+  Count(p, -1);
+  std::free(p);
+}
+
+namespace iniplugin::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ComPtr;
+
+constexpr double kMB = 1 << 20;
+constexpr int kLookups = 10'000;
+constexpr int kWrites = 1'000;
+constexpr int kRepetitions = 5;
+
+// ---- The files ----
+
+struct BenchFolder {
+  BenchFolder() { fs::create_directories(path); }
+  ~BenchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  const fs::path path = fs::temp_directory_path() / ("iniplugin-bench-" + std::to_string(::getpid()));
+};
+
+BenchFolder& Folder() {
+  static BenchFolder folder;
+  return folder;
+}
+
+std::vector<int> g_sizes = {1, 10, 50};
+
+const GeneratedFile& FileOf(int megabytes, Form form) {
+  static std::map<std::pair<int, Form>, GeneratedFile> files;
+  auto found = files.find({megabytes, form});
+  if (found == files.end()) {
+    found = files.emplace(std::pair{megabytes, form}, Generate(Folder().path, megabytes, form)).first;
+  }
+  return found->second;
+}
+
+std::string Label(const char* what, Form form, int megabytes) {
+  return std::string(what) + ", " + FormName(form) + " " + std::to_string(megabytes) + " MB";
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::string bytes;
+  Check(platform::ReadFileBytes(path.u16string(), bytes) == platform::ReadResult::Ok, "read");
+  return bytes;
+}
+
+// A name or value in the file's own bytes, without the mark, as SimpleIni hands it out.
+std::string Narrow(Form form, const std::u16string& text) {
+  const std::string bytes = Encode(form, text);
+  return bytes.substr(form == Form::Utf8 ? 3 : 0);
+}
+
+// ---- Rows ----
+
+struct RowSpec {
+  std::string name;
+  std::string unit;      // "MB/s" or "ms"
+  double bytes = 0;      // for MB/s: the bytes one iteration handles
+};
+
+std::map<std::string, RowSpec>& Specs() {
+  static std::map<std::string, RowSpec> specs;
+  return specs;
+}
+std::vector<std::string>& Order() {
+  static std::vector<std::string> order;
+  return order;
+}
+std::map<std::string, Row>& Measured() {
+  static std::map<std::string, Row> rows;
+  return rows;
+}
+
+void Register(const std::string& name, const std::string& unit, double bytes,
+              std::function<void(benchmark::State&)> body) {
+  Specs()[name] = RowSpec{name, unit, bytes};
+  Order().push_back(name);
+  benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); })
+      ->Repetitions(kRepetitions)
+      ->UseRealTime()
+      ->MinTime(0.2)
+      ->Unit(benchmark::kMillisecond);
+}
+
+void AddRow(const std::string& name, const std::string& unit, std::vector<double> samples) {
+  Order().push_back(name);
+  Measured()[name] = Row{name, unit, std::move(samples)};
+}
+
+// Keeps every repetition's time per iteration, and shows progress on the error stream.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const RowSpec& spec = Specs().at(run.run_name.function_name);
+      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      Row& row = Measured()[spec.name];
+      row.name = spec.name;
+      row.unit = spec.unit;
+      row.samples.push_back(spec.unit == "ms" ? seconds * 1000 : spec.bytes / kMB / seconds);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+// ---- The document, SimpleIni and the floor ----
+
+void CheckDocument(const IniFileReader& document, const GeneratedFile& file) {
+  Check(document.SectionCount() == static_cast<std::size_t>(file.sections), "section count");
+  std::u16string value;
+  for (const Pick& pick : Picks(file.sections, 50, 3)) {
+    const bool found =
+        document.GetValue(SectionName(pick.section), KeyName(pick.key), value);
+    Check(found == pick.exists(), "document lookup");
+    if (found) Check(value == ValueOf(pick.section, pick.key), "document value");
+  }
+}
+
+void RegisterDocument(int megabytes, Form form) {
+  const GeneratedFile& file = FileOf(megabytes, form);
+  Register(Label("IniFileReader::Load", form, megabytes), "MB/s", file.bytes,
+           [&file](benchmark::State& state) {
+             for (auto _ : state) {
+               IniFileReader document;
+               Check(document.Load(file.path.u16string()), "load");
+               benchmark::DoNotOptimize(document.SectionCount());
+               state.PauseTiming();
+               CheckDocument(document, file);
+               state.ResumeTiming();
+             }
+           });
+  Register(Label("IniFileReader::Save (atomic, flushed)", form, megabytes), "MB/s", file.bytes,
+           [&file](benchmark::State& state) {
+             IniFileReader document;
+             Check(document.Load(file.path.u16string()), "load");
+             const fs::path target = Folder().path / "saved.ini";
+             for (auto _ : state) Check(document.Save(target.u16string()), "save");
+             // Saved files reload to the same document: here, to the same bytes.
+             Check(ReadAll(target) == ReadAll(file.path), "saved bytes");
+           });
+}
+
+void RegisterSimpleIni(int megabytes, Form form) {
+  const GeneratedFile& file = FileOf(megabytes, form);
+  const auto load = [&file, form](CSimpleIniA& ini) {
+    ini.SetUnicode(form == Form::Utf8);
+    Check(ini.LoadFile(file.path.string().c_str()) == SI_OK, "SimpleIni load");
+  };
+  Register(Label("SimpleIni load", form, megabytes), "MB/s", file.bytes,
+           [load](benchmark::State& state) {
+             for (auto _ : state) {
+               CSimpleIniA ini;
+               load(ini);
+               benchmark::DoNotOptimize(ini.GetSectionSize("Section 0"));
+             }
+           });
+  Register(Label("SimpleIni 10,000 lookups", form, megabytes), "ms", 0,
+           [load, &file, form](benchmark::State& state) {
+             CSimpleIniA ini;
+             load(ini);
+             std::vector<std::pair<std::string, std::string>> names;
+             std::vector<std::string> expected;
+             const std::vector<Pick> picks = Picks(file.sections, kLookups, 11);
+             for (const Pick& pick : picks) {
+               names.emplace_back(Narrow(form, SectionName(pick.section)), Narrow(form, KeyName(pick.key)));
+               expected.push_back(pick.exists() ? Narrow(form, ValueOf(pick.section, pick.key)) : "");
+             }
+             for (auto _ : state) {
+               for (std::size_t i = 0; i < names.size(); ++i) {
+                 const char* value = ini.GetValue(names[i].first.c_str(), names[i].second.c_str(), nullptr);
+                 if (picks[i].exists() ? !value || expected[i] != value : value != nullptr) {
+                   Fail("SimpleIni lookup");
+                 }
+               }
+             }
+           });
+  Register(Label("SimpleIni save (flushed)", form, megabytes), "MB/s", file.bytes,
+           [load, form](benchmark::State& state) {
+             CSimpleIniA ini;
+             load(ini);
+             const std::string target = (Folder().path / "simpleini.ini").string();
+             for (auto _ : state) {
+               Check(ini.SaveFile(target.c_str(), form == Form::Utf8) == SI_OK, "SimpleIni save");
+               const int fd = ::open(target.c_str(), O_RDONLY);
+               Check(fd >= 0 && ::fsync(fd) == 0, "SimpleIni flush");
+               ::close(fd);
+             }
+           });
+}
+
+// Reading the file and finding every line end and the first "=" of every line, with one
+// fixed buffer and nothing else: what any reader pays at least.
+void RegisterFloor(int megabytes, Form form) {
+  const GeneratedFile& file = FileOf(megabytes, form);
+  Register(Label("floor: read + memchr line ends and '='", form, megabytes), "MB/s", file.bytes,
+           [&file](benchmark::State& state) {
+             static char buffer[1 << 16];
+             const std::string path = file.path.string();
+             for (auto _ : state) {
+               const int fd = ::open(path.c_str(), O_RDONLY);
+               Check(fd >= 0, "open");
+               std::size_t lines = 0, equals = 0;
+               bool seenEquals = false;
+               for (;;) {
+                 const ssize_t got = ::read(fd, buffer, sizeof buffer);
+                 if (got <= 0) break;
+                 const char* p = buffer;
+                 const char* const end = buffer + got;
+                 while (p < end) {
+                   const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+                   const char* lineEnd = lf ? lf : end;
+                   if (!seenEquals && std::memchr(p, '=', lineEnd - p)) {
+                     seenEquals = true;
+                     ++equals;
+                   }
+                   if (!lf) break;
+                   ++lines;
+                   seenEquals = false;
+                   p = lf + 1;
+                 }
+               }
+               ::close(fd);
+               // Every section: a header, two comments, the keys and a blank line.
+               Check(lines == static_cast<std::size_t>(file.sections) * (kKeysPerSection + 4),
+                     "floor line count");
+               Check(equals == static_cast<std::size_t>(file.sections) * kKeysPerSection,
+                     "floor '=' count");
+             }
+           });
+  Register(Label("floor: write + flush", form, megabytes), "MB/s", file.bytes,
+           [&file](benchmark::State& state) {
+             const std::string bytes = ReadAll(file.path);
+             const std::string target = (Folder().path / "floor.ini").string();
+             for (auto _ : state) {
+               const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+               Check(fd >= 0, "open");
+               std::size_t done = 0;
+               while (done < bytes.size()) {
+                 const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+                 Check(wrote > 0, "write");
+                 done += static_cast<std::size_t>(wrote);
+               }
+               Check(::fsync(fd) == 0, "fsync");
+               ::close(fd);
+             }
+           });
+}
+
+// ---- Peak memory ----
+
+template <class Work>
+double PeakMultiple(const GeneratedFile& file, Work&& work) {
+  g_live = 0;
+  g_peak = 0;
+  g_counting = true;
+  work();
+  g_counting = false;
+  return static_cast<double>(g_peak.load()) / static_cast<double>(file.bytes);
+}
+
+void MeasureMemory(int megabytes, Form form) {
+  const GeneratedFile& file = FileOf(megabytes, form);
+  std::vector<double> ours, theirs;
+  for (int i = 0; i < kRepetitions; ++i) {
+    ours.push_back(PeakMultiple(file, [&] {
+      IniFileReader document;
+      Check(document.Load(file.path.u16string()), "load");
+    }));
+    if (form != Form::Utf16) {
+      theirs.push_back(PeakMultiple(file, [&] {
+        CSimpleIniA ini;
+        ini.SetUnicode(form == Form::Utf8);
+        Check(ini.LoadFile(file.path.string().c_str()) == SI_OK, "SimpleIni load");
+      }));
+    }
+  }
+  AddRow(Label("peak heap of a loaded IniFileReader", form, megabytes), "x file", ours);
+  if (!theirs.empty()) AddRow(Label("peak heap of a loaded SimpleIni", form, megabytes), "x file", theirs);
+}
+
+// ---- The navigator ----
+
+ComPtr<IOrvFileNavigator> Open(const fs::path& path) {
+  ComObject<CIniFormat>* object = nullptr;
+  Check(ComObject<CIniFormat>::CreateInstance(&object) == S_OK, "format object");
+  ComPtr<IOrvFileFormat> format;
+  object->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid());
+  ComPtr<IOrvFileNavigator> navigator;
+  platform::UniqueBstr bstr = platform::UniqueBstr::FromText(path.u16string());
+  Check(format->CreateNavigator(bstr.Get(), 0, navigator.Receive()) == S_OK, "navigator");
+  return navigator;
+}
+
+void DropProfileCache(const fs::path& path) {
+  const std::u16string file = path.u16string();
+  portable::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(file.c_str()));
+}
+
+void RegisterGetValues() {
+  const GeneratedFile& ansi = FileOf(10, Form::Ansi);
+  const GeneratedFile& wide = FileOf(10, Form::Utf16);
+  Register("IniFileReader::Load + 10,000 lookups, ANSI 10 MB", "ms", 0, [&ansi](benchmark::State& state) {
+    const std::vector<Pick> picks = Picks(ansi.sections, kLookups, 11);
+    std::vector<std::pair<std::u16string, std::u16string>> names;
+    for (const Pick& pick : picks) names.emplace_back(SectionName(pick.section), KeyName(pick.key));
+    std::u16string value;
+    for (auto _ : state) {
+      IniFileReader document;
+      Check(document.Load(ansi.path.u16string()), "load");
+      std::size_t found = 0;
+      for (const auto& [section, key] : names) found += document.GetValue(section, key, value);
+      benchmark::DoNotOptimize(found);
+    }
+  });
+  const auto getValues = [](const GeneratedFile& file, int mode, bool parseEachTime) {
+    return [&file, mode, parseEachTime](benchmark::State& state) {
+      ProfileMode::ResetForTesting(mode);
+      ComPtr<IOrvFileNavigator> navigator = Open(file.path);
+      RecordSet records(Picks(file.sections, kLookups, 11), false);
+      Check(navigator->GetValues(0, 0, 0, records.Count(), records.Data()) == S_OK, "GetValues");
+      records.CheckRead();
+      for (auto _ : state) {
+        if (parseEachTime) DropProfileCache(file.path);
+        Check(navigator->GetValues(0, 0, 0, records.Count(), records.Data()) == S_OK, "GetValues");
+      }
+      records.CheckRead();
+      DropProfileCache(file.path);
+    };
+  };
+  Register("GetValues 10,000, mode 0, ANSI 10 MB (parse + reads)", "ms", 0,
+           getValues(ansi, 0, true));
+  Register("GetValues 10,000, mode 0, ANSI 10 MB (parsed form kept)", "ms", 0,
+           getValues(ansi, 0, false));
+  Register("GetValues 10,000, mode 1, UTF-16 10 MB (document)", "ms", 0,
+           getValues(wide, 1, false));
+}
+
+// SetValues of 1,000 records (nine in ten replace a value, one in ten adds a key) plus
+// Commit, each time on a fresh copy of the file; afterwards the file must hold every value.
+void RegisterSetValues(int megabytes, Form form, int mode) {
+  const GeneratedFile& file = FileOf(megabytes, form);
+  const std::string name = "SetValues 1,000 + Commit, mode " + std::to_string(mode) + ", " +
+                           FormName(form) + " " + std::to_string(megabytes) + " MB";
+  Register(name, "ms", 0, [&file, mode](benchmark::State& state) {
+    ProfileMode::ResetForTesting(mode);
+    const std::vector<Pick> picks = Picks(file.sections, kWrites, 5);
+    RecordSet records(picks, true);
+    const fs::path target = Folder().path / "set-target.ini";
+    for (auto _ : state) {
+      state.PauseTiming();
+      fs::copy_file(file.path, target, fs::copy_options::overwrite_existing);
+      // A file a host opens has usually not been changed in the last instant.
+      Settle(target);
+      ComPtr<IOrvFileNavigator> navigator = Open(target);
+      state.ResumeTiming();
+      Check(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) == S_OK, "SetValues");
+      Check(navigator->Commit() == S_OK, "Commit");
+    }
+    std::map<std::pair<int, int>, std::u16string> expected;
+    for (std::size_t i = 0; i < picks.size(); ++i) {
+      expected[{picks[i].section, picks[i].key}] = RecordSet::NewValue(i);
+    }
+    IniFileReader document;
+    Check(document.Load(target.u16string()), "reload");
+    std::u16string value;
+    for (const auto& [at, text] : expected) {
+      Check(document.GetValue(SectionName(at.first), KeyName(at.second), value) && value == text,
+            "a written value is not in the file");
+    }
+  });
+}
+
+void RegisterLoadSave(int megabytes) {
+  const GeneratedFile& file = FileOf(megabytes, Form::Ansi);
+  Register(Label("IniFileReader::Load + Save", Form::Ansi, megabytes), "ms", 0,
+           [&file](benchmark::State& state) {
+             const fs::path target = Folder().path / "loadsave.ini";
+             for (auto _ : state) {
+               IniFileReader document;
+               Check(document.Load(file.path.u16string()), "load");
+               Check(document.Save(target.u16string()), "save");
+             }
+           });
+}
+
+// ---- The targets ----
+
+const Row* FindRow(const std::vector<Row>& rows, const std::string& name) {
+  for (const Row& row : rows) {
+    if (row.name == name) return &row;
+  }
+  return nullptr;
+}
+
+void PrintTargets(const std::vector<Row>& rows) {
+  const auto median = [&](const std::string& name) {
+    const Row* row = FindRow(rows, name);
+    return row ? row->Median() : 0.0;
+  };
+  struct Target {
+    std::string what;
+    std::string goal;
+    double measured;
+    bool holds;
+  };
+  std::vector<Target> targets;
+  const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+
+  const double load = median(Label("IniFileReader::Load", Form::Ansi, 10));
+  const double siLoad = median(Label("SimpleIni load", Form::Ansi, 10));
+  const double floorRead = median(Label("floor: read + memchr line ends and '='", Form::Ansi, 10));
+  targets.push_back({"Load, ANSI 10 MB / SimpleIni load", ">= 6x", ratio(load, siLoad),
+                     ratio(load, siLoad) >= 6});
+  targets.push_back({"Load, ANSI 10 MB / floor read", ">= 0.15", ratio(load, floorRead),
+                     ratio(load, floorRead) >= 0.15});
+  const double save = median(Label("IniFileReader::Save (atomic, flushed)", Form::Ansi, 10));
+  const double floorWrite = median(Label("floor: write + flush", Form::Ansi, 10));
+  targets.push_back({"Save, ANSI 10 MB / floor write + flush", ">= 0.5", ratio(save, floorWrite),
+                     ratio(save, floorWrite) >= 0.5});
+  if (const Row* memory = FindRow(rows, Label("peak heap of a loaded IniFileReader", Form::Ansi, 50))) {
+    targets.push_back({"peak memory, loaded ANSI 50 MB document", "<= 3x file", memory->Median(),
+                       memory->Median() <= 3});
+  }
+  const double getValues = median("GetValues 10,000, mode 0, ANSI 10 MB (parse + reads)");
+  const double reference = median("IniFileReader::Load + 10,000 lookups, ANSI 10 MB");
+  targets.push_back({"GetValues mode 0 10 MB / (Load + 10,000 lookups)", "<= 1.5",
+                     ratio(getValues, reference), ratio(getValues, reference) <= 1.5});
+  const double setValues = median("SetValues 1,000 + Commit, mode 0, ANSI 1 MB");
+  const double loadSave = median(Label("IniFileReader::Load + Save", Form::Ansi, 1));
+  targets.push_back({"SetValues mode 0 1 MB / (Load + Save)", "<= 4", ratio(setValues, loadSave),
+                     ratio(setValues, loadSave) <= 4});
+  const double wineReal = median("Wine: GetValues 10,000 reads, real profile functions, ANSI 10 MB");
+  const double winePortable =
+      median("Wine: GetValues 10,000 reads, portable profile functions, ANSI 10 MB");
+  if (wineReal > 0) {
+    targets.push_back({"Wine: GetValues real / portable", ">= 50", ratio(wineReal, winePortable),
+                       ratio(wineReal, winePortable) >= 50});
+  }
+  const double wineLoad = median(Label("Wine: IniFileReader::Load", Form::Ansi, 10));
+  const double wineSimpleIni = median(Label("Wine: SimpleIni load", Form::Ansi, 10));
+  if (wineLoad > 0) {
+    targets.push_back({"Wine: Load / SimpleIni load, ANSI 10 MB", ">= 5",
+                       ratio(wineLoad, wineSimpleIni), ratio(wineLoad, wineSimpleIni) >= 5});
+  }
+
+  std::printf("\n| target | goal | measured (medians) | holds |\n|---|---|---|---|\n");
+  for (const Target& target : targets) {
+    std::printf("| %s | %s | %s | %s |\n", target.what.c_str(), target.goal.c_str(),
+                Figure(target.measured).c_str(), target.holds ? "yes" : "NO");
+  }
+}
+
+}  // namespace
+}  // namespace iniplugin::bench
+
+int main(int argc, char** argv) {
+  using namespace iniplugin::bench;
+  std::string wineRows;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--wine-rows=", 0) == 0) {
+      wineRows = arg.substr(12);
+    } else if (arg == "--quick") {
+      g_sizes = {1, 10};
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+
+  std::fprintf(stderr, "generating files...\n");
+  for (int size : g_sizes) {
+    for (Form form : kForms) FileOf(size, form);
+  }
+  for (int size : g_sizes) {
+    for (Form form : kForms) MeasureMemory(size, form);
+  }
+  for (int size : g_sizes) {
+    for (Form form : kForms) {
+      RegisterDocument(size, form);
+      if (form != Form::Utf16) RegisterSimpleIni(size, form);
+      RegisterFloor(size, form);
+    }
+  }
+  RegisterGetValues();
+  RegisterLoadSave(1);
+  RegisterLoadSave(10);
+  RegisterSetValues(1, Form::Ansi, 0);
+  RegisterSetValues(10, Form::Ansi, 0);
+  RegisterSetValues(1, Form::Utf16, 1);
+  RegisterSetValues(10, Form::Utf16, 1);
+
+  Collector collector;
+  collector.SetOutputStream(&std::cerr);
+  collector.SetErrorStream(&std::cerr);
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  std::vector<Row> rows;
+  for (const std::string& name : Order()) {
+    auto found = Measured().find(name);
+    if (found != Measured().end() && !found->second.samples.empty()) rows.push_back(found->second);
+  }
+  if (!wineRows.empty()) {
+    for (const Row& row : ReadRowLines(wineRows)) rows.push_back(row);
+  }
+  PrintTable(rows);
+  PrintTargets(rows);
+  return 0;
+}
