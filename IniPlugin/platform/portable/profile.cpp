@@ -101,7 +101,8 @@ std::optional<Edit> EditFor(const ProfileText& profile, std::u16string_view sect
   }
   const std::u16string_view newValue = ViewOf(value);
   if (entry) {
-    Edit edit{entry->editStart, entry->editEnd, {}};
+    const ProfileText::Range range = profile.EditRange(*entry);
+    Edit edit{range.start, range.end, {}};
     if (!entry->hasValue) edit.insert = u"=";
     edit.insert.append(newValue);
     return edit;
@@ -231,7 +232,8 @@ void FoldWrites(CachedProfile& profile) {
   changes.reserve(profile.replaced.size() + profile.added.size());
   for (const auto& [entry, value] : profile.replaced) {
     const ProfileText::Entry& at = parsed.EntryAt(entry);
-    changes.push_back({at.editStart, at.editEnd, &value, nullptr});
+    const ProfileText::Range range = parsed.EditRange(at);
+    changes.push_back({range.start, range.end, &value, nullptr});
   }
   for (const AddedEntry& added : profile.added) {
     const std::size_t at = parsed.Sections()[added.section].insertAt;
