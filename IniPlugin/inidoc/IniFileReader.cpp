@@ -74,6 +74,7 @@ class IniFileReader::Parser {
       if (lf == end) break;
       // A CR right before the LF belongs to the line end.
       const char16_t* lineEnd = (lf > p && lf[-1] == u'\r') ? lf - 1 : lf;
+      if (lineEnd == lf) m_document.m_textIsRendered = false;  // saved with CR LF
       TakeLine(static_cast<std::uint32_t>(p - base), static_cast<std::uint32_t>(lineEnd - p));
       p = lf + 1;
     }
@@ -85,6 +86,8 @@ class IniFileReader::Parser {
     const std::size_t size = m_document.m_text.size();
     // A marked file has at least one line, the one the mark stood on.
     if (m_start < size || (marked && !m_tookLine)) {
+      // The last line gets a line end when saved.
+      m_document.m_textIsRendered = false;
       TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(size - m_start));
     }
     CloseSection();
@@ -115,6 +118,8 @@ class IniFileReader::Parser {
       value.m_key = Span{pos, length};
       return;
     }
+    // The leading spaces of an entry or a raw line are not saved.
+    if (lead > 0) m_document.m_textIsRendered = false;
     const char16_t* const rest = line + lead;
     const char16_t* const restEnd = line + length;
     const char16_t* equals = rest + 1;
@@ -296,6 +301,7 @@ IniFileReader::Span IniFileReader::Append(std::u16string_view text) {
 
 void IniFileReader::SetValue(std::u16string_view section, std::u16string_view key,
                              std::u16string_view value) {
+  m_textIsRendered = false;
   std::uint32_t s = FindSection(section);
   if (s == FlatIndex::kNone) {
     std::u16string header;
@@ -327,6 +333,15 @@ template <class Drain>
 bool IniFileReader::Encode(std::string& bytes, Drain&& drain) const {
   bytes.append(inidoc::MarkOf(m_form));
   inidoc::TextEncoder encoder(m_form, bytes);
+  if (m_textIsRendered) {
+    // The text is the file as it is written: no line needs looking at.
+    for (std::size_t at = 0; at < m_text.size(); at += kEncodeRun) {
+      encoder.Add(std::u16string_view(m_text).substr(at, kEncodeRun));
+      if (bytes.size() >= kWriteBlock && !drain(bytes)) return false;
+    }
+    encoder.Finish();
+    return drain(bytes);
+  }
   // Lines that stand in the text as they are written, each followed by its CR LF and by
   // the next, go to the encoder as one piece: an unchanged CR LF file is a few long pieces.
   std::size_t runStart = 0, runLength = 0;

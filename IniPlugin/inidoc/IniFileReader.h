@@ -147,6 +147,9 @@ class IniFileReader {
   // Set when the file began with a byte-order mark; the mark stood on the first line.
   bool m_marked = false;
   std::u16string m_text;
+  // Whether saving writes m_text as it stands: loaded from a file whose every line ended
+  // in CR LF and kept all its text, and not changed since.
+  bool m_textIsRendered = true;
   // Where the sections' lines and indexes live; made with the first section.
   std::unique_ptr<inidoc::Arena> m_arena;
 };

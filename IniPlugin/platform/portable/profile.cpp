@@ -101,7 +101,8 @@ std::optional<Edit> EditFor(const ProfileText& profile, std::u16string_view sect
   }
   const std::u16string_view newValue = ViewOf(value);
   if (entry) {
-    Edit edit{entry->editStart, entry->editEnd, {}};
+    const ProfileText::Range range = profile.EditRange(*entry);
+    Edit edit{range.start, range.end, {}};
     if (!entry->hasValue) edit.insert = u"=";
     edit.insert.append(newValue);
     return edit;
@@ -215,9 +216,8 @@ std::u16string_view ValueAsRead(std::u16string_view stored) {
   return StripQuotes(TrimBlanks(stored));
 }
 
-// Folds the kept writes into the text and parses it again.
-void FoldWrites(CachedProfile& profile) {
-  if (profile.replaced.empty() && profile.added.empty()) return;
+// The text with the kept writes folded in.
+std::u16string FoldedText(const CachedProfile& profile) {
   const ProfileText& parsed = profile.text;
   const std::u16string& text = parsed.Text();
   const std::u16string_view br = parsed.LineBreak();
@@ -231,7 +231,8 @@ void FoldWrites(CachedProfile& profile) {
   changes.reserve(profile.replaced.size() + profile.added.size());
   for (const auto& [entry, value] : profile.replaced) {
     const ProfileText::Entry& at = parsed.EntryAt(entry);
-    changes.push_back({at.editStart, at.editEnd, &value, nullptr});
+    const ProfileText::Range range = parsed.EditRange(at);
+    changes.push_back({range.start, range.end, &value, nullptr});
   }
   for (const AddedEntry& added : profile.added) {
     const std::size_t at = parsed.Sections()[added.section].insertAt;
@@ -260,6 +261,13 @@ void FoldWrites(CachedProfile& profile) {
     copied = change.end;
   }
   folded.append(text, copied);
+  return folded;
+}
+
+// Folds the kept writes into the text and parses it again.
+void FoldWrites(CachedProfile& profile) {
+  if (profile.replaced.empty() && profile.added.empty()) return;
+  std::u16string folded = FoldedText(profile);
   profile.replaced.clear();
   profile.added.clear();
   profile.addedIndex.clear();
@@ -407,10 +415,12 @@ class ProfileCache {
  private:
   using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
 
-  // Writes the profile's text to its file, atomically.
+  // Writes the profile's text to its file, atomically. The profile is dropped after it,
+  // so the kept writes are folded into the bytes without parsing the text again.
   static bool PutDown(CachedProfile& profile) {
-    FoldWrites(profile);
-    const std::string bytes = EncodeProfile(profile.encoding, profile.text.Text());
+    const bool kept = !profile.replaced.empty() || !profile.added.empty();
+    const std::string bytes =
+        EncodeProfile(profile.encoding, kept ? FoldedText(profile) : profile.text.Text());
     if (!platform::ReplaceFileContents(profile.path, bytes)) return false;
     profile.log.clear();
     return true;

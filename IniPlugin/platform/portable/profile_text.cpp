@@ -275,11 +275,6 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
     entry.hasValue = true;
     entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
     entry.valueLength = static_cast<std::uint32_t>(value.size());
-    entry.editStart = value.empty() ? static_cast<std::uint32_t>(first + equals + 1)
-                                    : entry.valueStart;
-    entry.editEnd = contentEnd;
-  } else {
-    entry.editStart = entry.editEnd = contentEnd;
   }
   entry.nameStart = first;
   entry.nameLength = static_cast<std::uint32_t>(name.size());
@@ -329,6 +324,18 @@ const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
         return EqualsFolded(Name(entries[id]), name);
       });
   return found == kNone ? nullptr : entries + found;
+}
+
+ProfileText::Range ProfileText::EditRange(const Entry& entry) const {
+  const char16_t* const base = m_text.data();
+  // The line's text ends at its break or at a NUL (blanks before the name are neither).
+  const auto contentEnd = static_cast<std::uint32_t>(
+      inidoc::FindAnyOf3(base + entry.nameStart, base + entry.lineEnd, u'\r', u'\n', u'\0') -
+      base);
+  if (!entry.hasValue) return {contentEnd, contentEnd};
+  if (entry.valueLength > 0) return {entry.valueStart, contentEnd};
+  const char16_t* equals = inidoc::FindUnit(base + entry.nameStart, base + contentEnd, u'=');
+  return {static_cast<std::uint32_t>(equals - base) + 1, contentEnd};
 }
 
 std::u16string_view ProfileText::Value(const Entry& entry) const {

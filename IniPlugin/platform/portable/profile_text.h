@@ -35,15 +35,21 @@ class ProfileText {
   // one of TextForm's, which the document model never needed.
   enum class Encoding { Ansi, Utf16, Utf16BigEndian, Utf8 };
 
+  // Twenty-eight bytes: a large file has hundreds of thousands of entries, and writes,
+  // which are few, can work out the rest (EditRange).
   struct Entry {
     std::uint32_t nameStart = 0, nameLength = 0;
     std::uint32_t valueStart = 0, valueLength = 0;  // trimmed, quotes still on
-    bool hasValue = false;
     std::uint32_t lineStart = 0;
     std::uint32_t lineEnd = 0;  // after the line break
-    // What a new value replaces: from after "=" and the blanks that follow it up to the
-    // end of the line's text (or where "=" + value goes, for an entry without a value).
-    std::uint32_t editStart = 0, editEnd = 0;
+    bool hasValue = false;
+  };
+
+  // What a new value for `entry` replaces: from after "=" and the blanks that follow it up
+  // to the end of the line's text (or, for an entry without "=", the empty range where
+  // "=" + value goes).
+  struct Range {
+    std::uint32_t start = 0, end = 0;
   };
 
   struct Section {
@@ -100,6 +106,7 @@ class ProfileText {
   std::uint32_t IndexOf(const Section& section) const {
     return static_cast<std::uint32_t>(&section - m_sections.data());
   }
+  Range EditRange(const Entry& entry) const;
   std::uint32_t IndexOf(const Entry& entry) const {
     return static_cast<std::uint32_t>(&entry - m_entries.data());
   }
