@@ -264,13 +264,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Any read: the answer in a buffer of the given size is the answer in a buffer with
-  // room for anything the file and the default hold, cut shorter.
+  // room for anything the file and the default hold, cut shorter. The write may still be
+  // held in the parsed form rather than on disk, so the room counts what it added.
   const char16_t* readSection = Pointer(section, flags & kNullSection);
   const char16_t* readKey = Pointer(key, flags & kNullKey);
   const char16_t* readDefault = Pointer(defaultText, flags & kNullDefault);
-  std::error_code noFile;
-  const std::size_t fileSize = std::filesystem::file_size(std::filesystem::path(path), noFile);
-  const std::size_t roomForAll = (noFile ? 0 : fileSize) + defaultText.size() + 8;
+  const std::size_t written = (flags & kWrite) ? section.size() + key.size() + value.size() : 0;
+  const std::size_t roomForAll = bytes.size() + written + defaultText.size() + 16;
   const Answer whole = Read(readSection, readKey, readDefault, roomForAll, path);
   const Answer cut = Read(readSection, readKey, readDefault, bufferSize, path);
   if (bufferSize == 0) return 0;
