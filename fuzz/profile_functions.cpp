@@ -220,6 +220,9 @@ const std::u16string& FilePath() {
 }
 
 void PutFile(const std::u16string& path, std::string_view bytes, bool missing) {
+  // The previous input's writes may still be held; they go to its own file first, or the
+  // flush below would rightly carry them over into this input's file.
+  portable::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
   std::error_code ignored;
   std::filesystem::remove(std::filesystem::path(path), ignored);
   if (!missing) {
