@@ -70,6 +70,28 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
 // returns FALSE.
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
 
+// While one is alive on a thread, that thread's reads of `path` see the file as it was at
+// the first of them (with every write the process makes): its stamp is checked once, not at
+// each read, where the check would cost more than the read itself. A run of reads that
+// belong together (one GetValues) so also never mixes two versions of the file. Batches
+// nest; writes always check the file.
+class ProfileReadBatch {
+ public:
+  explicit ProfileReadBatch(std::u16string path);
+  ProfileReadBatch(const ProfileReadBatch&) = delete;
+  ProfileReadBatch& operator=(const ProfileReadBatch&) = delete;
+  ~ProfileReadBatch();
+
+  const std::u16string& Path() const { return m_path; }
+  bool Checked() const { return m_checked; }
+  void MarkChecked() { m_checked = true; }
+
+ private:
+  std::u16string m_path;
+  bool m_checked = false;
+  ProfileReadBatch* m_outer;
+};
+
 // UTF-8, the encoding of file names and text files on POSIX systems. Unpaired
 // surrogates become U+FFFD; decoding is strict (nullopt for overlong forms, surrogates,
 // values past U+10FFFF and truncated sequences).

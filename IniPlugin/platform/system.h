@@ -10,6 +10,10 @@
 
 #include "platform/windows_types.h"
 
+namespace iniplugin::portable {
+class ProfileReadBatch;
+}
+
 namespace iniplugin::platform {
 
 struct OsVersion {
@@ -99,6 +103,20 @@ bool CanReplaceFile(const std::u16string& path);
 // Tests only: makes the following replacements fail after writing this many bytes, as a
 // full disk would; a negative value turns the fault off.
 void SetWriteFailureForTesting(long long bytesBeforeFailure);
+
+// Marks the profile reads of `path` this thread makes while it is alive as reads that
+// belong together: where our own profile functions serve them, they check the file once
+// and read one version of it. The system's own functions (Windows) are left as they are.
+class ProfileReadBatch {
+ public:
+  explicit ProfileReadBatch(const std::u16string& path);
+  ProfileReadBatch(const ProfileReadBatch&) = delete;
+  ProfileReadBatch& operator=(const ProfileReadBatch&) = delete;
+  ~ProfileReadBatch();
+
+ private:
+  std::unique_ptr<portable::ProfileReadBatch> m_batch;
+};
 
 // Creates the free-threaded marshaler aggregated by `outer`. Where the system has none,
 // it succeeds and leaves *marshaler null.

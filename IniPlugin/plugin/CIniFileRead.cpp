@@ -1,9 +1,11 @@
 // Reading variables: GetValues and the one-value read that writing also uses.
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/com.h"
+#include "platform/system.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 
@@ -55,6 +57,9 @@ HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
                             OrvVariableRecord* records) {
   if (!records) return E_POINTER;
   try {
+    // One call reads one version of the file, and the file is checked once for it.
+    std::optional<platform::ProfileReadBatch> batch;
+    if (!ReadsFromDocument()) batch.emplace(m_filePath);
     std::u16string text;
     for (LONG i = 0; i < count; ++i) {
       OrvVariableRecord& record = records[i];

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ProfileApi.h"
+#include "platform/portable.h"
 #include "platform/portable/profile_text.h"
 #include "support/Files.h"
 
@@ -131,6 +132,42 @@ TEST(ProfileCacheTest, WritesWaitingSurviveAChangeOfTheFile) {
   EXPECT_EQ(Value(file, u"S", u"mine"), u"m");
   Flush(file);
   EXPECT_EQ(ReadBytes(path), "[S]\r\nk=2\r\nmine=m\r\n");
+}
+
+// Reads inside a batch see the file as it was at the first of them, with the process's own
+// writes; the next read after the batch sees the file as it is. A batch for one file
+// changes nothing for another.
+TEST(ProfileCacheTest, ReadBatchReadsOneVersionOfItsFile) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "a.ini";
+  const std::filesystem::path other = dir / "b.ini";
+  const std::u16string file = U16Path(path);
+  const std::u16string otherFile = U16Path(other);
+  WriteBytes(path, "[S]\r\nk=1\r\n");
+  WriteBytes(other, "[S]\r\nk=1\r\n");
+  {
+    portable::ProfileReadBatch batch(file);
+    EXPECT_EQ(Value(file, u"S", u"k"), u"1");
+    EXPECT_EQ(Value(otherFile, u"S", u"k"), u"1");
+    WriteBytes(path, "[S]\r\nk=2\r\n");
+    WriteBytes(other, "[S]\r\nk=2\r\n");
+    EXPECT_EQ(Value(file, u"S", u"k"), u"1");
+    EXPECT_EQ(Value(otherFile, u"S", u"k"), u"2");
+    // The writer's own write is seen, and being a write, it looks at the file first.
+    ASSERT_TRUE(PortableProfile().write(u"S", u"mine", u"m", file.c_str()));
+    EXPECT_EQ(Value(file, u"S", u"mine"), u"m");
+    EXPECT_EQ(Value(file, u"S", u"k"), u"2");
+    WriteBytes(path, "[S]\r\nk=3\r\n");
+    {
+      portable::ProfileReadBatch inner(otherFile);
+      EXPECT_EQ(Value(file, u"S", u"k"), u"3");
+    }
+  }
+  WriteBytes(path, "[S]\r\nk=4\r\n");
+  EXPECT_EQ(Value(file, u"S", u"k"), u"4");
+  EXPECT_EQ(Value(file, u"S", u"mine"), u"m");
+  Flush(file);
+  EXPECT_EQ(ReadBytes(path), "[S]\r\nk=4\r\nmine=m\r\n");
 }
 
 TEST(ProfileCacheTest, ReadOnlyFilesRefuseWritesAtOnce) {

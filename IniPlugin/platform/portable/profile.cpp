@@ -331,6 +331,9 @@ BOOL ApplyWrite(CachedProfile& profile, std::u16string_view sectionName, LPCWSTR
 
 enum class LoadStatus { Missing, Unreadable, Loaded };
 
+// The innermost read batch open on this thread.
+thread_local ProfileReadBatch* t_readBatch = nullptr;
+
 struct Loaded {
   LoadStatus status = LoadStatus::Missing;
   CachedProfile* profile = nullptr;
@@ -365,6 +368,19 @@ class ProfileCache {
   // The file's parsed form with this process's writes, checked against the file: a file
   // changed behind our back is read again, and writes not flushed yet are made again on
   // the new version.
+  // A read inside a batch whose file was checked already takes the parsed form as it is.
+  Loaded LoadForRead(const std::u16string& path) {
+    ProfileReadBatch* batch = t_readBatch;
+    if (!batch || batch->Path() != path) return Load(path);
+    if (batch->Checked()) {
+      const auto slot = Find(path);
+      if (slot != m_profiles.end()) return Use(**slot);
+    }
+    const Loaded loaded = Load(path);
+    if (loaded.status == LoadStatus::Loaded) batch->MarkChecked();
+    return loaded;
+  }
+
   Loaded Load(const std::u16string& path) {
     const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
     auto slot = Find(path);
@@ -587,6 +603,13 @@ std::optional<std::u16string_view> FindValue(const CachedProfile& profile,
 
 }  // namespace
 
+ProfileReadBatch::ProfileReadBatch(std::u16string path)
+    : m_path(std::move(path)), m_outer(t_readBatch) {
+  t_readBatch = this;
+}
+
+ProfileReadBatch::~ProfileReadBatch() { t_readBatch = m_outer; }
+
 DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText,
                                LPWSTR buffer, DWORD size, LPCWSTR file) {
   if (!buffer || size == 0) return 0;
@@ -595,7 +618,7 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
     const std::u16string path(ViewOf(file));
     ProfileCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.Mutex());
-    const Loaded loaded = cache.Load(path);
+    const Loaded loaded = cache.LoadForRead(path);
     CachedProfile* profile = loaded.status == LoadStatus::Loaded ? loaded.profile : nullptr;
     // Name lists are read from the text with every write folded in.
     if (profile && (!section || !key)) FoldWrites(*profile);

@@ -213,4 +213,10 @@ HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {
   return S_OK;
 }
 
+// The profile functions here are our own: the batch is theirs.
+ProfileReadBatch::ProfileReadBatch(const std::u16string& path)
+    : m_batch(std::make_unique<portable::ProfileReadBatch>(path)) {}
+
+ProfileReadBatch::~ProfileReadBatch() = default;
+
 }  // namespace iniplugin::platform

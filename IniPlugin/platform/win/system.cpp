@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/portable.h"
 #include "platform/system.h"
 #include "platform/wide.h"
 
@@ -219,5 +220,10 @@ bool CanReplaceFile(const std::u16string& path) {
 HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {
   return ::CoCreateFreeThreadedMarshaler(outer, marshaler);
 }
+
+// The module reads through the system's own profile functions here, which have no batch.
+ProfileReadBatch::ProfileReadBatch(const std::u16string&) {}
+
+ProfileReadBatch::~ProfileReadBatch() = default;
 
 }  // namespace iniplugin::platform
