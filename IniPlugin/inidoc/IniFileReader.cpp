@@ -299,10 +299,15 @@ IniFileReader::Span IniFileReader::Append(std::u16string_view text) {
   return span;
 }
 
-void IniFileReader::SetValue(std::u16string_view section, std::u16string_view key,
+bool IniFileReader::SetValue(std::u16string_view section, std::u16string_view key,
                              std::u16string_view value) {
-  m_textIsRendered = false;
   std::uint32_t s = FindSection(section);
+  if (s != FlatIndex::kNone) {
+    const Section& found = m_sections[s];
+    const std::uint32_t e = FindEntry(found, key);
+    if (e != FlatIndex::kNone && Text(found.m_values[e].ValueSpan()) == value) return false;
+  }
+  m_textIsRendered = false;
   if (s == FlatIndex::kNone) {
     std::u16string header;
     header.reserve(section.size() + 2);
@@ -327,6 +332,7 @@ void IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
   } else {
     target.m_values[e] = entry;
   }
+  return true;
 }
 
 template <class Drain>

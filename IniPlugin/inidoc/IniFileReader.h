@@ -91,8 +91,13 @@ class IniFileReader {
                 std::u16string& value) const;
 
   // Sets `key` in `section`, adding the section at the end of the document and the key at
-  // the end of its section when missing. An existing key keeps its written form.
-  void SetValue(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+  // the end of its section when missing. An existing key keeps its written form. Returns
+  // false, changing nothing, when the key already holds exactly this value.
+  bool SetValue(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+
+  // Whether Save would write back the very bytes Load read: every line of the file ended
+  // in CR LF, its text was kept whole, and nothing has changed since.
+  bool SavesAsLoaded() const { return m_textIsRendered; }
 
   // The bytes Save writes: the form's mark, then every line followed by CR LF. Encoded
   // straight from the lines, without a rendered copy of the whole text.

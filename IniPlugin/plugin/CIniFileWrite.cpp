@@ -1,6 +1,9 @@
 // Writing variables: SetValues and Commit.
 #include <new>
+#include <string>
+#include <unordered_set>
 
+#include "inidoc/FlatIndex.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 #include "valuetext/ValueConversionError.h"
@@ -30,6 +33,28 @@ bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16st
 // The profile functions' flush call for the file: direct writes they still hold reach it.
 void FlushDirectWrites(const std::u16string& path) {
   ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+}
+
+// Whether `document` already holds what the writes would leave in it: for each key, the
+// value of the last write to it. Keys match as the document matches them (A to Z without
+// regard to case).
+template <class Writes>
+bool HoldsEveryWrite(const IniFileReader& document, const Writes& writes) {
+  std::unordered_set<std::u16string> seen;
+  std::u16string name, value;
+  for (auto write = writes.rbegin(); write != writes.rend(); ++write) {
+    const auto& data = **write;
+    name.clear();
+    for (char16_t c : data.m_sectionName) name.push_back(inidoc::FoldCase(c));
+    name.push_back(u'\0');  // no name holds one: the host's names end at their first
+    for (char16_t c : data.m_keyName) name.push_back(inidoc::FoldCase(c));
+    if (!seen.insert(name).second) continue;  // a later write to the key decides
+    if (!document.GetValue(data.m_sectionName, data.m_keyName, value) ||
+        value != data.m_valueText) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -119,10 +144,15 @@ HRESULT CIniFile::Commit() {
     // from it after a failed Commit still show the file as it is.
     IniFileReader document;
     if (!document.Load(m_filePath)) return E_FAIL;
-    for (const auto& data : m_pendingWrites) {
-      document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
+    // In profile mode the direct writes have usually put every value in the file already;
+    // where saving would only write back the bytes just read, the file is left alone
+    // rather than rewritten a second time.
+    if (!document.SavesAsLoaded() || !HoldsEveryWrite(document, m_pendingWrites)) {
+      for (const auto& data : m_pendingWrites) {
+        document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
+      }
+      if (!document.Save(m_filePath)) return E_FAIL;
     }
-    if (!document.Save(m_filePath)) return E_FAIL;
     m_document = std::move(document);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -305,5 +305,23 @@ TEST_F(IniFileReaderTest, SetValueAgainKeepsTheKeyAsWritten) {
   EXPECT_EQ(document.Line(0, 0).value, u"bb");
 }
 
+// Setting the value a key already holds is no change: a save would still write the bytes
+// that were loaded. Any real change, and any file a save would rewrite, is.
+TEST_F(IniFileReaderTest, SavesAsLoadedUntilSomethingChanges) {
+  IniFileReader document = Loaded("[S]\r\nk= v\r\nEmpty=\r\n");
+  EXPECT_TRUE(document.SavesAsLoaded());
+  EXPECT_FALSE(document.SetValue(u"s", u"K", u" v"));
+  EXPECT_FALSE(document.SetValue(u"S", u"empty", u""));
+  EXPECT_TRUE(document.SavesAsLoaded());
+  EXPECT_TRUE(document.SetValue(u"S", u"k", u"v"));  // the blank is part of the value
+  EXPECT_FALSE(document.SavesAsLoaded());
+  IniFileReader added = Loaded("[S]\r\nk=1\r\n");
+  EXPECT_TRUE(added.SetValue(u"S", u"new", u""));
+  EXPECT_FALSE(added.SavesAsLoaded());
+  EXPECT_FALSE(Loaded("[S]\nk=1\n").SavesAsLoaded());
+  EXPECT_FALSE(Loaded("[S]\r\nk=1").SavesAsLoaded());
+  EXPECT_FALSE(Loaded("[S]\r\n  k=1\r\n").SavesAsLoaded());
+}
+
 }  // namespace
 }  // namespace iniplugin

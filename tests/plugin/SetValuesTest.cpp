@@ -1,6 +1,7 @@
 // SetValues and Commit in both profile modes, on files of every form. In mode 1 a UTF-16
 // file is read and written through the navigator's own document; everything else goes
 // through the profile functions as well, with a direct write per value.
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,6 +50,27 @@ TEST_P(SetValuesTest, CommitWithNothingQueuedTouchesNothing) {
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\na=1");  // would be normalised
     EXPECT_EQ(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\na=1"));
+  }
+}
+
+// Where the direct writes already left the file as Commit would write it, Commit does not
+// write it a second time.
+TEST_P(SetValuesTest, CommitLeavesAFileThatHoldsItsWritesAlone) {
+  namespace fs = std::filesystem;
+  for (Form form : kForms) {
+    SCOPED_TRACE(FormName(form));
+    ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
+    RecordArray records;
+    AddText(records, u"S", u"k", u"new");
+    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    const bool alreadyThere = FileBytes() == Expected(u"[S]\r\nk=new\r\n");
+    EXPECT_EQ(alreadyThere, !Deferred());
+    const fs::file_time_type stamped = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(m_path, stamped);
+    ASSERT_EQ(navigator->Commit(), S_OK);
+    EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
+    EXPECT_EQ(fs::last_write_time(m_path) == stamped, alreadyThere);
+    EXPECT_EQ(Pending(navigator.Get()), 0u);
   }
 }
 
@@ -292,6 +314,8 @@ TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
       RecordArray records;
       AddText(records, u"S", u"k", u"new");
       ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+      // Another program puts the old value back, so that Commit has a change to save.
+      WriteBytes(m_path, Encode(form, u"[S]\r\nk=old\r\n"));
       const std::string direct = FileBytes();
       RecordArray before;
       before.Add(u"S", u"k");
