@@ -65,11 +65,12 @@ TEST_P(SetValuesTest, CommitLeavesAFileThatHoldsItsWritesAlone) {
     ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
     const bool alreadyThere = FileBytes() == Expected(u"[S]\r\nk=new\r\n");
     EXPECT_EQ(alreadyThere, !Deferred());
-    const fs::file_time_type stamped = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    fs::last_write_time(m_path, stamped);
+    // An hour old, as far as the file system's time resolution goes: a rewrite makes it new.
+    const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(m_path, now - std::chrono::hours(1));
     ASSERT_EQ(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
-    EXPECT_EQ(fs::last_write_time(m_path) == stamped, alreadyThere);
+    EXPECT_EQ(fs::last_write_time(m_path) < now - std::chrono::minutes(30), alreadyThere);
     EXPECT_EQ(Pending(navigator.Get()), 0u);
   }
 }
