@@ -115,4 +115,35 @@ inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t
   return p;
 }
 
+// Whether [p, end) holds a zero byte. Looks at every byte without stopping early: an ANSI
+// file is checked whole before it is decoded, and almost never has one. The C library's
+// memchr is fast on some systems and a byte loop on others.
+inline bool HasZeroByte(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  __m128i found = zero;
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, zero));
+    p += 16;
+  }
+  if (_mm_movemask_epi8(found) != 0) return true;
+#endif
+  using Word = std::size_t;
+  constexpr Word kByteOnes = ~Word{0} / 0xFF;  // 0x0101...
+  constexpr Word kByteHighs = kByteOnes * 0x80;
+  Word found8 = 0;
+  while (static_cast<std::size_t>(end - p) >= sizeof(Word)) {
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    found8 |= (word - kByteOnes) & ~word & kByteHighs;
+    p += sizeof(Word);
+  }
+  if (found8 != 0) return true;
+  for (; p < end; ++p) {
+    if (*p == '\0') return true;
+  }
+  return false;
+}
+
 }  // namespace iniplugin::inidoc

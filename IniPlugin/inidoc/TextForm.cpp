@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "inidoc/Scan.h"
 #include "platform/system.h"
 
 namespace iniplugin::inidoc {
@@ -169,7 +170,7 @@ bool TextDecoder::DecodeBody(std::string_view bytes) {
     case TextForm::Ansi:
       break;
   }
-  if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return false;
+  if (HasZeroByte(bytes.data(), bytes.data() + bytes.size())) return false;
   platform::AppendAnsiAsUtf16(bytes, m_text);
   return true;
 }

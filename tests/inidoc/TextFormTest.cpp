@@ -1,4 +1,5 @@
 #include "inidoc/TextForm.h"
+#include "inidoc/Scan.h"
 #include "platform/portable.h"
 #include "platform/system.h"
 
@@ -10,6 +11,23 @@
 
 namespace iniplugin::inidoc {
 namespace {
+
+// Every length, start alignment and place of the zero, so that the vector steps, the word
+// steps and the tail each meet it (and bytes with the high bit set never pass for one).
+TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
+  std::string buffer(96, '\x80');
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    for (std::size_t length = 0; offset + length <= buffer.size(); ++length) {
+      const char* begin = buffer.data() + offset;
+      EXPECT_FALSE(HasZeroByte(begin, begin + length));
+      for (std::size_t at = 0; at < length; ++at) {
+        buffer[offset + at] = '\0';
+        EXPECT_TRUE(HasZeroByte(begin, begin + length)) << offset << " " << length << " " << at;
+        buffer[offset + at] = static_cast<char>(at % 2 ? '\x01' : '\xFF');
+      }
+    }
+  }
+}
 
 TEST(TextFormTest, Utf8RoundTripsEveryPlane) {
   const std::u16string text = u"a\u00E9\u20AC\U0001F600z";
