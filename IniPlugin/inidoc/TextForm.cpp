@@ -55,6 +55,8 @@ void AppendAsUtf16Le(std::u16string_view text, std::string& bytes) {
   }
 }
 
+}  // namespace
+
 // Strict UTF-8 (no overlong forms, surrogates, values past U+10FFFF or cut sequences),
 // with plain ASCII copied eight bytes at a time. False, with `text` partly extended, on
 // anything else.
@@ -142,8 +144,6 @@ void AppendAsUtf8(std::u16string_view text, std::string& bytes) {
   }
   bytes.resize(start + static_cast<std::size_t>(out - begin));
 }
-
-}  // namespace
 
 bool TextDecoder::ChooseForm() {
   const std::string_view start(m_held);
