@@ -302,11 +302,8 @@ IniFileReader::Span IniFileReader::Append(std::u16string_view text) {
 bool IniFileReader::SetValue(std::u16string_view section, std::u16string_view key,
                              std::u16string_view value) {
   std::uint32_t s = FindSection(section);
-  if (s != FlatIndex::kNone) {
-    const Section& found = m_sections[s];
-    const std::uint32_t e = FindEntry(found, key);
-    if (e != FlatIndex::kNone && Text(found.m_values[e].ValueSpan()) == value) return false;
-  }
+  std::uint32_t e = s == FlatIndex::kNone ? FlatIndex::kNone : FindEntry(m_sections[s], key);
+  if (e != FlatIndex::kNone && Text(m_sections[s].m_values[e].ValueSpan()) == value) return false;
   m_textIsRendered = false;
   if (s == FlatIndex::kNone) {
     std::u16string header;
@@ -317,7 +314,6 @@ bool IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
     IndexSection(s);
   }
   Section& target = m_sections[s];
-  std::uint32_t e = FindEntry(target, key);
   // The value must follow its key and "=" in the text: an existing entry gets a copy of
   // its key as written, so that the key keeps its form.
   std::u16string line(e == FlatIndex::kNone ? key : Text(target.m_values[e].m_key));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace iniplugin::platform {
 
@@ -16,8 +17,9 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // name a different file and is refused.
 UniqueFile OpenFile(const std::u16string& path, const char* mode);
 
-// How many of `size` bytes a write may put down before a failure that a test injected
-// (SetWriteFailureForTesting); `size` when none is.
-std::size_t AllowedWriteBytes(std::size_t size);
+// The part of `bytes` a replacement that has put down `written` bytes may still write
+// before a failure a test injected (SetWriteFailureForTesting): all of them when none is.
+// `cut` tells whether the failure falls within them.
+std::string_view AllowedPart(std::size_t written, std::string_view bytes, bool& cut);
 
 }  // namespace iniplugin::platform

@@ -483,14 +483,9 @@ class ProfileCache {
     }
     if (std::ferror(file.get()) || !decoder.Finish()) return nullptr;
     text.Finish();
-    const ProfileText::Encoding encoding = decoder.Form() == inidoc::TextForm::Utf16
-                                               ? ProfileText::Encoding::Utf16
-                                           : decoder.Form() == inidoc::TextForm::Utf8
-                                               ? ProfileText::Encoding::Utf8
-                                               : ProfileText::Encoding::Ansi;
     Forget(path);
     return &Keep(std::make_unique<CachedProfile>(CachedProfile{
-        path, stamp, true, false, total, 0, encoding, true, std::move(text), 0, {}, {}, {}, {}}));
+        path, stamp, true, false, total, 0, EncodingOf(decoder.Form()), true, std::move(text), 0, {}, {}, {}, {}}));
   }
 
   // The file changed while writes to it were waiting: they are made again on what the

@@ -118,6 +118,18 @@ std::u16string_view StripQuotes(std::u16string_view text) {
   return text;
 }
 
+ProfileText::Encoding EncodingOf(inidoc::TextForm form) {
+  switch (form) {
+    case inidoc::TextForm::Utf16:
+      return ProfileText::Encoding::Utf16;
+    case inidoc::TextForm::Utf8:
+      return ProfileText::Encoding::Utf8;
+    case inidoc::TextForm::Ansi:
+      break;
+  }
+  return ProfileText::Encoding::Ansi;
+}
+
 DecodedProfile DecodeProfile(std::string_view bytes) {
   DecodedProfile result;
   if (bytes.substr(0, 2) == kUtf16BigEndianMark) {
@@ -127,17 +139,7 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
     return result;
   }
   if (std::optional<inidoc::DecodedText> decoded = inidoc::DecodeFile(bytes)) {
-    switch (decoded->form) {
-      case inidoc::TextForm::Utf16:
-        result.encoding = ProfileText::Encoding::Utf16;
-        break;
-      case inidoc::TextForm::Utf8:
-        result.encoding = ProfileText::Encoding::Utf8;
-        break;
-      case inidoc::TextForm::Ansi:
-        result.encoding = ProfileText::Encoding::Ansi;
-        break;
-    }
+    result.encoding = EncodingOf(decoded->form);
     result.text = std::move(decoded->text);
     return result;
   }

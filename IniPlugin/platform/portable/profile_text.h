@@ -143,6 +143,9 @@ struct DecodedProfile {
   bool writable = true;
 };
 
+// The encoding of a file the document's decoder read in `form`.
+ProfileText::Encoding EncodingOf(inidoc::TextForm form);
+
 // Decodes a whole file as the platform's reader does: UTF-16 by either mark, UTF-8 by its
 // mark (invalid sequences become U+FFFD), anything else as ANSI.
 DecodedProfile DecodeProfile(std::string_view bytes);

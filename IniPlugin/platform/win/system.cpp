@@ -161,10 +161,8 @@ bool FileReplacement::Ok() const { return m_state->ok; }
 bool FileReplacement::Write(std::string_view bytes) {
   State& state = *m_state;
   if (!state.ok) return false;
-  // An injected fault counts the bytes of the whole replacement.
-  const std::size_t allowed = AllowedWriteBytes(state.written + bytes.size()) - state.written;
-  const bool injectedFailure = allowed < bytes.size();
-  bytes = bytes.substr(0, allowed);
+  bool injectedFailure = false;
+  bytes = AllowedPart(state.written, bytes, injectedFailure);
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
