@@ -35,6 +35,7 @@
 #include "plugin/CIniFile.h"
 #include "plugin/CIniFormat.h"
 #include "plugin/ProfileMode.h"
+#include "profile/Profile.h"
 
 // ---- Allocation accounting: the heap a loaded document holds at its peak ----
 
@@ -386,7 +387,7 @@ ComPtr<IOrvFileNavigator> Open(const fs::path& path) {
 
 void DropProfileCache(const fs::path& path) {
   const std::u16string file = path.u16string();
-  portable::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(file.c_str()));
+  profile::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(file.c_str()));
 }
 
 void RegisterGetValues() {

@@ -21,6 +21,7 @@
 #include "inidoc/IniFileReader.h"
 #include "platform/portable.h"
 #include "platform/wide.h"
+#include "profile/Profile.h"
 
 namespace iniplugin::bench {
 namespace {
@@ -49,8 +50,8 @@ BOOL RealWrite(LPCWSTR s, LPCWSTR k, LPCWSTR v, LPCWSTR f) {
   return ::WritePrivateProfileStringW(s, k, v, f);
 }
 
-const ProfileFunctions kPortable{"portable profile functions", &portable::GetPrivateProfileStringW,
-                                 &portable::WritePrivateProfileStringW};
+const ProfileFunctions kPortable{"portable profile functions", &profile::GetPrivateProfileStringW,
+                                 &profile::WritePrivateProfileStringW};
 const ProfileFunctions kReal{"real profile functions", &RealRead, &RealWrite};
 
 // Seconds one call of `work` takes, `kRepetitions` times; `prepare` runs untimed before each.

@@ -25,7 +25,9 @@
 #include <string_view>
 
 #include "platform/portable.h"
+#include "platform/unicode.h"
 #include "platform/wide.h"
+#include "profile/Profile.h"
 
 namespace {
 
@@ -124,7 +126,7 @@ struct Answer {
 Answer Read(const char16_t* section, const char16_t* key, const char16_t* defaultText,
             std::size_t size, const std::u16string& file) {
   GuardedBuffer buffer(size);
-  const DWORD result = portable::GetPrivateProfileStringW(
+  const DWORD result = profile::GetPrivateProfileStringW(
       AsWide(section), AsWide(key), AsWide(defaultText), AsWide(buffer.Data()),
       static_cast<DWORD>(size), AsWide(file.c_str()));
   Require(buffer.UnderrunFree());
@@ -160,7 +162,7 @@ bool Encodable(std::u16string_view text, Encoding encoding) {
     case Encoding::Ansi:
       return portable::AnsiToUtf16(portable::Utf16ToAnsi(text)) == text;
     case Encoding::Utf8:
-      return portable::Utf8ToUtf16(portable::Utf16ToUtf8(text)) == text;
+      return platform::Utf8ToUtf16(platform::Utf16ToUtf8(text)) == text;
     case Encoding::Utf16:
       break;
   }
@@ -222,7 +224,7 @@ const std::u16string& FilePath() {
 void PutFile(const std::u16string& path, std::string_view bytes, bool missing) {
   // The previous input's writes may still be held; they go to its own file first, or the
   // flush below would rightly carry them over into this input's file.
-  portable::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
+  profile::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
   std::error_code ignored;
   std::filesystem::remove(std::filesystem::path(path), ignored);
   if (!missing) {
@@ -230,7 +232,7 @@ void PutFile(const std::u16string& path, std::string_view bytes, bool missing) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   // Forget the previous input's parsed form: every input starts from its own file.
-  portable::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
+  profile::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
 }
 
 }  // namespace
@@ -252,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (flags & kWrite) {
     const bool deletes = flags & kDelete;
-    const BOOL written = portable::WritePrivateProfileStringW(
+    const BOOL written = profile::WritePrivateProfileStringW(
         AsWide(section.c_str()), AsWide(key.c_str()), AsWide(Pointer(value, deletes)),
         AsWide(path.c_str()));
     if (written && !deletes &&
@@ -261,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // The marker default tells a missing entry from any value.
       Require(Read(section.c_str(), key.c_str(), u"\x1", room, path).text == CText(value));
       // Again from the file itself, without the parsed form the write left behind.
-      portable::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
+      profile::WritePrivateProfileStringW(nullptr, nullptr, nullptr, AsWide(path.c_str()));
       Require(Read(section.c_str(), key.c_str(), u"\x1", room, path).text == CText(value));
     }
   }

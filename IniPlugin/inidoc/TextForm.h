@@ -80,12 +80,6 @@ class TextEncoder {
   std::u16string m_staged;
 };
 
-// Strict UTF-8 decoding, appended to `text`: false for overlong forms, surrogates, values
-// past U+10FFFF and cut sequences, with `text` then holding an unspecified tail.
-bool AppendUtf8(std::string_view bytes, std::u16string& text);
-// UTF-8 encoding, appended to `bytes`; an unpaired surrogate becomes U+FFFD.
-void AppendAsUtf8(std::u16string_view text, std::string& bytes);
-
 // Decodes a whole file (see TextDecoder).
 std::optional<DecodedText> DecodeFile(std::string_view bytes);
 

@@ -5,6 +5,7 @@
 #include "module/Registrar.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 namespace iniplugin {
 
@@ -15,10 +16,7 @@ std::atomic<LONG> g_lockCount{0};
 std::u16string ScriptText(std::string_view bytes) {
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     std::u16string text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
+    platform::AppendUtf16(bytes.substr(2), platform::ByteOrder::Little, text);
     return text;
   }
   return platform::AnsiToUtf16(bytes);

@@ -53,51 +53,6 @@ std::string Utf16ToAnsi(std::u16string_view text);
 void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
 void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
 
-// The profile functions. They read and write INI files as the platform's own do: names
-// without regard to case, blanks and one pair of quotes around values ignored, the name
-// lists for a null key or section, the default text, and every answer cut to the buffer
-// size and terminated. Unlike the platform's, a write changes only the line it sets (or
-// adds a line, or removes what it deletes) and keeps every other byte and the file's
-// encoding (ANSI, UTF-16 either way round, UTF-8 with its mark). Writes are held in the
-// file's parsed form, where every read in the process sees them, and reach the file,
-// replaced atomically, at the flush call for it (or when the process ends); a read-only
-// file or a missing folder refuses the write at once. Reads keep each file's parsed form
-// until the file changes. Safe to call from several threads at once.
-DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText,
-                               LPWSTR buffer, DWORD size, LPCWSTR file);
-// A null value deletes the key, a null key the section. With a null section, key and value
-// it puts the file's held writes down, drops its parsed form and, as the platform does,
-// returns FALSE.
-BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
-
-// While one is alive on a thread, that thread's reads of `path` see the file as it was at
-// the first of them (with every write the process makes): its stamp is checked once, not at
-// each read, where the check would cost more than the read itself. A run of reads that
-// belong together (one GetValues) so also never mixes two versions of the file. Batches
-// nest; writes always check the file.
-class ProfileReadBatch {
- public:
-  explicit ProfileReadBatch(std::u16string path);
-  ProfileReadBatch(const ProfileReadBatch&) = delete;
-  ProfileReadBatch& operator=(const ProfileReadBatch&) = delete;
-  ~ProfileReadBatch();
-
-  const std::u16string& Path() const { return m_path; }
-  bool Checked() const { return m_checked; }
-  void MarkChecked() { m_checked = true; }
-
- private:
-  std::u16string m_path;
-  bool m_checked = false;
-  ProfileReadBatch* m_outer;
-};
-
-// UTF-8, the encoding of file names and text files on POSIX systems. Unpaired
-// surrogates become U+FFFD; decoding is strict (nullopt for overlong forms, surrogates,
-// values past U+10FFFF and truncated sequences).
-std::string Utf16ToUtf8(std::u16string_view text);
-std::optional<std::u16string> Utf8ToUtf16(std::string_view bytes);
-
 // A registry kept in a text file in the form of a REGEDIT4 export (UTF-8, LF line ends),
 // so that a person can read it. The registry serves HKEY_CLASSES_ROOT\`under`; keys of
 // other hives in the file are kept as they are. A missing file is an empty registry; a

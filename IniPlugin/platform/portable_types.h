@@ -280,7 +280,3 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags,
 INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
 LCID GetUserDefaultLCID();
 BOOL GetVersionExW(OSVERSIONINFOW* info);
-DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
-                               LPWSTR returnedString, DWORD size, LPCWSTR fileName);
-BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
-                                LPCWSTR fileName);

@@ -10,10 +10,6 @@
 
 #include "platform/windows_types.h"
 
-namespace iniplugin::portable {
-class ProfileReadBatch;
-}
-
 namespace iniplugin::platform {
 
 struct OsVersion {
@@ -104,19 +100,14 @@ bool CanReplaceFile(const std::u16string& path);
 // full disk would; a negative value turns the fault off.
 void SetWriteFailureForTesting(long long bytesBeforeFailure);
 
-// Marks the profile reads of `path` this thread makes while it is alive as reads that
-// belong together: where our own profile functions serve them, they check the file once
-// and read one version of it. The system's own functions (Windows) are left as they are.
-class ProfileReadBatch {
- public:
-  explicit ProfileReadBatch(const std::u16string& path);
-  ProfileReadBatch(const ProfileReadBatch&) = delete;
-  ProfileReadBatch& operator=(const ProfileReadBatch&) = delete;
-  ~ProfileReadBatch();
-
- private:
-  std::unique_ptr<portable::ProfileReadBatch> m_batch;
+// The system's own profile functions, GetPrivateProfileStringW and
+// WritePrivateProfileStringW; null where the system has none (everywhere but Windows).
+struct SystemProfileFunctions {
+  DWORD (*read)(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer, DWORD size,
+                LPCWSTR file);
+  BOOL (*write)(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
 };
+const SystemProfileFunctions* SystemProfile();
 
 // Creates the free-threaded marshaler aggregated by `outer`. Where the system has none,
 // it succeeds and leaves *marshaler null.

@@ -8,7 +8,7 @@
 
 #include "host/OrvHost.h"
 #include "inidoc/IniFileReader.h"
-#include "module/Guids.h"
+#include "plugin/Guids.h"
 #include "module/Module.h"
 
 namespace iniplugin {

@@ -5,9 +5,10 @@
 #include <string_view>
 
 #include "platform/com.h"
-#include "platform/system.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
+#include "profile/Profile.h"
+#include "profile/Route.h"
 
 namespace iniplugin {
 
@@ -43,9 +44,9 @@ void CIniFile::ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR
   DWORD size = kFirstBufferSize;
   for (;;) {
     text.resize(size);
-    const DWORD got = ::GetPrivateProfileStringW(section, key, defaultText,
-                                                 platform::AsWide(text.data()), size,
-                                                 platform::AsWide(m_filePath.c_str()));
+    const DWORD got = profile::ReadProfileString(section, key, defaultText,
+                                                  platform::AsWide(text.data()), size,
+                                                  platform::AsWide(m_filePath.c_str()));
     if (got + 2 < size) break;
     if (size > kLargestBufferSize / 2) throw std::bad_alloc();
     size *= 2;
@@ -58,7 +59,7 @@ HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   if (!records) return E_POINTER;
   try {
     // One call reads one version of the file, and the file is checked once for it.
-    std::optional<platform::ProfileReadBatch> batch;
+    std::optional<profile::ProfileReadBatch> batch;
     if (!ReadsFromDocument()) batch.emplace(m_filePath);
     std::u16string text;
     for (LONG i = 0; i < count; ++i) {

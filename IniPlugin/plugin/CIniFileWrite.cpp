@@ -6,6 +6,7 @@
 #include "inidoc/FlatIndex.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
+#include "profile/Route.h"
 #include "valuetext/ValueConversionError.h"
 #include "valuetext/ValueToText.h"
 
@@ -32,7 +33,7 @@ bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16st
 
 // The profile functions' flush call for the file: direct writes they still hold reach it.
 void FlushDirectWrites(const std::u16string& path) {
-  ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+  profile::WriteProfileString(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
 }
 
 // Whether `document` already holds what the writes would leave in it: for each key, the
@@ -83,10 +84,10 @@ HRESULT CIniFile::QueueWrite(const OrvVariableRecord& record, LONG dateLayout) {
   if (!ReadsFromDocument()) {
     // Its result is not needed: Commit writes the same value again through the document
     // and reports whether that worked.
-    ::WritePrivateProfileStringW(platform::AsWide(queued.m_sectionName.c_str()),
-                                 platform::AsWide(queued.m_keyName.c_str()),
-                                 platform::AsWide(queued.m_valueText.c_str()),
-                                 platform::AsWide(m_filePath.c_str()));
+    profile::WriteProfileString(platform::AsWide(queued.m_sectionName.c_str()),
+                                platform::AsWide(queued.m_keyName.c_str()),
+                                platform::AsWide(queued.m_valueText.c_str()),
+                                platform::AsWide(m_filePath.c_str()));
   }
   return S_OK;
 }

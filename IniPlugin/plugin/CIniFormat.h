@@ -4,7 +4,7 @@
 #pragma once
 
 #include "host/OrvHost.h"
-#include "module/Guids.h"
+#include "plugin/Guids.h"
 #include "module/Module.h"
 #include "platform/com.h"
 

@@ -2,6 +2,7 @@
 #include "inidoc/Scan.h"
 #include "platform/portable.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -31,21 +32,21 @@ TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
 
 TEST(TextFormTest, Utf8RoundTripsEveryPlane) {
   const std::u16string text = u"a\u00E9\u20AC\U0001F600z";
-  const std::string bytes = portable::Utf16ToUtf8(text);
+  const std::string bytes = platform::Utf16ToUtf8(text);
   EXPECT_EQ(bytes, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
-  EXPECT_EQ(portable::Utf8ToUtf16(bytes), text);
+  EXPECT_EQ(platform::Utf8ToUtf16(bytes), text);
 }
 
 TEST(TextFormTest, Utf8RejectsMalformedInput) {
   for (const char* bad : {"\x80", "\xC3", "\xE2\x82", "\xF8\x88\x80\x80\x80", "\xF4\x90\x80\x80",
                           "\xC1\xBF", "\xE0\x80\xAF", "\xED\xBF\xBF"}) {
     SCOPED_TRACE(bad);
-    EXPECT_FALSE(portable::Utf8ToUtf16(bad).has_value());
+    EXPECT_FALSE(platform::Utf8ToUtf16(bad).has_value());
   }
 }
 
 TEST(TextFormTest, LoneSurrogateBecomesReplacementInUtf8) {
-  EXPECT_EQ(portable::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  EXPECT_EQ(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 
 TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {

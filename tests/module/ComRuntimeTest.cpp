@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "host/OrvHost.h"
-#include "module/Guids.h"
+#include "plugin/Guids.h"
 #include "platform/com.h"
 #include "platform/library.h"
 #include "platform/wide.h"

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "RegistrySupport.h"
+#include "support/RegistrySupport.h"
 #include "host/OrvHost.h"
-#include "module/Guids.h"
+#include "plugin/Guids.h"
 #include "platform/com.h"
 #include "platform/library.h"
 

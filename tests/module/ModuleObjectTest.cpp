@@ -7,9 +7,9 @@
 
 #include "host/OrvHost.h"
 #include "module/ClassFactory.h"
-#include "module/Guids.h"
-#include "module/IniPluginApp.h"
-#include "module/ObjectMap.h"
+#include "plugin/Guids.h"
+#include "dll/IniPluginApp.h"
+#include "dll/ObjectMap.h"
 #include "platform/com.h"
 
 namespace iniplugin::test {

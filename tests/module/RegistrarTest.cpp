@@ -2,7 +2,7 @@
 // malformed ones.
 #include <gtest/gtest.h>
 
-#include "RegistrySupport.h"
+#include "support/RegistrySupport.h"
 #include "module/Registrar.h"
 
 namespace iniplugin::test {
@@ -13,7 +13,7 @@ constexpr std::u16string_view kModule = u"C:\\Program Files\\Bob's 100%\\IniPlug
 
 std::u16string Script(const char* name) {
   const std::string bytes =
-      ReadBytes(std::filesystem::path(INIPLUGIN_SOURCE_DIR) / "IniPlugin" / "module" / name);
+      ReadBytes(std::filesystem::path(INIPLUGIN_SOURCE_DIR) / "IniPlugin" / "dll" / name);
   EXPECT_FALSE(bytes.empty()) << name;
   return std::u16string(bytes.begin(), bytes.end());
 }

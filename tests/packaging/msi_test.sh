@@ -25,7 +25,7 @@ check() {  # check NAME EXPECTED ACTUAL
   fi
 }
 
-guids=$(sed -n 's|^// \({[0-9A-F-]*}\)$|\1|p' "$(dirname "$0")/../../IniPlugin/module/Guids.cpp")
+guids=$(sed -n 's|^// \({[0-9A-F-]*}\)$|\1|p' "$(dirname "$0")/../../IniPlugin/plugin/Guids.cpp")
 keys=(IniPlugin.IniFormat IniPlugin.IniFormat.1 IniPlugin.IniFile IniPlugin.IniFile.1)
 for g in $guids; do keys+=("CLSID\\$g" "Interface\\$g" "TypeLib\\$g"); done
 

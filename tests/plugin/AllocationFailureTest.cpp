@@ -14,6 +14,7 @@
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
+#include "profile/Route.h"
 #include "support/AllocationFailure.h"
 
 namespace iniplugin::test {
@@ -44,7 +45,7 @@ class AllocationFailureTest : public PluginTest {
   // allocated memory that the call left behind.
   void ForgetParsedFile() {
     const std::u16string path = U16Path(m_path);
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+    profile::WriteProfileString(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
   }
 
   // Runs `call` with its nth allocation failing (none for n = 0), as the host would: an

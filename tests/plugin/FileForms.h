@@ -7,6 +7,7 @@
 
 #include "Records.h"
 #include "platform/portable.h"
+#include "platform/unicode.h"
 #include "support/Files.h"
 
 namespace iniplugin::test {
@@ -24,7 +25,7 @@ inline std::string Encode(Form form, std::u16string_view text) {
     case Form::Utf16:
       return "\xFF\xFE" + Utf16Bytes(text);
     case Form::Utf8:
-      return "\xEF\xBB\xBF" + portable::Utf16ToUtf8(text);
+      return "\xEF\xBB\xBF" + platform::Utf16ToUtf8(text);
     case Form::Ansi:
       break;
   }

@@ -10,6 +10,7 @@
 #include "PluginFixture.h"
 #include "Records.h"
 #include "platform/system.h"
+#include "profile/Route.h"
 
 namespace iniplugin::test {
 namespace {
@@ -110,7 +111,7 @@ TEST_P(SetValuesTest, WritesReachTheFileAndKeepEverythingElse) {
     EXPECT_EQ(read.Text(2), u"1");
     EXPECT_EQ(read.Text(3), u"1");
     WCHAR buffer[64];
-    GetPrivateProfileStringW(platform::AsWide(u"New"), platform::AsWide(u"Key"),
+    profile::ReadProfileString(platform::AsWide(u"New"), platform::AsWide(u"Key"),
                              platform::AsWide(u""), buffer, 64,
                              platform::AsWide(U16Path(m_path).c_str()));
     EXPECT_EQ(std::u16string(platform::AsU16(buffer)), u"1");

@@ -1,6 +1,6 @@
 #include "ModuleHost.h"
 
-#include "module/Guids.h"
+#include "plugin/Guids.h"
 
 namespace inihost {
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/portable.h"
+#include "platform/unicode.h"
 
 namespace inihost {
 
@@ -203,7 +204,7 @@ std::optional<std::string> ParseValue(const std::string& spec, UniqueVariant& va
   VARIANT* v = value.Receive();
 
   if (type == "str") {
-    std::optional<std::u16string> wide = iniplugin::portable::Utf8ToUtf16(text);
+    std::optional<std::u16string> wide = iniplugin::platform::Utf8ToUtf16(text);
     if (!wide) return "the text is not UTF-8";
     v->vt = VT_BSTR;
     v->bstrVal = UniqueBstr::FromText(*wide).Release();

@@ -17,6 +17,7 @@
 #include "platform/com_runtime.h"
 #include "platform/portable.h"
 #include "platform/process.h"
+#include "platform/unicode.h"
 #include "platform/wide.h"
 
 namespace inihost {
@@ -29,10 +30,10 @@ using json = nlohmann::ordered_json;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-std::string Utf8(std::u16string_view text) { return iniplugin::portable::Utf16ToUtf8(text); }
+std::string Utf8(std::u16string_view text) { return iniplugin::platform::Utf16ToUtf8(text); }
 
 std::optional<std::u16string> Utf16(const std::string& text) {
-  return iniplugin::portable::Utf8ToUtf16(text);
+  return iniplugin::platform::Utf8ToUtf16(text);
 }
 
 struct Options {

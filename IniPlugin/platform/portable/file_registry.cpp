@@ -9,10 +9,14 @@
 #include "platform/file.h"
 #include "platform/portable.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 namespace iniplugin::portable {
 
 namespace {
+
+using platform::Utf16ToUtf8;
+using platform::Utf8ToUtf16;
 
 constexpr std::u16string_view kClassesRoot = u"HKEY_CLASSES_ROOT";
 constexpr std::string_view kHeader = "REGEDIT4";

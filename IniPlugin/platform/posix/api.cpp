@@ -28,12 +28,3 @@ INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st) {
 }
 LCID GetUserDefaultLCID() { return portable::GetUserDefaultLCID(); }
 BOOL GetVersionExW(OSVERSIONINFOW* info) { return portable::GetVersionExW(info); }
-DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultText,
-                               LPWSTR returnedString, DWORD size, LPCWSTR fileName) {
-  return portable::GetPrivateProfileStringW(appName, keyName, defaultText, returnedString, size,
-                                            fileName);
-}
-BOOL WritePrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR string,
-                                LPCWSTR fileName) {
-  return portable::WritePrivateProfileStringW(appName, keyName, string, fileName);
-}

@@ -3,11 +3,12 @@
 #include "platform/library.h"
 #include "platform/portable.h"
 #include "platform/server.h"
+#include "platform/unicode.h"
 
 namespace iniplugin::platform {
 
 std::unique_ptr<LoadedLibrary> LoadedLibrary::Load(const std::u16string& path) {
-  void* handle = ::dlopen(portable::Utf16ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = ::dlopen(platform::Utf16ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return nullptr;
   return std::unique_ptr<LoadedLibrary>(new LoadedLibrary(handle));
 }

@@ -4,6 +4,7 @@
 
 #include "platform/portable.h"
 #include "platform/process.h"
+#include "platform/unicode.h"
 
 namespace iniplugin::platform {
 
@@ -14,7 +15,7 @@ std::u16string ExecutableDirectory() {
   std::string path(buffer, static_cast<std::size_t>(length));
   const std::size_t slash = path.rfind('/');
   path = slash == std::string::npos ? "." : path.substr(0, slash);
-  return portable::Utf8ToUtf16(path).value_or(u".");
+  return platform::Utf8ToUtf16(path).value_or(u".");
 }
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {

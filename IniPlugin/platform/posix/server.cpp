@@ -9,6 +9,7 @@
 #include "platform/portable.h"
 #include "platform/registry.h"
 #include "platform/server.h"
+#include "platform/unicode.h"
 
 namespace iniplugin::platform {
 
@@ -21,7 +22,7 @@ HRESULT GetModuleFilePath(HINSTANCE instance, std::u16string* path) {
   std::unique_ptr<char, decltype(&std::free)> full(::realpath(info.dli_fname, nullptr),
                                                    &std::free);
   if (!full) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  std::optional<std::u16string> text = portable::Utf8ToUtf16(full.get());
+  std::optional<std::u16string> text = platform::Utf8ToUtf16(full.get());
   if (!text) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
   *path = std::move(*text);
   return S_OK;

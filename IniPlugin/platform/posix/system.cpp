@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/portable.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 namespace iniplugin::platform {
 
@@ -22,7 +23,7 @@ namespace {
 
 // File names on POSIX systems are bytes; we hand them UTF-8. Unpaired surrogates cannot
 // name a file and become U+FFFD.
-std::string PathToUtf8(const std::u16string& path) { return portable::Utf16ToUtf8(path); }
+std::string PathToUtf8(const std::u16string& path) { return platform::Utf16ToUtf8(path); }
 
 // Owns a file descriptor.
 class UniqueFd {
@@ -211,10 +212,6 @@ HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {
   return S_OK;
 }
 
-// The profile functions here are our own: the batch is theirs.
-ProfileReadBatch::ProfileReadBatch(const std::u16string& path)
-    : m_batch(std::make_unique<portable::ProfileReadBatch>(path)) {}
-
-ProfileReadBatch::~ProfileReadBatch() = default;
+const SystemProfileFunctions* SystemProfile() { return nullptr; }
 
 }  // namespace iniplugin::platform

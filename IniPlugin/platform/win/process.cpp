@@ -1,3 +1,4 @@
+#include "platform/unicode.h"
 #include "platform/windows_types.h"
 
 #include <shellapi.h>
@@ -30,7 +31,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> arguments;
   for (int i = 0; i < count; ++i) {
-    arguments.push_back(portable::Utf16ToUtf8(U16FromWide(wide[i])));
+    arguments.push_back(platform::Utf16ToUtf8(U16FromWide(wide[i])));
   }
   ::LocalFree(wide);
   return arguments;

@@ -219,9 +219,21 @@ HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {
   return ::CoCreateFreeThreadedMarshaler(outer, marshaler);
 }
 
-// The module reads through the system's own profile functions here, which have no batch.
-ProfileReadBatch::ProfileReadBatch(const std::u16string&) {}
+namespace {
+DWORD SystemGetPrivateProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText,
+                                    LPWSTR buffer, DWORD size, LPCWSTR file) {
+  return ::GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);
+}
+BOOL SystemWritePrivateProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value,
+                                     LPCWSTR file) {
+  return ::WritePrivateProfileStringW(section, key, value, file);
+}
+}  // namespace
 
-ProfileReadBatch::~ProfileReadBatch() = default;
+const SystemProfileFunctions* SystemProfile() {
+  static constexpr SystemProfileFunctions functions{&SystemGetPrivateProfileString,
+                                                    &SystemWritePrivateProfileString};
+  return &functions;
+}
 
 }  // namespace iniplugin::platform

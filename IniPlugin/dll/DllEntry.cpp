@@ -1,6 +1,6 @@
 // The module's exported entry points. The marshaling code for the module's own
 // interfaces is asked first; the object map answers what it does not.
-#include "module/IniPluginApp.h"
+#include "dll/IniPluginApp.h"
 #include "module/Module.h"
 #include "platform/server.h"
 

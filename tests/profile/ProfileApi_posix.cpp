@@ -1,5 +1,5 @@
 #include "ProfileApi.h"
-#include "platform/portable.h"
+#include "profile/Route.h"
 
 namespace iniplugin::test {
 
@@ -7,11 +7,11 @@ namespace {
 DWORD ReadThroughSdkNames(const char16_t* section, const char16_t* key,
                           const char16_t* defaultText, char16_t* buffer, DWORD size,
                           const char16_t* file) {
-  return ::GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);
+  return profile::ReadProfileString(section, key, defaultText, buffer, size, file);
 }
 BOOL WriteThroughSdkNames(const char16_t* section, const char16_t* key, const char16_t* value,
                           const char16_t* file) {
-  return ::WritePrivateProfileStringW(section, key, value, file);
+  return profile::WriteProfileString(section, key, value, file);
 }
 }  // namespace
 

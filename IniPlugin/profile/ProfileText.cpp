@@ -1,4 +1,4 @@
-#include "platform/portable/profile_text.h"
+#include "profile/ProfileText.h"
 
 #include <optional>
 #include <stdexcept>
@@ -6,8 +6,9 @@
 
 #include "inidoc/Scan.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
-namespace iniplugin::portable {
+namespace iniplugin::profile {
 
 namespace {
 
@@ -16,83 +17,6 @@ using inidoc::FoldedHash;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
 
-// Decodes UTF-8 the way the platform's reader does: a lead byte and the continuation bytes
-// that follow it make one character; where the sequence breaks, everything up to the
-// break becomes one U+FFFD. A second byte outside its lead's range (an overlong form, a
-// surrogate, a character past U+10FFFF) is taken into the broken sequence; any other byte
-// that is not a continuation byte starts afresh.
-std::u16string DecodeUtf8Leniently(std::string_view bytes) {
-  std::u16string text;
-  text.reserve(bytes.size());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      text.push_back(lead);
-      ++i;
-      continue;
-    }
-    int extra = 0;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      text.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    char32_t c = lead & (0x3F >> extra);
-    std::size_t j = i + 1;
-    bool whole = true;
-    for (int k = 0; k < extra; ++k) {
-      if (j >= n) {
-        whole = false;
-        break;
-      }
-      const auto next = static_cast<unsigned char>(bytes[j]);
-      if (next < 0x80 || next > 0xBF) {
-        whole = false;
-        break;
-      }
-      ++j;
-      if (k == 0 && (next < low || next > high)) {
-        whole = false;
-        break;
-      }
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (!whole) {
-      text.push_back(u'\uFFFD');
-    } else if (c >= 0x10000) {
-      c -= 0x10000;
-      text.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      text.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      text.push_back(static_cast<char16_t>(c));
-    }
-    i = j;
-  }
-  return text;
-}
-
-std::u16string DecodeUtf16(std::string_view body, bool bigEndian) {
-  std::u16string text(body.size() / 2, u'\0');
-  const int high = bigEndian ? 0 : 1;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<char16_t>(static_cast<unsigned char>(body[2 * i + 1 - high]) |
-                                    (static_cast<unsigned char>(body[2 * i + high]) << 8));
-  }
-  return text;
-}
 
 constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
@@ -134,7 +58,7 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
   DecodedProfile result;
   if (bytes.substr(0, 2) == kUtf16BigEndianMark) {
     result.encoding = ProfileText::Encoding::Utf16BigEndian;
-    result.text = DecodeUtf16(bytes.substr(2), true);
+    platform::AppendUtf16(bytes.substr(2), platform::ByteOrder::Big, result.text);
     result.writable = bytes.size() % 2 == 0;
     return result;
   }
@@ -148,10 +72,10 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
   result.writable = false;
   if (bytes.substr(0, 2) == kUtf16Mark) {
     result.encoding = ProfileText::Encoding::Utf16;
-    result.text = DecodeUtf16(bytes.substr(2), false);
+    platform::AppendUtf16(bytes.substr(2), platform::ByteOrder::Little, result.text);
   } else if (bytes.substr(0, 3) == kUtf8Mark) {
     result.encoding = ProfileText::Encoding::Utf8;
-    result.text = DecodeUtf8Leniently(bytes.substr(3));
+    platform::AppendUtf8Leniently(bytes.substr(3), result.text);
   } else {
     result.encoding = ProfileText::Encoding::Ansi;
     result.text = platform::AnsiToUtf16(bytes);
@@ -362,4 +286,4 @@ std::vector<std::u16string_view> ProfileText::EntryNames(const Section& section)
   return names;
 }
 
-}  // namespace iniplugin::portable
+}  // namespace iniplugin::profile

@@ -17,11 +17,13 @@
 #include "inidoc/TextForm.h"
 #include "platform/file.h"
 #include "platform/portable.h"
-#include "platform/portable/profile_text.h"
+#include "platform/unicode.h"
+#include "profile/Profile.h"
+#include "profile/ProfileText.h"
 #include "platform/system.h"
 #include "platform/wide.h"
 
-namespace iniplugin::portable {
+namespace iniplugin::profile {
 
 namespace {
 
@@ -192,7 +194,7 @@ std::u16string StoredForm(ProfileText::Encoding encoding, std::u16string_view te
     case ProfileText::Encoding::Ansi:
       return platform::AnsiToUtf16(platform::Utf16ToAnsi(text));
     case ProfileText::Encoding::Utf8:
-      return Utf8ToUtf16(Utf16ToUtf8(text)).value_or(std::u16string(text));
+      return platform::Utf8ToUtf16(platform::Utf16ToUtf8(text)).value_or(std::u16string(text));
     case ProfileText::Encoding::Utf16:
     case ProfileText::Encoding::Utf16BigEndian:
       break;
@@ -654,4 +656,4 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
   }
 }
 
-}  // namespace iniplugin::portable
+}  // namespace iniplugin::profile

@@ -1,6 +1,6 @@
-#include "module/IniPluginApp.h"
+#include "dll/IniPluginApp.h"
 
-#include "module/ObjectMap.h"
+#include "dll/ObjectMap.h"
 
 namespace iniplugin {
 

@@ -3,7 +3,7 @@
 // answers as the system does.
 #include <gtest/gtest.h>
 
-#include "RegistrySupport.h"
+#include "support/RegistrySupport.h"
 
 namespace iniplugin::test {
 namespace {

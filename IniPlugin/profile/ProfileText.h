@@ -25,7 +25,7 @@
 #include "inidoc/FlatIndex.h"
 #include "inidoc/TextForm.h"
 
-namespace iniplugin::portable {
+namespace iniplugin::profile {
 
 class ProfileText {
  public:
@@ -158,4 +158,4 @@ std::u16string_view TrimTrailingBlanks(std::u16string_view text);
 // Removes one pair of matching quotes (" or ') around a text of two or more characters.
 std::u16string_view StripQuotes(std::u16string_view text);
 
-}  // namespace iniplugin::portable
+}  // namespace iniplugin::profile

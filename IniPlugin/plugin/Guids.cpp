@@ -1,4 +1,4 @@
-#include "module/Guids.h"
+#include "plugin/Guids.h"
 
 // {EE652D43-BC0C-41E3-96E4-FF87982B9473}
 const IID IID_IIniFormat = {

@@ -1,9 +1,9 @@
-#include "module/ObjectMap.h"
+#include "dll/ObjectMap.h"
 
 #include "module/ClassFactory.h"
 #include "module/ComObject.h"
-#include "module/Guids.h"
-#include "module/resource.h"
+#include "plugin/Guids.h"
+#include "dll/resource.h"
 #include "plugin/CIniFile.h"
 #include "plugin/CIniFormat.h"
 

@@ -5,6 +5,7 @@
 #include "ProfileApi.h"
 #include "platform/portable.h"
 #include "support/Files.h"
+#include "profile/Profile.h"
 
 namespace iniplugin::test {
 
@@ -14,12 +15,12 @@ using platform::AsWide;
 
 DWORD ReadPortably(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                    char16_t* buffer, DWORD size, const char16_t* file) {
-  return portable::GetPrivateProfileStringW(AsWide(section), AsWide(key), AsWide(defaultText),
+  return profile::GetPrivateProfileStringW(AsWide(section), AsWide(key), AsWide(defaultText),
                                             AsWide(buffer), size, AsWide(file));
 }
 BOOL WritePortably(const char16_t* section, const char16_t* key, const char16_t* value,
                    const char16_t* file) {
-  return portable::WritePrivateProfileStringW(AsWide(section), AsWide(key), AsWide(value),
+  return profile::WritePrivateProfileStringW(AsWide(section), AsWide(key), AsWide(value),
                                               AsWide(file));
 }
 

@@ -9,8 +9,9 @@
 
 #include "ProfileApi.h"
 #include "platform/portable.h"
-#include "platform/portable/profile_text.h"
+#include "profile/ProfileText.h"
 #include "support/Files.h"
+#include "profile/Profile.h"
 
 namespace iniplugin::test {
 namespace {
@@ -146,7 +147,7 @@ TEST(ProfileCacheTest, ReadBatchReadsOneVersionOfItsFile) {
   WriteBytes(path, "[S]\r\nk=1\r\n");
   WriteBytes(other, "[S]\r\nk=1\r\n");
   {
-    portable::ProfileReadBatch batch(file);
+    profile::ProfileReadBatch batch(file);
     EXPECT_EQ(Value(file, u"S", u"k"), u"1");
     EXPECT_EQ(Value(otherFile, u"S", u"k"), u"1");
     WriteBytes(path, "[S]\r\nk=2\r\n");
@@ -159,7 +160,7 @@ TEST(ProfileCacheTest, ReadBatchReadsOneVersionOfItsFile) {
     EXPECT_EQ(Value(file, u"S", u"k"), u"2");
     WriteBytes(path, "[S]\r\nk=3\r\n");
     {
-      portable::ProfileReadBatch inner(otherFile);
+      profile::ProfileReadBatch inner(otherFile);
       EXPECT_EQ(Value(file, u"S", u"k"), u"3");
     }
   }
@@ -190,25 +191,25 @@ TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
       u"top=1\n[A]\nk=1\0tail\r\nk=2\n[a]\nm=3",
       u"[S]\r\n[no close\r\nk=1\r",
   };
-  const auto dump = [](const portable::ProfileText& text) {
+  const auto dump = [](const profile::ProfileText& text) {
     std::u16string out(text.LineBreak());
     for (std::u16string_view name : text.SectionNames()) {
       out.append(u"[").append(name).append(u"]");
-      const portable::ProfileText::Section* section = text.FindSection(name);
+      const profile::ProfileText::Section* section = text.FindSection(name);
       for (std::u16string_view key : text.EntryNames(*section)) {
         out.append(key).append(u"=").append(text.Value(*text.FindEntry(*section, key))).append(u";");
       }
     }
-    for (const portable::ProfileText::Section& section : text.Sections()) {
+    for (const profile::ProfileText::Section& section : text.Sections()) {
       out.append(u"@").append(std::u16string(1, char16_t(u'0' + section.insertAt % 40)));
     }
     return out;
   };
   for (const std::u16string& whole : texts) {
-    const std::u16string expected = dump(portable::ProfileText(whole));
+    const std::u16string expected = dump(profile::ProfileText(whole));
     for (std::size_t piece = 1; piece <= whole.size(); ++piece) {
       SCOPED_TRACE(piece);
-      portable::ProfileText text(portable::ProfileText::Incremental{}, whole.size());
+      profile::ProfileText text(profile::ProfileText::Incremental{}, whole.size());
       for (std::size_t at = 0; at < whole.size(); at += piece) {
         text.GrowingText().append(whole, at, piece);
         text.TakeLines();
