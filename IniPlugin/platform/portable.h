@@ -52,6 +52,8 @@ std::string Utf16ToAnsi(std::u16string_view text);
 // The same, appending to a string the caller owns.
 void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
 void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
+// Whether 1252 holds every character of `text` as itself, without a default character.
+bool AnsiHoldsExactly(std::u16string_view text);
 
 // A registry kept in a text file in the form of a REGEDIT4 export (UTF-8, LF line ends),
 // so that a person can read it. The registry serves HKEY_CLASSES_ROOT\`under`; keys of

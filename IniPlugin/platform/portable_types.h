@@ -75,6 +75,7 @@ constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
   return static_cast<HRESULT>(error) <= 0
              ? static_cast<HRESULT>(error)

@@ -28,6 +28,9 @@ std::string Utf16ToAnsi(std::u16string_view text);
 // never needs a second whole copy.
 void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text);
 void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes);
+// Whether the ANSI code page holds every character of `text` as itself: neither the
+// default character nor a best-fit look-alike ("L" for "Ł") would stand in for any.
+bool AnsiHoldsExactly(std::u16string_view text);
 
 enum class ReadResult { Ok, CannotOpen, ReadError };
 

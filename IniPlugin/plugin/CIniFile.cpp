@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/path.h"
 #include "platform/wide.h"
 #include "plugin/ProfileMode.h"
 
@@ -28,7 +29,8 @@ bool CIniFile::ReadsFromDocument() const {
 HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
   const int mode = ProfileMode::DecideOnce();
   try {
-    m_filePath.assign(platform::BstrCText(filePath));
+    // Made absolute once: every later read, write, flush and commit names the same file.
+    m_filePath = platform::FullPath(std::u16string(platform::BstrCText(filePath)));
     if (mode != 0 && !m_document.Load(m_filePath)) return E_FAIL;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -4,12 +4,14 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/OrvHost.h"
 #include "inidoc/IniFileReader.h"
 #include "plugin/Guids.h"
 #include "module/Module.h"
+#include "profile/Route.h"
 
 namespace iniplugin {
 
@@ -75,20 +77,29 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
   // Whether reads, and the choice of making a direct write, go through m_document (true)
   // or through the platform's profile functions (false).
   bool ReadsFromDocument() const;
+  // The profile functions that serve the file for one call, or none when the document
+  // does. A file is read, written and committed by one set of rules only: two readers
+  // with different rules would each miss the other's writes.
+  std::optional<profile::ProfileFile> ProfileSource() const;
   // Whether the record's variable has a non-empty value, as the read source sees it.
-  bool HasValue(const OrvVariableRecord& record) const;
-  // Converts the record's value, queues the write and, when the platform is the read
-  // source, makes it in the file at once. Refused text and values without a text form
-  // are neither queued nor written.
-  HRESULT QueueWrite(const OrvVariableRecord& record, LONG dateLayout);
-
-  // Puts into `text` the value of `key` in `section` from the read source, whole however
-  // long and up to its first NUL, or `defaultText` (null: the empty text) when either is
-  // missing. A null name means to the platform's reader what it always means (the name
-  // lists, so the first name comes back); the document looks it up as the empty name.
-  // Throws std::bad_alloc.
-  void ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR* defaultText,
-                     std::u16string& text) const;
+  bool HasValue(const profile::ProfileFile* source, const OrvVariableRecord& record) const;
+  // Converts the record's value, queues the write and, when profile functions serve the
+  // file, makes it in the file at once. Refused text and values without a text form are
+  // neither queued nor written.
+  HRESULT QueueWrite(const profile::ProfileFile* source, const OrvVariableRecord& record,
+                     LONG dateLayout);
+  // Puts into `text` the value of `key` in `section` from `source` (null: the document),
+  // whole however long and up to its first NUL, or `defaultText` (null: the empty text)
+  // when either is missing. A null name means to the profile reader what it always means
+  // (the name lists, so the first name comes back); the document looks it up as the empty
+  // name. Throws std::bad_alloc.
+  void ReadValueText(const profile::ProfileFile* source, const WCHAR* section,
+                     const WCHAR* key, const WCHAR* defaultText, std::u16string& text) const;
+  // Commit for a file the profile functions serve: flush, read every key back, and write
+  // again what does not read back.
+  HRESULT CommitThroughProfile(const profile::ProfileFile& source);
+  // Commit for a file the document serves: reload, apply the queue, save.
+  HRESULT CommitThroughDocument();
 
   ModuleLockHolder m_moduleLock;
   std::u16string m_filePath;

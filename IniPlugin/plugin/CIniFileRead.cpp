@@ -31,9 +31,15 @@ void CutAtNul(std::u16string& text) {
 
 }  // namespace
 
-void CIniFile::ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR* defaultText,
+std::optional<profile::ProfileFile> CIniFile::ProfileSource() const {
+  if (ReadsFromDocument()) return std::nullopt;
+  return std::optional<profile::ProfileFile>(std::in_place, m_filePath);
+}
+
+void CIniFile::ReadValueText(const profile::ProfileFile* source, const WCHAR* section,
+                             const WCHAR* key, const WCHAR* defaultText,
                              std::u16string& text) const {
-  if (ReadsFromDocument()) {
+  if (!source) {
     if (!m_document.GetValue(TextOf(section), TextOf(key), text)) text.assign(TextOf(defaultText));
     CutAtNul(text);
     return;
@@ -44,9 +50,8 @@ void CIniFile::ReadValueText(const WCHAR* section, const WCHAR* key, const WCHAR
   DWORD size = kFirstBufferSize;
   for (;;) {
     text.resize(size);
-    const DWORD got = profile::ReadProfileString(section, key, defaultText,
-                                                  platform::AsWide(text.data()), size,
-                                                  platform::AsWide(m_filePath.c_str()));
+    const DWORD got =
+        source->Read(section, key, defaultText, platform::AsWide(text.data()), size);
     if (got + 2 < size) break;
     if (size > kLargestBufferSize / 2) throw std::bad_alloc();
     size *= 2;
@@ -59,12 +64,14 @@ HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   if (!records) return E_POINTER;
   try {
     // One call reads one version of the file, and the file is checked once for it.
+    const std::optional<profile::ProfileFile> source = ProfileSource();
     std::optional<profile::ProfileReadBatch> batch;
-    if (!ReadsFromDocument()) batch.emplace(m_filePath);
+    if (source) batch.emplace(m_filePath);
     std::u16string text;
     for (LONG i = 0; i < count; ++i) {
       OrvVariableRecord& record = records[i];
-      ReadValueText(record.sectionName, record.keyName, nullptr, text);
+      ReadValueText(source ? &*source : nullptr, record.sectionName, record.keyName, nullptr,
+                    text);
       if (text.empty()) {
         record.handled = 0;
         continue;

@@ -2,10 +2,14 @@
 #include <new>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "inidoc/FlatIndex.h"
+#include "platform/system.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
+#include "profile/Profile.h"
+#include "profile/ProfileText.h"
 #include "profile/Route.h"
 #include "valuetext/ValueConversionError.h"
 #include "valuetext/ValueToText.h"
@@ -13,6 +17,10 @@
 namespace iniplugin {
 
 namespace {
+
+// What a value that the ANSI code page cannot hold gets: the system's writer would put
+// "?" or a look-alike in its place and report success.
+constexpr HRESULT kNoTranslation = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 
 bool HasLineBreak(std::u16string_view text) {
   return text.find_first_of(u"\r\n") != std::u16string_view::npos;
@@ -22,18 +30,34 @@ bool HasLineBreak(std::u16string_view text) {
 // a new line (an injected key or section), and a key that is empty, holds "=", or reads
 // as a comment or header after its leading spaces is a line that can never be read back
 // by that key. Leading spaces are dropped by every reader, so such a key would be added
-// again on every commit.
+// again on every commit. A section without a name is refused too: the profile functions
+// and the document disagree about where its keys live.
 bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
+  if (profile::TrimBlanks(section).empty()) return false;
   if (key.empty() || key.front() == u' ' || key.find(u'=') != std::u16string_view::npos) {
     return false;
   }
   return key.front() != u';' && key.front() != u'[';
 }
 
-// The profile functions' flush call for the file: direct writes they still hold reach it.
-void FlushDirectWrites(const std::u16string& path) {
-  profile::WriteProfileString(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+// The queued writes that decide what the file must hold: the last write to each key, as
+// the profile functions name keys (blanks around a name do not count, A to Z match
+// without regard to case), in the order they were queued.
+template <class Writes>
+std::vector<const CIniFile::Data*> LastWrites(const Writes& writes) {
+  std::vector<const CIniFile::Data*> last;
+  std::unordered_set<std::u16string> seen;
+  std::u16string name;
+  for (auto write = writes.rbegin(); write != writes.rend(); ++write) {
+    const CIniFile::Data& data = **write;
+    name.clear();
+    for (char16_t c : profile::TrimBlanks(data.m_sectionName)) name.push_back(inidoc::FoldCase(c));
+    name.push_back(u'\0');  // no name holds one: IsWritable refuses it
+    for (char16_t c : profile::TrimBlanks(data.m_keyName)) name.push_back(inidoc::FoldCase(c));
+    if (seen.insert(name).second) last.push_back(&data);
+  }
+  return {last.rbegin(), last.rend()};
 }
 
 // Whether `document` already holds what the writes would leave in it: for each key, the
@@ -60,13 +84,15 @@ bool HoldsEveryWrite(const IniFileReader& document, const Writes& writes) {
 
 }  // namespace
 
-bool CIniFile::HasValue(const OrvVariableRecord& record) const {
+bool CIniFile::HasValue(const profile::ProfileFile* source,
+                        const OrvVariableRecord& record) const {
   std::u16string text;
-  ReadValueText(record.sectionName, record.keyName, nullptr, text);
+  ReadValueText(source, record.sectionName, record.keyName, nullptr, text);
   return !text.empty();
 }
 
-HRESULT CIniFile::QueueWrite(const OrvVariableRecord& record, LONG dateLayout) {
+HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, const OrvVariableRecord& record,
+                             LONG dateLayout) {
   const std::u16string_view section = platform::BstrCText(record.sectionName);
   const std::u16string_view key = platform::BstrCText(record.keyName);
   std::u16string text;
@@ -76,18 +102,22 @@ HRESULT CIniFile::QueueWrite(const OrvVariableRecord& record, LONG dateLayout) {
     return error.Result();
   }
   if (!IsWritable(section, key, text)) return E_INVALIDARG;
+  if (source && source->StoresAnsi() &&
+      !(platform::AnsiHoldsExactly(section) && platform::AnsiHoldsExactly(key) &&
+        platform::AnsiHoldsExactly(text))) {
+    return kNoTranslation;
+  }
 
   auto data = std::make_unique<Data>(Data{std::u16string(section), std::u16string(key),
                                           std::move(text)});
   const Data& queued = *data;
   m_pendingWrites.push_back(std::move(data));
-  if (!ReadsFromDocument()) {
-    // Its result is not needed: Commit writes the same value again through the document
-    // and reports whether that worked.
-    profile::WriteProfileString(platform::AsWide(queued.m_sectionName.c_str()),
-                                platform::AsWide(queued.m_keyName.c_str()),
-                                platform::AsWide(queued.m_valueText.c_str()),
-                                platform::AsWide(m_filePath.c_str()));
+  if (source) {
+    // Its result is not needed: Commit reads every value back and writes again what did
+    // not arrive.
+    source->Write(platform::AsWide(queued.m_sectionName.c_str()),
+                  platform::AsWide(queued.m_keyName.c_str()),
+                  platform::AsWide(queued.m_valueText.c_str()));
   }
   return S_OK;
 }
@@ -97,11 +127,13 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   if (count <= 0) return S_OK;
   if (!records) return E_POINTER;
   try {
+    const std::optional<profile::ProfileFile> source = ProfileSource();
+    const profile::ProfileFile* const profile = source ? &*source : nullptr;
     if (!firstMatch) {
       HRESULT result = S_OK;
       bool wrote = false;
       for (LONG i = 0; i < count; ++i) {
-        const HRESULT hr = QueueWrite(records[i], dateLayout);
+        const HRESULT hr = QueueWrite(profile, records[i], dateLayout);
         records[i].handled = SUCCEEDED(hr) ? 1 : 0;
         wrote = wrote || SUCCEEDED(hr);
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
@@ -109,27 +141,27 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
       // The profile functions may hold direct writes until their flush: one flush for the
       // whole call puts them in the file before SetValues returns, and costs one rewrite
       // of the file instead of one per record.
-      if (wrote && !ReadsFromDocument()) FlushDirectWrites(m_filePath);
+      if (wrote && profile) profile->Flush();
       return result;
     }
 
     // The records are alternatives for one variable: write the first that already has a
     // value, or else the first record.
     for (LONG i = 0; i < count; ++i) {
-      if (!HasValue(records[i])) {
+      if (!HasValue(profile, records[i])) {
         records[i].handled = 0;
         continue;
       }
-      const HRESULT hr = QueueWrite(records[i], dateLayout);
+      const HRESULT hr = QueueWrite(profile, records[i], dateLayout);
       records[i].handled = SUCCEEDED(hr) ? 1 : 0;
       if (FAILED(hr)) return hr;
       // A failed commit keeps the write queued for the host's own Commit, which reports it.
       Commit();
       return S_OK;
     }
-    const HRESULT hr = QueueWrite(records[0], dateLayout);
+    const HRESULT hr = QueueWrite(profile, records[0], dateLayout);
     records[0].handled = SUCCEEDED(hr) ? 1 : 0;
-    if (SUCCEEDED(hr) && !ReadsFromDocument()) FlushDirectWrites(m_filePath);
+    if (SUCCEEDED(hr) && profile) profile->Flush();
     return hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -138,29 +170,64 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
 
 HRESULT CIniFile::Commit() {
   if (m_pendingWrites.empty()) return S_OK;
-  // Makes every direct write reach the file before the document reads it.
-  FlushDirectWrites(m_filePath);
+  HRESULT hr;
   try {
-    // The navigator's own document changes only with a save that succeeded: reads served
-    // from it after a failed Commit still show the file as it is.
-    IniFileReader document;
-    if (!document.Load(m_filePath)) return E_FAIL;
-    // In profile mode the direct writes have usually put every value in the file already;
-    // where saving would only write back the bytes just read, the file is left alone
-    // rather than rewritten a second time.
-    if (!document.SavesAsLoaded() || !HoldsEveryWrite(document, m_pendingWrites)) {
-      for (const auto& data : m_pendingWrites) {
-        document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
-      }
-      if (!document.Save(m_filePath)) return E_FAIL;
-    }
-    m_document = std::move(document);
+    const std::optional<profile::ProfileFile> source = ProfileSource();
+    hr = source ? CommitThroughProfile(*source) : CommitThroughDocument();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  // Only a save that holds them ends the queued writes: after any failure a later Commit
-  // can still write them.
-  m_pendingWrites.clear();
+  // Only a commit that put them all in the file ends the queued writes: after any failure
+  // a later Commit can still write them.
+  if (SUCCEEDED(hr)) m_pendingWrites.clear();
+  return hr;
+}
+
+HRESULT CIniFile::CommitThroughProfile(const profile::ProfileFile& source) {
+  const std::vector<const Data*> last = LastWrites(m_pendingWrites);
+  std::vector<const Data*> missing;
+  std::u16string text;
+  // The keys whose last value the file does not give back, as the profile functions read
+  // it: each read is one lookup in the file's one parse.
+  const auto collectMissing = [&](const std::vector<const Data*>& writes) {
+    profile::ProfileReadBatch batch(m_filePath);
+    std::vector<const Data*> result;
+    for (const Data* data : writes) {
+      ReadValueText(&source, platform::AsWide(data->m_sectionName.c_str()),
+                    platform::AsWide(data->m_keyName.c_str()), nullptr, text);
+      if (text != profile::ValueAsRead(data->m_valueText)) result.push_back(data);
+    }
+    return result;
+  };
+
+  // A flush that failed leaves nothing to read back: every key is written again.
+  missing = source.Flush() ? collectMissing(last) : last;
+  if (missing.empty()) return S_OK;
+  // A direct write can miss: the file was replaced, or changed beside it, or was not
+  // writable for a moment. Once more, then the file has the last word.
+  for (const Data* data : missing) {
+    source.Write(platform::AsWide(data->m_sectionName.c_str()),
+                 platform::AsWide(data->m_keyName.c_str()),
+                 platform::AsWide(data->m_valueText.c_str()));
+  }
+  if (!source.Flush()) return E_FAIL;
+  return collectMissing(missing).empty() ? S_OK : E_FAIL;
+}
+
+HRESULT CIniFile::CommitThroughDocument() {
+  // The navigator's own document changes only with a save that succeeded: reads served
+  // from it after a failed Commit still show the file as it is.
+  IniFileReader document;
+  if (!document.Load(m_filePath)) return E_FAIL;
+  // Where saving would only write back the bytes just read, the file is left alone rather
+  // than rewritten.
+  if (!document.SavesAsLoaded() || !HoldsEveryWrite(document, m_pendingWrites)) {
+    for (const auto& data : m_pendingWrites) {
+      document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
+    }
+    if (!document.Save(m_filePath)) return E_FAIL;
+  }
+  m_document = std::move(document);
   return S_OK;
 }
 

@@ -423,11 +423,22 @@ class ProfileCache {
   // Puts the file's unflushed writes down, and drops its parsed form: the next read
   // parses the file again. The platform's flush answers FALSE, and so does ours; a
   // failure to write cannot be told, as with the platform's.
-  void Flush(const std::u16string& path) {
-    if (Find(path) == m_profiles.end()) return;
-    const Loaded loaded = Load(path);
-    if (loaded.profile && loaded.profile->Dirty()) PutDown(*loaded.profile);
+  // True when the file holds every write made to it: nothing was held, or what was held
+  // was put down.
+  bool Flush(const std::u16string& path) {
+    if (Find(path) == m_profiles.end()) return true;
+    bool putDown = true;
+    try {
+      const Loaded loaded = Load(path);
+      if (loaded.profile && loaded.profile->Dirty()) putDown = PutDown(*loaded.profile);
+    } catch (...) {
+      // The parsed form goes whatever happened: writes that could not be put down must not
+      // go on answering reads as if they were in the file.
+      Forget(path);
+      throw;
+    }
     Forget(path);
+    return putDown;
   }
 
  private:
@@ -645,6 +656,18 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
     return 0;
   }
   return CopyDefault(defaultText, out, size);
+}
+
+bool FlushHeldWrites(LPCWSTR file) {
+  if (!file) return false;
+  try {
+    const std::u16string path(ViewOf(file));
+    ProfileCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.Mutex());
+    return cache.Flush(path);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {

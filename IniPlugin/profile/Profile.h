@@ -24,6 +24,10 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
 // it puts the file's held writes down, drops its parsed form and, as the platform does,
 // returns FALSE.
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
+// The flush call, telling what the platform's cannot: true when the file holds every write
+// made to it (nothing was held, or the held writes were put down). Its parsed form is
+// dropped either way, so that no write that failed to reach the file answers a read.
+bool FlushHeldWrites(LPCWSTR file);
 
 // While one is alive on a thread, that thread's reads of `path` see the file as it was at
 // the first of them (with every write the process makes): its stamp is checked once, not at

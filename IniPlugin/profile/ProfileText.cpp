@@ -59,7 +59,9 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
   if (bytes.substr(0, 2) == kUtf16BigEndianMark) {
     result.encoding = ProfileText::Encoding::Utf16BigEndian;
     platform::AppendUtf16(bytes.substr(2), platform::ByteOrder::Big, result.text);
-    result.writable = bytes.size() % 2 == 0;
+    // Read, never written: the document cannot hold this form, so no Commit could stand
+    // behind a write to it.
+    result.writable = false;
     return result;
   }
   if (std::optional<inidoc::DecodedText> decoded = inidoc::DecodeFile(bytes)) {

@@ -1,23 +1,80 @@
 #include "profile/Route.h"
 
-#include "platform/system.h"
+#include <cstdio>
+
+#include "platform/file.h"
+#include "platform/wide.h"
 #include "profile/Profile.h"
+#include "profile/ProfileText.h"
 
 namespace iniplugin::profile {
 
-DWORD ReadProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
-                        DWORD size, LPCWSTR file) {
-  if (const platform::SystemProfileFunctions* system = platform::SystemProfile()) {
-    return system->read(section, key, defaultText, buffer, size, file);
+namespace {
+
+enum class Form {
+  Ansi,     // no mark: the system's functions read and write it (a missing file too)
+  Utf16,    // FF FE: so do they
+  Foreign,  // anything they would misread and damage: UTF-8 or big-endian UTF-16 after
+            // its mark, UTF-16 without one (NUL bytes in its first line)
+};
+
+// What the file's first bytes say it is. A file that cannot be read counts as ANSI: the
+// writer would create it so.
+Form FormOf(const std::u16string& path) {
+  const platform::UniqueFile file = platform::OpenFile(path, "rb");
+  if (!file) return Form::Ansi;
+  unsigned char start[256];
+  const std::size_t got = std::fread(start, 1, sizeof start, file.get());
+  if (got >= 2 && start[0] == 0xFF && start[1] == 0xFE) return Form::Utf16;
+  if (got >= 2 && start[0] == 0xFE && start[1] == 0xFF) return Form::Foreign;
+  if (got >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return Form::Foreign;
+  for (std::size_t i = 0; i < got; ++i) {
+    if (start[i] == 0) return Form::Foreign;
   }
+  return Form::Ansi;
+}
+
+}  // namespace
+
+ProfileFile::ProfileFile(const std::u16string& path) : m_path(path) {
+  const Form form = FormOf(path);
+  m_storesAnsi = form == Form::Ansi;
+  if (form != Form::Foreign) m_system = platform::SystemProfile();
+}
+
+DWORD ProfileFile::Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
+                        DWORD size) const {
+  const LPCWSTR file = platform::AsWide(m_path.c_str());
+  if (m_system) return m_system->read(section, key, defaultText, buffer, size, file);
   return GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);
 }
 
-BOOL WriteProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
-  if (const platform::SystemProfileFunctions* system = platform::SystemProfile()) {
-    return system->write(section, key, value, file);
-  }
+BOOL ProfileFile::Write(LPCWSTR section, LPCWSTR key, LPCWSTR value) const {
+  const LPCWSTR file = platform::AsWide(m_path.c_str());
+  if (m_system) return m_system->write(section, key, value, file);
   return WritePrivateProfileStringW(section, key, value, file);
+}
+
+bool ProfileFile::Flush() const {
+  const LPCWSTR file = platform::AsWide(m_path.c_str());
+  if (!m_system) return FlushHeldWrites(file);
+  m_system->write(nullptr, nullptr, nullptr, file);
+  return true;
+}
+
+std::u16string_view ValueAsRead(std::u16string_view written) {
+  return StripQuotes(TrimBlanks(written));
+}
+
+DWORD ReadProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
+                        DWORD size, LPCWSTR file) {
+  const std::u16string path(file ? platform::AsU16(file) : u"");
+  return ProfileFile(path).Read(section, key, defaultText, buffer, size);
+}
+
+BOOL WriteProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
+  const std::u16string path(file ? platform::AsU16(file) : u"");
+  return ProfileFile(path).Write(section, key, value);
 }
 
 }  // namespace iniplugin::profile

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "FileForms.h"
 #include "PluginFixture.h"
 #include "platform/portable.h"
 
@@ -30,6 +33,31 @@ TEST_P(NavigatorTest, InitStoresPathUpToFirstNul) {
   UniqueBstr withNul = Bstr(path + u'\0' + u"junk");
   EXPECT_EQ(static_cast<IOrvFileNavigatorInit*>(navigator.Get())->Init(withNul.Get(), 0), S_OK);
   EXPECT_EQ(navigator->FilePath(), path);
+}
+
+// A relative path names the file in the folder that was current at Init, for every later
+// call, whatever the folder is then (and wherever the profile functions would look a bare
+// name up).
+TEST_P(NavigatorTest, InitMakesARelativePathAbsolute) {
+  namespace fs = std::filesystem;
+  const fs::path elsewhere = m_dir / "elsewhere";
+  fs::create_directory(elsewhere);
+  const fs::path before = fs::current_path();
+  for (const char16_t* given : {u"a.ini", u"./a.ini"}) {
+    SCOPED_TRACE(std::string(given, given + std::char_traits<char16_t>::length(given)));
+    WriteFile("a.ini", "[S]\r\nk=1\r\n");
+    fs::current_path(m_dir.Path());
+    ComPtr<IOrvFileNavigator> navigator = Open(given);
+    fs::current_path(elsewhere);
+    RecordArray records;
+    AddText(records, u"S", u"k", u"2");
+    EXPECT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+    EXPECT_EQ(navigator->Commit(), S_OK);
+    fs::current_path(before);
+    EXPECT_TRUE(fs::path(static_cast<CIniFile*>(navigator.Get())->FilePath()).is_absolute());
+    EXPECT_EQ(ReadBytes(m_dir / "a.ini"), "[S]\r\nk=2\r\n");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+  }
 }
 
 TEST_P(NavigatorTest, ModeOneLoadsTheDocumentAndASecondInitReloads) {

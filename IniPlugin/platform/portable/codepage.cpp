@@ -110,6 +110,14 @@ void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
   bytes.resize(old + static_cast<std::size_t>(out - begin));
 }
 
+bool AnsiHoldsExactly(std::u16string_view text) {
+  for (char16_t unit : text) {
+    // '?' is the one character whose stand-in is itself.
+    if (unit != kDefaultChar && ToAnsi(unit) == kDefaultChar) return false;
+  }
+  return true;
+}
+
 std::u16string AnsiToUtf16(std::string_view bytes) {
   std::u16string text;
   AppendAnsiAsUtf16(bytes, text);

@@ -68,6 +68,7 @@ std::string Utf16ToAnsi(std::u16string_view text) { return portable::Utf16ToAnsi
 void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
   portable::AppendAnsiAsUtf16(bytes, text);
 }
+bool AnsiHoldsExactly(std::u16string_view text) { return portable::AnsiHoldsExactly(text); }
 void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
   portable::AppendUtf16AsAnsi(text, bytes);
 }

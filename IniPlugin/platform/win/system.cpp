@@ -93,6 +93,15 @@ void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
                         nullptr);
 }
 
+bool AnsiHoldsExactly(std::u16string_view text) {
+  if (text.empty()) return true;
+  BOOL usedDefault = FALSE;
+  const int needed = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, AsWide(text.data()),
+                                           static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                           &usedDefault);
+  return needed > 0 && !usedDefault;
+}
+
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
