@@ -11,7 +11,7 @@
 
 #include "inidoc/Scan.h"
 #include "platform/file.h"
-#include "platform/system.h"
+#include "platform/replace.h"
 
 namespace iniplugin {
 

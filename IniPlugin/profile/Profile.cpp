@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "inidoc/TextForm.h"
+#include "platform/codepage.h"
 #include "platform/file.h"
 #include "platform/portable.h"
+#include "platform/replace.h"
 #include "platform/unicode.h"
+#include "platform/wide.h"
 #include "profile/Profile.h"
 #include "profile/ProfileText.h"
-#include "platform/system.h"
-#include "platform/wide.h"
 
 namespace iniplugin::profile {
 

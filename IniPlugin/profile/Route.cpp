@@ -1,6 +1,6 @@
 #include "profile/Route.h"
 
-#include "platform/system.h"
+#include "platform/profile_api.h"
 #include "profile/Profile.h"
 
 namespace iniplugin::profile {

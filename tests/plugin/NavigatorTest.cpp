@@ -2,6 +2,7 @@
 
 #include "PluginFixture.h"
 #include "platform/portable.h"
+#include "platform/version.h"
 
 namespace iniplugin::test {
 namespace {

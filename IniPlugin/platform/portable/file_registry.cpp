@@ -8,7 +8,6 @@
 
 #include "platform/file.h"
 #include "platform/portable.h"
-#include "platform/system.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::portable {

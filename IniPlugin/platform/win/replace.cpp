@@ -1,14 +1,13 @@
+#include "platform/replace.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "platform/file.h"
-#include "platform/portable.h"
-#include "platform/system.h"
 #include "platform/wide.h"
+#include "platform/windows_types.h"
 
 namespace iniplugin::platform {
 
@@ -37,83 +36,7 @@ class UniqueHandle {
   HANDLE m_handle;
 };
 
-std::int64_t Ticks(const FILETIME& time) {
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                   time.dwLowDateTime);
-}
-
-// How long (in 100 ns ticks) after a change another change could still leave the same
-// timestamp: a few clock ticks where timestamps carry fractions of a second (NTFS), two
-// seconds where they are whole seconds (FAT counts in two-second steps).
-std::int64_t TimestampWindowTicks(std::int64_t modified) {
-  return modified % 10'000'000 != 0 ? 1'000'000 : 20'000'000;
-}
-
 }  // namespace
-
-std::u16string AnsiToUtf16(std::string_view bytes) {
-  if (bytes.empty()) return {};
-  const int size = static_cast<int>(bytes.size());
-  const int needed = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-  std::u16string text(static_cast<std::size_t>(needed), u'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, AsWide(text.data()), needed);
-  return text;
-}
-
-std::string Utf16ToAnsi(std::u16string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int needed =
-      ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, bytes.data(), needed, nullptr,
-                        nullptr);
-  return bytes;
-}
-
-void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
-  if (bytes.empty()) return;
-  const int size = static_cast<int>(bytes.size());
-  // A byte never becomes more than one unit, so the room is known without asking.
-  const std::size_t old = text.size();
-  text.resize(old + bytes.size());
-  const int got = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, AsWide(text.data() + old),
-                                        size);
-  text.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
-}
-
-void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
-  if (text.empty()) return;
-  const int size = static_cast<int>(text.size());
-  const int needed =
-      ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, nullptr, 0, nullptr, nullptr);
-  const std::size_t old = bytes.size();
-  bytes.resize(old + static_cast<std::size_t>(needed));
-  ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, bytes.data() + old, needed, nullptr,
-                        nullptr);
-}
-
-UniqueFile OpenFile(const std::u16string& path, const char* mode) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
-  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return UniqueFile(::_wfopen(AsWide(path.c_str()), wideMode.c_str()));
-}
-
-std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(AsWide(path.c_str()), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return std::nullopt;
-  }
-  FileStamp stamp;
-  stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  stamp.modified = Ticks(data.ftLastWriteTime);
-  FILETIME now;
-  ::GetSystemTimeAsFileTime(&now);
-  stamp.recent = Ticks(now) - stamp.modified < TimestampWindowTicks(stamp.modified);
-  return stamp;
-}
 
 struct FileReplacement::State {
   std::wstring target;
@@ -196,11 +119,6 @@ bool FileReplacement::Commit() {
   return true;
 }
 
-bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
-  FileReplacement replacement(path);
-  return replacement.Write(bytes) && replacement.Commit();
-}
-
 bool CanReplaceFile(const std::u16string& path) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
   const DWORD attributes = ::GetFileAttributesW(AsWide(path.c_str()));
@@ -213,27 +131,6 @@ bool CanReplaceFile(const std::u16string& path) {
   const DWORD folderAttributes = ::GetFileAttributesW(AsWide(folder.c_str()));
   return folderAttributes != INVALID_FILE_ATTRIBUTES &&
          (folderAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {
-  return ::CoCreateFreeThreadedMarshaler(outer, marshaler);
-}
-
-namespace {
-DWORD SystemGetPrivateProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText,
-                                    LPWSTR buffer, DWORD size, LPCWSTR file) {
-  return ::GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);
-}
-BOOL SystemWritePrivateProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value,
-                                     LPCWSTR file) {
-  return ::WritePrivateProfileStringW(section, key, value, file);
-}
-}  // namespace
-
-const SystemProfileFunctions* SystemProfile() {
-  static constexpr SystemProfileFunctions functions{&SystemGetPrivateProfileString,
-                                                    &SystemWritePrivateProfileString};
-  return &functions;
 }
 
 }  // namespace iniplugin::platform
