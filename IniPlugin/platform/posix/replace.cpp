@@ -11,34 +11,18 @@
 #include <string>
 
 #include "platform/posix/path.h"
+#include "platform/unique.h"
 
 namespace iniplugin::platform {
 
 namespace {
 
-// Owns a file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Close(); }
-  int Get() const { return m_fd; }
-  void Reset(int fd) {
-    Close();
-    m_fd = fd;
-  }
-  // Closes now and reports whether the close succeeded (a failed close can mean lost data).
-  bool Close() {
-    if (m_fd < 0) return true;
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int m_fd;
+struct FdTraits {
+  using Type = int;
+  static int Invalid() { return -1; }
+  static bool Close(int fd) { return ::close(fd) == 0; }
 };
+using UniqueFd = UniqueResource<FdTraits>;
 
 }  // namespace
 
@@ -46,7 +30,7 @@ struct FileReplacement::State {
   std::string target;
   std::string folder;
   std::string temporary;
-  UniqueFd file{-1};
+  UniqueFd file;
   std::size_t written = 0;
   bool created = false;  // the temporary file exists
   bool ok = false;
@@ -100,7 +84,7 @@ FileReplacement::FileReplacement(const std::u16string& path) : m_state(std::make
 
 FileReplacement::~FileReplacement() {
   State& state = *m_state;
-  state.file.Close();
+  state.file.Reset();
   if (state.created && !state.committed) ::unlink(state.temporary.c_str());
 }
 
@@ -135,7 +119,7 @@ bool FileReplacement::Commit() {
   state.committed = true;
   // Make the rename itself durable; a failure here no longer endangers the content.
   UniqueFd directory(::open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+  if (directory.Valid()) (void)::fsync(directory.Get());
   return true;
 }
 

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <memory>
 #include <string>
-#include <utility>
 
+#include "platform/unique.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
 
@@ -13,35 +13,19 @@ namespace iniplugin::platform {
 
 namespace {
 
-// Owns a file handle.
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    Close();
-    m_handle = std::exchange(other.m_handle, INVALID_HANDLE_VALUE);
-    return *this;
-  }
-  ~UniqueHandle() { Close(); }
-  HANDLE Get() const { return m_handle; }
-  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    if (!Valid()) return true;
-    return ::CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE)) != 0;
-  }
-
- private:
-  HANDLE m_handle;
+struct HandleTraits {
+  using Type = HANDLE;
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool Close(HANDLE handle) { return ::CloseHandle(handle) != 0; }
 };
+using UniqueHandle = UniqueResource<HandleTraits>;
 
 }  // namespace
 
 struct FileReplacement::State {
   std::wstring target;
   std::wstring temporary;
-  UniqueHandle file{INVALID_HANDLE_VALUE};
+  UniqueHandle file;
   DWORD oldAttributes = INVALID_FILE_ATTRIBUTES;
   std::size_t written = 0;
   bool created = false;  // the temporary file exists
@@ -66,8 +50,8 @@ FileReplacement::FileReplacement(const std::u16string& path) : m_state(std::make
   for (int attempt = 0; attempt < 100 && !state.file.Valid(); ++attempt) {
     state.temporary = state.target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
                       std::to_wstring(counter++) + L".tmp";
-    state.file = UniqueHandle(::CreateFileW(state.temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    state.file.Reset(::CreateFileW(state.temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!state.file.Valid() && ::GetLastError() != ERROR_FILE_EXISTS) return;
   }
   state.created = state.ok = state.file.Valid();
@@ -75,7 +59,7 @@ FileReplacement::FileReplacement(const std::u16string& path) : m_state(std::make
 
 FileReplacement::~FileReplacement() {
   State& state = *m_state;
-  state.file.Close();
+  state.file.Reset();
   if (state.created && !state.committed) ::DeleteFileW(state.temporary.c_str());
 }
 
