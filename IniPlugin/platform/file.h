@@ -3,16 +3,19 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/unique.h"
+
 namespace iniplugin::platform {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+struct StreamTraits {
+  using Type = std::FILE*;
+  static std::FILE* Invalid() { return nullptr; }
+  static bool Close(std::FILE* file) { return std::fclose(file) == 0; }
 };
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+using UniqueFile = UniqueResource<StreamTraits>;
 
 // Opens `path` with a C stdio mode ("rb", "wb" ...). A path with an embedded NUL would
 // name a different file and is refused.

@@ -26,7 +26,7 @@ std::int64_t TimestampWindowNs(const struct timespec& modified) {
 }  // namespace
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
   return UniqueFile(std::fopen(PathToUtf8(path).c_str(), mode));
 }
 

@@ -24,7 +24,7 @@ std::int64_t TimestampWindowTicks(std::int64_t modified) {
 }  // namespace
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
   return UniqueFile(::_wfopen(AsWide(path.c_str()), wideMode.c_str()));
 }
