@@ -31,6 +31,7 @@
 #include "Table.h"
 #include "inidoc/IniFileReader.h"
 #include "module/ComObject.h"
+#include "platform/file.h"
 #include "platform/portable.h"
 #include "plugin/CIniFile.h"
 #include "plugin/CIniFormat.h"

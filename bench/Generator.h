@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/system.h"
+#include "platform/file.h"
 
 namespace iniplugin::bench {
 

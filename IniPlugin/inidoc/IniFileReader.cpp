@@ -11,7 +11,7 @@
 
 #include "inidoc/Scan.h"
 #include "platform/file.h"
-#include "platform/system.h"
+#include "platform/replace.h"
 
 namespace iniplugin {
 
@@ -211,11 +211,11 @@ bool IniFileReader::Load(const std::u16string& path) {
   Loader loader(loaded, stamp->size);
   const std::unique_ptr<char[]> block(new char[kReadBlock]);
   for (;;) {
-    const std::size_t got = std::fread(block.get(), 1, kReadBlock, file.get());
+    const std::size_t got = std::fread(block.get(), 1, kReadBlock, file.Get());
     if (!loader.Feed(std::string_view(block.get(), got))) return false;
     if (got < kReadBlock) break;
   }
-  if (std::ferror(file.get()) || !loader.Finish()) return false;
+  if (std::ferror(file.Get()) || !loader.Finish()) return false;
   *this = std::move(loaded);
   return true;
 }

@@ -3,8 +3,8 @@
 #include <new>
 
 #include "module/Registrar.h"
+#include "platform/codepage.h"
 #include "platform/registry.h"
-#include "platform/system.h"
 #include "platform/unicode.h"
 
 namespace iniplugin {

@@ -1,6 +1,7 @@
-// Creating objects of registered in-process classes, as a host does: through the system's
-// component runtime on Windows; elsewhere through the registry file that registration
-// wrote, loading the module its InprocServer32 names.
+// The system's component runtime. Hosts create objects of registered in-process classes
+// through it: on Windows the system's own; elsewhere the registry file that registration
+// wrote, loading the module its InprocServer32 names. Objects aggregate its free-threaded
+// marshaler.
 #pragma once
 
 #include <string_view>
@@ -16,5 +17,9 @@ HRESULT CreateRegisteredObject(std::u16string_view progId, REFIID riid, void** o
 // Ends this thread's use of the runtime and unloads what it loaded. Call only once every
 // object it created has been released.
 void ReleaseRegisteredObjects();
+
+// Creates the free-threaded marshaler aggregated by `outer`. Where the system has none,
+// it succeeds and leaves *marshaler null.
+HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler);
 
 }  // namespace iniplugin::platform

@@ -1,45 +1,26 @@
 #include "platform/file.h"
 
-#include <atomic>
-
-#include "platform/system.h"
+#include <cstdio>
 
 namespace iniplugin::platform {
-
-namespace {
-std::atomic<long long> g_writeFailureAfter{-1};
-}  // namespace
-
-void SetWriteFailureForTesting(long long bytesBeforeFailure) {
-  g_writeFailureAfter.store(bytesBeforeFailure);
-}
-
-std::string_view AllowedPart(std::size_t written, std::string_view bytes, bool& cut) {
-  // An injected fault counts the bytes of the whole replacement.
-  const long long limit = g_writeFailureAfter.load();
-  cut = limit >= 0 && static_cast<unsigned long long>(limit) < written + bytes.size();
-  if (!cut) return bytes;
-  const auto allowed = static_cast<std::size_t>(limit);
-  return bytes.substr(0, allowed > written ? allowed - written : 0);
-}
 
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes) {
   UniqueFile file = OpenFile(path, "rb");
   if (!file) return ReadResult::CannotOpen;
   std::string content;
   // Sized once from the file's length, so that a large file is not copied as it grows.
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(file.get());
+  if (std::fseek(file.Get(), 0, SEEK_END) == 0) {
+    const long size = std::ftell(file.Get());
     if (size > 0) content.reserve(static_cast<std::size_t>(size));
-    std::rewind(file.get());
+    std::rewind(file.Get());
   }
   char buffer[1 << 16];
   for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.Get());
     content.append(buffer, got);
     if (got < sizeof buffer) break;
   }
-  if (std::ferror(file.get())) return ReadResult::ReadError;
+  if (std::ferror(file.Get())) return ReadResult::ReadError;
   bytes = std::move(content);
   return ReadResult::Ok;
 }

@@ -1,25 +1,52 @@
-// Opening files by UTF-16 path: the only per-system piece of file access.
+// Reading files by UTF-16 path, and telling one version of a file from another.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-#include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
+
+#include "platform/unique.h"
 
 namespace iniplugin::platform {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+struct StreamTraits {
+  using Type = std::FILE*;
+  static std::FILE* Invalid() { return nullptr; }
+  static bool Close(std::FILE* file) { return std::fclose(file) == 0; }
 };
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+using UniqueFile = UniqueResource<StreamTraits>;
 
 // Opens `path` with a C stdio mode ("rb", "wb" ...). A path with an embedded NUL would
 // name a different file and is refused.
 UniqueFile OpenFile(const std::u16string& path, const char* mode);
 
-// The part of `bytes` a replacement that has put down `written` bytes may still write
-// before a failure a test injected (SetWriteFailureForTesting): all of them when none is.
-// `cut` tells whether the failure falls within them.
-std::string_view AllowedPart(std::size_t written, std::string_view bytes, bool& cut);
+enum class ReadResult { Ok, CannotOpen, ReadError };
+
+// Reads a whole file into memory, as bytes.
+ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes);
+
+// What tells one version of a file from another without reading it. Two stamps of the
+// same file compare equal only if nothing in them moved; a change that keeps the size and
+// lands within the file system's timestamp granularity may still leave the stamp equal,
+// which is what `recent` warns about.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // the system's own units
+  std::uint64_t identity = 0;  // where the system has one: which file (inode) and when its
+                               // metadata last changed; 0 elsewhere
+  // The file was changed so recently that a further change within the timestamp
+  // granularity (a tenth of a second; two seconds where timestamps are whole seconds)
+  // could leave the stamp as it is.
+  bool recent = false;
+
+  bool SameVersion(const FileStamp& other) const {
+    return size == other.size && modified == other.modified && identity == other.identity;
+  }
+};
+
+// The stamp of the regular file at `path`; nullopt when there is none (missing, a folder,
+// or not reachable).
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path);
 
 }  // namespace iniplugin::platform

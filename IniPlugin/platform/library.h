@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/unique.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::platform {
@@ -16,8 +17,6 @@ class LoadedLibrary {
 
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-  // Unloads the module (the system may keep it while others hold it).
-  ~LoadedLibrary();
 
   // The address of an exported function; null when there is none.
   void* Export(const char* name) const;
@@ -25,8 +24,15 @@ class LoadedLibrary {
   std::u16string FilePath() const;
 
  private:
+  // Dropping the object unloads the module (the system may keep it while others hold it).
+  struct Unloader {
+    using Type = void*;
+    static void* Invalid() { return nullptr; }
+    static bool Close(void* handle);  // per system
+  };
+
   explicit LoadedLibrary(void* handle) : m_handle(handle) {}
-  void* m_handle;
+  UniqueResource<Unloader> m_handle;
 };
 
 }  // namespace iniplugin::platform

@@ -1,4 +1,4 @@
-#include "platform/system.h"
+#include "platform/version.h"
 
 namespace iniplugin::platform {
 

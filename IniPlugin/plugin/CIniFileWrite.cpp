@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "inidoc/FlatIndex.h"
-#include "platform/system.h"
+#include "platform/codepage.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 #include "profile/Profile.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "module/ComObject.h"
-#include "platform/system.h"
+#include "platform/com_runtime.h"
 #include "plugin/CIniFile.h"
 
 namespace iniplugin {

@@ -3,7 +3,7 @@
 // (mode 0). Decided by the first Init of the process and never changed afterwards.
 #pragma once
 
-#include "platform/system.h"
+#include "platform/version.h"
 
 namespace iniplugin {
 

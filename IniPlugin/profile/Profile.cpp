@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "inidoc/TextForm.h"
+#include "platform/codepage.h"
 #include "platform/file.h"
 #include "platform/portable.h"
+#include "platform/replace.h"
 #include "platform/unicode.h"
+#include "platform/wide.h"
 #include "profile/Profile.h"
 #include "profile/ProfileText.h"
-#include "platform/system.h"
-#include "platform/wide.h"
 
 namespace iniplugin::profile {
 
@@ -479,7 +480,7 @@ class ProfileCache {
     const platform::UniqueFile file = platform::OpenFile(path, "rb");
     if (!file) return nullptr;
     const std::unique_ptr<char[]> block(new char[kBlock]);
-    std::size_t got = std::fread(block.get(), 1, kBlock, file.get());
+    std::size_t got = std::fread(block.get(), 1, kBlock, file.Get());
     // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
     const bool utf16 = got >= 2 && block[0] == '\xFF' && block[1] == '\xFE';
     const std::uint64_t units = utf16 ? stamp.size / 2 : stamp.size;
@@ -492,9 +493,9 @@ class ProfileCache {
       if (!decoder.Feed(std::string_view(block.get(), got))) return nullptr;
       text.TakeLines();
       if (got < kBlock) break;
-      got = std::fread(block.get(), 1, kBlock, file.get());
+      got = std::fread(block.get(), 1, kBlock, file.Get());
     }
-    if (std::ferror(file.get()) || !decoder.Finish()) return nullptr;
+    if (std::ferror(file.Get()) || !decoder.Finish()) return nullptr;
     text.Finish();
     Forget(path);
     return &Keep(std::make_unique<CachedProfile>(CachedProfile{

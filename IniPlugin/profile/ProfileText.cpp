@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "inidoc/Scan.h"
-#include "platform/system.h"
+#include "platform/codepage.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::profile {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/profile_api.h"
 #include "platform/wide.h"
 #include "profile/Profile.h"
 #include "profile/ProfileText.h"
@@ -24,7 +25,7 @@ Form FormOf(const std::u16string& path) {
   const platform::UniqueFile file = platform::OpenFile(path, "rb");
   if (!file) return Form::Ansi;
   unsigned char start[256];
-  const std::size_t got = std::fread(start, 1, sizeof start, file.get());
+  const std::size_t got = std::fread(start, 1, sizeof start, file.Get());
   if (got >= 2 && start[0] == 0xFF && start[1] == 0xFE) return Form::Utf16;
   if (got >= 2 && start[0] == 0xFE && start[1] == 0xFF) return Form::Foreign;
   if (got >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return Form::Foreign;

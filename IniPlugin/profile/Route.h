@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/system.h"
+#include "platform/profile_api.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::profile {

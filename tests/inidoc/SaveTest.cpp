@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "inidoc/IniFileReader.h"
-#include "platform/system.h"
+#include "platform/replace.h"
 #include "support/Files.h"
 
 namespace iniplugin {

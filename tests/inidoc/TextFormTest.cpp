@@ -1,7 +1,7 @@
 #include "inidoc/TextForm.h"
 #include "inidoc/Scan.h"
+#include "platform/codepage.h"
 #include "platform/portable.h"
-#include "platform/system.h"
 #include "platform/unicode.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
 #include "platform/portable.h"
-#include "platform/system.h"
 
 namespace iniplugin {
 namespace {

@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/system.h"
+#include "platform/file.h"
+#include "platform/replace.h"
 #include "support/Files.h"
 
 namespace iniplugin {

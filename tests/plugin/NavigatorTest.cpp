@@ -5,6 +5,7 @@
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "platform/portable.h"
+#include "platform/version.h"
 
 namespace iniplugin::test {
 namespace {

@@ -10,7 +10,7 @@
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
-#include "platform/system.h"
+#include "platform/replace.h"
 #include "profile/Route.h"
 
 namespace iniplugin::test {

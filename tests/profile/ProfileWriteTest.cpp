@@ -10,7 +10,7 @@
 
 #include "ProfileApi.h"
 #include "ProfileCorpus.h"
-#include "platform/system.h"
+#include "platform/replace.h"
 #include "support/Files.h"
 
 namespace iniplugin::test {

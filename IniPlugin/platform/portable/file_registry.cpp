@@ -8,7 +8,6 @@
 
 #include "platform/file.h"
 #include "platform/portable.h"
-#include "platform/system.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::portable {
@@ -355,9 +354,9 @@ class FileRegistry final : public platform::Registry {
     {
       platform::UniqueFile out = platform::OpenFile(temporary.u16string(), "wb");
       if (!out) return E_ACCESSDENIED;
-      const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size() &&
-                           std::fflush(out.get()) == 0;
-      if (!written || std::fclose(out.release()) != 0) {
+      const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.Get()) == bytes.size() &&
+                           std::fflush(out.Get()) == 0;
+      if (!written || !out.Close()) {
         std::filesystem::remove(temporary, error);
         return E_FAIL;
       }

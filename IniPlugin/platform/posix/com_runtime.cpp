@@ -55,4 +55,9 @@ HRESULT CreateRegisteredObject(std::u16string_view progId, REFIID riid, void** o
 
 void ReleaseRegisteredObjects() { LoadedModules().clear(); }
 
+HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {
+  *marshaler = nullptr;
+  return S_OK;
+}
+
 }  // namespace iniplugin::platform

@@ -13,9 +13,9 @@ std::unique_ptr<LoadedLibrary> LoadedLibrary::Load(const std::u16string& path) {
   return std::unique_ptr<LoadedLibrary>(new LoadedLibrary(handle));
 }
 
-LoadedLibrary::~LoadedLibrary() { ::dlclose(m_handle); }
+bool LoadedLibrary::Unloader::Close(void* handle) { return ::dlclose(handle) == 0; }
 
-void* LoadedLibrary::Export(const char* name) const { return ::dlsym(m_handle, name); }
+void* LoadedLibrary::Export(const char* name) const { return ::dlsym(m_handle.Get(), name); }
 
 // Any exported address names the module; the entry point every module here has serves.
 std::u16string LoadedLibrary::FilePath() const {

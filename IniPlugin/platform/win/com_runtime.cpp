@@ -29,4 +29,8 @@ void ReleaseRegisteredObjects() {
   g_initialised = false;
 }
 
+HRESULT CreateFreeThreadedMarshaler(IUnknown* outer, IUnknown** marshaler) {
+  return ::CoCreateFreeThreadedMarshaler(outer, marshaler);
+}
+
 }  // namespace iniplugin::platform

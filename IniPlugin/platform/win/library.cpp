@@ -10,15 +10,17 @@ std::unique_ptr<LoadedLibrary> LoadedLibrary::Load(const std::u16string& path) {
   return std::unique_ptr<LoadedLibrary>(new LoadedLibrary(module));
 }
 
-LoadedLibrary::~LoadedLibrary() { ::FreeLibrary(static_cast<HMODULE>(m_handle)); }
+bool LoadedLibrary::Unloader::Close(void* handle) {
+  return ::FreeLibrary(static_cast<HMODULE>(handle)) != 0;
+}
 
 void* LoadedLibrary::Export(const char* name) const {
-  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(m_handle), name));
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(m_handle.Get()), name));
 }
 
 std::u16string LoadedLibrary::FilePath() const {
   std::u16string path;
-  return SUCCEEDED(GetModuleFilePath(static_cast<HINSTANCE>(m_handle), &path)) ? path : u"";
+  return SUCCEEDED(GetModuleFilePath(static_cast<HINSTANCE>(m_handle.Get()), &path)) ? path : u"";
 }
 
 }  // namespace iniplugin::platform

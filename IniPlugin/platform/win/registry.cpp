@@ -3,34 +3,19 @@
 
 #include "platform/portable.h"
 #include "platform/registry.h"
+#include "platform/unique.h"
 #include "platform/wide.h"
 
 namespace iniplugin::platform {
 
 namespace {
 
-// Owns an open registry key.
-class UniqueHkey {
- public:
-  UniqueHkey() = default;
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  UniqueHkey(UniqueHkey&& other) noexcept : m_key(std::exchange(other.m_key, nullptr)) {}
-  ~UniqueHkey() { Reset(); }
-
-  HKEY Get() const { return m_key; }
-  void Reset() {
-    if (HKEY old = std::exchange(m_key, nullptr)) ::RegCloseKey(old);
-  }
-  // Closes the current key and hands out the slot for an API that opens one into it.
-  HKEY* Receive() {
-    Reset();
-    return &m_key;
-  }
-
- private:
-  HKEY m_key = nullptr;
+struct HkeyTraits {
+  using Type = HKEY;
+  static HKEY Invalid() { return nullptr; }
+  static bool Close(HKEY key) { return ::RegCloseKey(key) == ERROR_SUCCESS; }
 };
+using UniqueHkey = UniqueResource<HkeyTraits>;
 
 HRESULT FromWin32(LONG error) { return HRESULT_FROM_WIN32(static_cast<DWORD>(error)); }
 

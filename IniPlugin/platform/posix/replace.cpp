@@ -1,106 +1,36 @@
+#include "platform/replace.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <string>
 
-#include "platform/file.h"
-#include "platform/portable.h"
-#include "platform/system.h"
-#include "platform/unicode.h"
+#include "platform/posix/path.h"
+#include "platform/unique.h"
 
 namespace iniplugin::platform {
 
 namespace {
 
-// File names on POSIX systems are bytes; we hand them UTF-8. Unpaired surrogates cannot
-// name a file and become U+FFFD.
-std::string PathToUtf8(const std::u16string& path) { return platform::Utf16ToUtf8(path); }
-
-// Owns a file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Close(); }
-  int Get() const { return m_fd; }
-  void Reset(int fd) {
-    Close();
-    m_fd = fd;
-  }
-  // Closes now and reports whether the close succeeded (a failed close can mean lost data).
-  bool Close() {
-    if (m_fd < 0) return true;
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int m_fd;
+struct FdTraits {
+  using Type = int;
+  static int Invalid() { return -1; }
+  static bool Close(int fd) { return ::close(fd) == 0; }
 };
-
-std::int64_t Nanoseconds(const struct timespec& time) {
-  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-// How long after a change another change could still leave the same timestamp. Where
-// timestamps carry fractions of a second they come from the kernel's coarse clock (a few
-// milliseconds); where they are whole seconds the file system may count in two-second
-// steps (FAT).
-std::int64_t TimestampWindowNs(const struct timespec& modified) {
-  return modified.tv_nsec != 0 ? 100'000'000 : 2'000'000'000;
-}
+using UniqueFd = UniqueResource<FdTraits>;
 
 }  // namespace
-
-std::u16string AnsiToUtf16(std::string_view bytes) { return portable::AnsiToUtf16(bytes); }
-std::string Utf16ToAnsi(std::u16string_view text) { return portable::Utf16ToAnsi(text); }
-void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
-  portable::AppendAnsiAsUtf16(bytes, text);
-}
-bool AnsiHoldsExactly(std::u16string_view text) { return portable::AnsiHoldsExactly(text); }
-void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
-  portable::AppendUtf16AsAnsi(text, bytes);
-}
-
-UniqueFile OpenFile(const std::u16string& path, const char* mode) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return nullptr;
-  return UniqueFile(std::fopen(PathToUtf8(path).c_str(), mode));
-}
-
-std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
-  struct stat info;
-  if (::stat(PathToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  FileStamp stamp;
-  stamp.size = static_cast<std::uint64_t>(info.st_size);
-  stamp.modified = Nanoseconds(info.st_mtim);
-  // A rename over the file changes the inode; a write in place changes the ctime.
-  const std::int64_t changed = Nanoseconds(info.st_ctim);
-  stamp.identity = (static_cast<std::uint64_t>(info.st_ino) * 0x9E3779B97F4A7C15ull) ^
-                   static_cast<std::uint64_t>(changed);
-  struct timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const std::int64_t latest = std::max(stamp.modified, changed);
-  stamp.recent = Nanoseconds(now) - latest < TimestampWindowNs(info.st_mtim);
-  return stamp;
-}
 
 struct FileReplacement::State {
   std::string target;
   std::string folder;
   std::string temporary;
-  UniqueFd file{-1};
+  UniqueFd file;
   std::size_t written = 0;
   bool created = false;  // the temporary file exists
   bool ok = false;
@@ -154,7 +84,7 @@ FileReplacement::FileReplacement(const std::u16string& path) : m_state(std::make
 
 FileReplacement::~FileReplacement() {
   State& state = *m_state;
-  state.file.Close();
+  state.file.Reset();
   if (state.created && !state.committed) ::unlink(state.temporary.c_str());
 }
 
@@ -189,13 +119,8 @@ bool FileReplacement::Commit() {
   state.committed = true;
   // Make the rename itself durable; a failure here no longer endangers the content.
   UniqueFd directory(::open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+  if (directory.Valid()) (void)::fsync(directory.Get());
   return true;
-}
-
-bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
-  FileReplacement replacement(path);
-  return replacement.Write(bytes) && replacement.Commit();
 }
 
 bool CanReplaceFile(const std::u16string& path) {
@@ -207,12 +132,5 @@ bool CanReplaceFile(const std::u16string& path) {
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
-
-HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {
-  *marshaler = nullptr;
-  return S_OK;
-}
-
-const SystemProfileFunctions* SystemProfile() { return nullptr; }
 
 }  // namespace iniplugin::platform

@@ -1,0 +1,51 @@
+#include "platform/file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "platform/posix/path.h"
+
+namespace iniplugin::platform {
+
+namespace {
+
+std::int64_t Nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// How long after a change another change could still leave the same timestamp. Where
+// timestamps carry fractions of a second they come from the kernel's coarse clock (a few
+// milliseconds); where they are whole seconds the file system may count in two-second
+// steps (FAT).
+std::int64_t TimestampWindowNs(const struct timespec& modified) {
+  return modified.tv_nsec != 0 ? 100'000'000 : 2'000'000'000;
+}
+
+}  // namespace
+
+UniqueFile OpenFile(const std::u16string& path, const char* mode) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
+  return UniqueFile(std::fopen(PathToUtf8(path).c_str(), mode));
+}
+
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
+  struct stat info;
+  if (::stat(PathToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modified = Nanoseconds(info.st_mtim);
+  // A rename over the file changes the inode; a write in place changes the ctime.
+  const std::int64_t changed = Nanoseconds(info.st_ctim);
+  stamp.identity = (static_cast<std::uint64_t>(info.st_ino) * 0x9E3779B97F4A7C15ull) ^
+                   static_cast<std::uint64_t>(changed);
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t latest = std::max(stamp.modified, changed);
+  stamp.recent = Nanoseconds(now) - latest < TimestampWindowNs(info.st_mtim);
+  return stamp;
+}
+
+}  // namespace iniplugin::platform

@@ -1,0 +1,7 @@
+#include "platform/profile_api.h"
+
+namespace iniplugin::platform {
+
+const SystemProfileFunctions* SystemProfile() { return nullptr; }
+
+}  // namespace iniplugin::platform
