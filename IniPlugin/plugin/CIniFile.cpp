@@ -1,7 +1,6 @@
 #include "plugin/CIniFile.h"
 
-#include <new>
-
+#include "module/HostBoundary.h"
 #include "platform/wide.h"
 #include "plugin/ProfileMode.h"
 
@@ -26,14 +25,14 @@ bool CIniFile::ReadsFromDocument() const {
 }
 
 HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
-  const int mode = ProfileMode::DecideOnce();
   try {
+    const int mode = ProfileMode::DecideOnce();
     m_filePath.assign(platform::BstrCText(filePath));
     if (mode != 0 && !m_document.Load(m_filePath)) return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return S_OK;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
-  return S_OK;
 }
 
 HRESULT CIniFile::NavigatorMethod3(INT_PTR, void* a2, void* a3) {

@@ -1,9 +1,9 @@
 // Writing variables: SetValues and Commit.
-#include <new>
 #include <string>
 #include <unordered_set>
 
 #include "inidoc/FlatIndex.h"
+#include "module/HostBoundary.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 #include "profile/Route.h"
@@ -131,16 +131,16 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
     records[0].handled = SUCCEEDED(hr) ? 1 : 0;
     if (SUCCEEDED(hr) && !ReadsFromDocument()) FlushDirectWrites(m_filePath);
     return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
 }
 
 HRESULT CIniFile::Commit() {
   if (m_pendingWrites.empty()) return S_OK;
-  // Makes every direct write reach the file before the document reads it.
-  FlushDirectWrites(m_filePath);
   try {
+    // Makes every direct write reach the file before the document reads it.
+    FlushDirectWrites(m_filePath);
     // The navigator's own document changes only with a save that succeeded: reads served
     // from it after a failed Commit still show the file as it is.
     IniFileReader document;
@@ -155,8 +155,8 @@ HRESULT CIniFile::Commit() {
       if (!document.Save(m_filePath)) return E_FAIL;
     }
     m_document = std::move(document);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
   // Only a save that holds them ends the queued writes: after any failure a later Commit
   // can still write them.
