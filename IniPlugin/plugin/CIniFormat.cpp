@@ -61,7 +61,8 @@ HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR initWord,
   *navigator = nullptr;
   try {
     ComObject<CIniFile>* created = nullptr;
-    if (FAILED(ComObject<CIniFile>::CreateInstance(&created))) return E_OUTOFMEMORY;
+    // Out of memory, or what constructing the navigator threw.
+    if (const HRESULT hr = ComObject<CIniFile>::CreateInstance(&created); FAILED(hr)) return hr;
     platform::ComPtr<ComObject<CIniFile>> holder;
     created->AddRef();
     holder = platform::ComPtr<ComObject<CIniFile>>::Attach(created);
