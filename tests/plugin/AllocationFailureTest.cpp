@@ -10,8 +10,6 @@
 
 #include <bit>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -22,10 +20,10 @@
 #include "Records.h"
 #include "dll/ObjectMap.h"
 #include "module/ClassFactory.h"
-#include "platform/library.h"
 #include "plugin/Guids.h"
 #include "profile/Route.h"
 #include "support/AllocationFailure.h"
+#include "support/ModuleExports.h"
 
 namespace iniplugin::test {
 namespace {
@@ -293,40 +291,10 @@ TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
   }
 }
 
-// The built module, loaded as the component runtime loads it: its allocations come to the
-// replaced operator new of this program.
-struct LoadedModule {
-  using GetClassObjectFn = HRESULT(STDMETHODCALLTYPE*)(REFCLSID, REFIID, void**);
-  using NoArgumentFn = HRESULT(STDMETHODCALLTYPE*)();
-
-  static std::unique_ptr<LoadedModule> FromEnvironment() {
-    const char* path = std::getenv("INIPLUGIN_MODULE");
-    if (!path) return nullptr;
-    auto module = std::make_unique<LoadedModule>();
-    module->library = platform::LoadedLibrary::Load(std::u16string(path, path + std::strlen(path)));
-    if (!module->library) return nullptr;
-    module->getClassObject =
-        reinterpret_cast<GetClassObjectFn>(module->library->Export("DllGetClassObject"));
-    module->canUnloadNow = reinterpret_cast<NoArgumentFn>(module->library->Export("DllCanUnloadNow"));
-    module->registerServer =
-        reinterpret_cast<NoArgumentFn>(module->library->Export("DllRegisterServer"));
-    module->unregisterServer =
-        reinterpret_cast<NoArgumentFn>(module->library->Export("DllUnregisterServer"));
-    const bool complete = module->getClassObject && module->canUnloadNow &&
-                          module->registerServer && module->unregisterServer;
-    return complete ? std::move(module) : nullptr;
-  }
-
-  std::unique_ptr<platform::LoadedLibrary> library;
-  GetClassObjectFn getClassObject = nullptr;
-  NoArgumentFn canUnloadNow = nullptr;
-  NoArgumentFn registerServer = nullptr;
-  NoArgumentFn unregisterServer = nullptr;
-};
-
 TEST_P(AllocationFailureTest, EntryPointsAtEveryAllocation) {
   const std::u16string path = PutFile(Form::Ansi, kSettings);
-  std::unique_ptr<LoadedModule> dll = LoadedModule::FromEnvironment();
+  // The built module's allocations come to this program's operator new.
+  std::unique_ptr<ModuleExports> dll = ModuleExports::Load();
   ASSERT_TRUE(dll) << "INIPLUGIN_MODULE must name the built module (ctest sets it)";
   ComPtr<IOrvFileFormat> format = NewFormat();
 
