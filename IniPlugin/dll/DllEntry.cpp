@@ -1,6 +1,7 @@
 // The module's exported entry points. The marshaling code for the module's own
 // interfaces is asked first; the object map answers what it does not.
 #include "dll/IniPluginApp.h"
+#include "module/HostBoundary.h"
 #include "module/Module.h"
 #include "platform/server.h"
 
@@ -29,20 +30,42 @@ void OnModuleUnload() { g_app.ExitInstance(); }
 
 }  // namespace iniplugin::platform
 
+// The module object's methods translate their own exceptions; these catch what the
+// marshaling code's glue might throw, so that nothing crosses into the caller.
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  const HRESULT hr = iniplugin::platform::ProxyStubGetClassObject(
-      g_module.Description().proxyStubClsid, rclsid, riid, ppv);
-  if (hr == S_OK) return hr;
-  return g_module.GetClassObject(rclsid, riid, ppv);
+  try {
+    const HRESULT hr = iniplugin::platform::ProxyStubGetClassObject(
+        g_module.Description().proxyStubClsid, rclsid, riid, ppv);
+    if (hr == S_OK) return hr;
+    return g_module.GetClassObject(rclsid, riid, ppv);
+  } catch (...) {
+    return iniplugin::HResultFromCurrentException();
+  }
 }
 
 STDAPI DllCanUnloadNow() {
-  if (iniplugin::platform::ProxyStubCanUnloadNow() != S_OK) return S_FALSE;
-  return g_module.CanUnloadNow();
+  try {
+    if (iniplugin::platform::ProxyStubCanUnloadNow() != S_OK) return S_FALSE;
+    return g_module.CanUnloadNow();
+  } catch (...) {
+    return iniplugin::HResultFromCurrentException();
+  }
 }
 
-STDAPI DllRegisterServer() { return g_module.RegisterServer(); }
+STDAPI DllRegisterServer() {
+  try {
+    return g_module.RegisterServer();
+  } catch (...) {
+    return iniplugin::HResultFromCurrentException();
+  }
+}
 
-STDAPI DllUnregisterServer() { return g_module.UnregisterServer(); }
+STDAPI DllUnregisterServer() {
+  try {
+    return g_module.UnregisterServer();
+  } catch (...) {
+    return iniplugin::HResultFromCurrentException();
+  }
+}

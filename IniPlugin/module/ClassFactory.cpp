@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "module/HostBoundary.h"
+
 namespace iniplugin {
 
 namespace {
@@ -16,8 +18,8 @@ HRESULT ClassFactory::Create(CreateInstanceFn createInstance, IUnknown** factory
   *factory = nullptr;
   try {
     *factory = new (std::nothrow) ClassFactory(createInstance);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
   return *factory ? S_OK : E_OUTOFMEMORY;
 }
@@ -56,8 +58,8 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
   try {
     return m_createInstance(outer, riid, ppv);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
 }
 

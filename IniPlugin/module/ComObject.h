@@ -10,6 +10,7 @@
 #include <new>
 #include <type_traits>
 
+#include "module/HostBoundary.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin {
@@ -42,19 +43,22 @@ template <class T>
 class ComObject final : public T {
  public:
   // Creates an object with no references yet. Returns E_OUTOFMEMORY when it cannot be
-  // allocated or constructed, or FinalConstruct's failure.
+  // allocated, FinalConstruct's failure, or what the exception that its construction or
+  // FinalConstruct threw stands for.
   static HRESULT CreateInstance(ComObject** object) {
     *object = nullptr;
     ComObject* created = nullptr;
     try {
       created = new (std::nothrow) ComObject();
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
+    } catch (...) {
+      return HResultFromCurrentException();
     }
     if (!created) return E_OUTOFMEMORY;
-    // Guard the object while FinalConstruct hands its unknown to others.
+    // Guard the object while FinalConstruct hands its unknown to others. What it throws
+    // becomes its failure, so that the half-made object is deleted below.
     created->m_refs.Increment();
-    const HRESULT hr = created->FinalConstruct(created->ControllingUnknown());
+    const HRESULT hr =
+        ResultOf([&] { return created->FinalConstruct(created->ControllingUnknown()); });
     created->m_refs.Decrement();
     if (FAILED(hr)) {
       delete created;
@@ -119,12 +123,12 @@ class AggregatedObject final : public IUnknown {
     AggregatedObject* created = nullptr;
     try {
       created = new (std::nothrow) AggregatedObject(outer);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
+    } catch (...) {
+      return HResultFromCurrentException();
     }
     if (!created) return E_OUTOFMEMORY;
     created->m_refs.Increment();
-    const HRESULT hr = created->m_contained.FinalConstruct(outer);
+    const HRESULT hr = ResultOf([&] { return created->m_contained.FinalConstruct(outer); });
     created->m_refs.Decrement();
     if (FAILED(hr)) {
       delete created;

@@ -1,7 +1,6 @@
 #include "module/Module.h"
 
-#include <new>
-
+#include "module/HostBoundary.h"
 #include "module/Registrar.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -31,8 +30,8 @@ HRESULT ModuleObject::Init(const ModuleDescription& description, HINSTANCE insta
   Term();
   try {
     m_cache = std::make_unique<FactoryCache>(description.objectMap.size());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
   m_description = description;
   m_instance = instance;
@@ -51,29 +50,29 @@ HRESULT ModuleObject::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!m_cache) return CLASS_E_CLASSNOTAVAILABLE;
-  const auto& map = m_description.objectMap;
-  for (std::size_t i = 0; i < map.size(); ++i) {
-    if (!IsEqualCLSID(*map[i].clsid, rclsid)) continue;
-    std::atomic<IUnknown*>& cached = m_cache->factories[i];
-    IUnknown* factory = cached.load(std::memory_order_acquire);
-    if (!factory) {
-      // Tested again under the lock: two threads asking at once get the same factory.
-      std::lock_guard<std::mutex> guard(m_cache->lock);
-      factory = cached.load(std::memory_order_relaxed);
+  try {
+    const auto& map = m_description.objectMap;
+    for (std::size_t i = 0; i < map.size(); ++i) {
+      if (!IsEqualCLSID(*map[i].clsid, rclsid)) continue;
+      std::atomic<IUnknown*>& cached = m_cache->factories[i];
+      IUnknown* factory = cached.load(std::memory_order_acquire);
       if (!factory) {
-        HRESULT hr = E_OUTOFMEMORY;
-        try {
-          hr = map[i].createClassFactory(map[i].createInstance, &factory);
-        } catch (const std::bad_alloc&) {
-          hr = E_OUTOFMEMORY;
+        // Tested again under the lock: two threads asking at once get the same factory.
+        // Taking the lock can itself throw (std::system_error).
+        std::lock_guard<std::mutex> guard(m_cache->lock);
+        factory = cached.load(std::memory_order_relaxed);
+        if (!factory) {
+          const HRESULT hr = map[i].createClassFactory(map[i].createInstance, &factory);
+          if (FAILED(hr)) return hr;
+          cached.store(factory, std::memory_order_release);
         }
-        if (FAILED(hr)) return hr;
-        cached.store(factory, std::memory_order_release);
       }
+      return factory->QueryInterface(riid, ppv);
     }
-    return factory->QueryInterface(riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
-  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 HRESULT ModuleObject::CanUnloadNow() const { return Module::LockCount() == 0 ? S_OK : S_FALSE; }
@@ -97,48 +96,50 @@ HRESULT ModuleObject::UpdateRegistryFromResource(int scriptId, bool doRegister) 
     const std::u16string script = ScriptText(bytes);
     return doRegister ? registrar.Register(script, *registry)
                       : registrar.Unregister(script, *registry);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
 }
 
 HRESULT ModuleObject::RegisterServer() {
-  if (const HRESULT hr = platform::ProxyStubRegister(m_instance, m_description.proxyStubClsid);
-      FAILED(hr)) {
-    return hr;
-  }
-  for (const ObjectMapEntry& entry : m_description.objectMap) {
-    if (const HRESULT hr = UpdateRegistryFromResource(entry.registryScriptId, true); FAILED(hr)) {
+  try {
+    if (const HRESULT hr = platform::ProxyStubRegister(m_instance, m_description.proxyStubClsid);
+        FAILED(hr)) {
       return hr;
     }
-  }
-  try {
+    for (const ObjectMapEntry& entry : m_description.objectMap) {
+      if (const HRESULT hr = UpdateRegistryFromResource(entry.registryScriptId, true);
+          FAILED(hr)) {
+        return hr;
+      }
+    }
     std::u16string modulePath;
     if (const HRESULT hr = platform::GetModuleFilePath(m_instance, &modulePath); FAILED(hr)) {
       return hr;
     }
     return platform::RegisterTypeLibrary(modulePath, m_description.typeLibrary);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
 }
 
 HRESULT ModuleObject::UnregisterServer() {
-  // The marshaling code may never have been registered; that does not stop the rest.
-  (void)platform::ProxyStubUnregister(m_instance, m_description.proxyStubClsid);
-  for (const ObjectMapEntry& entry : m_description.objectMap) {
-    if (const HRESULT hr = UpdateRegistryFromResource(entry.registryScriptId, false); FAILED(hr)) {
-      return hr;
-    }
-  }
   try {
+    // The marshaling code may never have been registered; that does not stop the rest.
+    (void)platform::ProxyStubUnregister(m_instance, m_description.proxyStubClsid);
+    for (const ObjectMapEntry& entry : m_description.objectMap) {
+      if (const HRESULT hr = UpdateRegistryFromResource(entry.registryScriptId, false);
+          FAILED(hr)) {
+        return hr;
+      }
+    }
     std::u16string modulePath;
     if (const HRESULT hr = platform::GetModuleFilePath(m_instance, &modulePath); FAILED(hr)) {
       return hr;
     }
     return platform::UnregisterTypeLibrary(modulePath, m_description.typeLibrary);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
 }
 

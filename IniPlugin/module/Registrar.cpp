@@ -1,8 +1,9 @@
 #include "module/Registrar.h"
 
 #include <algorithm>
-#include <new>
 #include <optional>
+
+#include "module/HostBoundary.h"
 
 namespace iniplugin {
 
@@ -365,16 +366,16 @@ HRESULT Registrar::Apply(std::u16string_view script, platform::Registry& registr
   std::optional<std::vector<ScriptKey>> keys;
   try {
     keys = Parser(script, m_replacements, error).Parse();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
   if (!keys) return kMalformedScript;
 
   HRESULT hr = S_OK;
   try {
     hr = doRegister ? RegisterAll(*keys, registry) : UnregisterAll(*keys, registry);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
+  } catch (...) {
+    hr = HResultFromCurrentException();
   }
   if (FAILED(hr)) {
     if (doRegister) {
@@ -382,7 +383,7 @@ HRESULT Registrar::Apply(std::u16string_view script, platform::Registry& registr
       // them anyway, because nothing is committed.
       try {
         (void)UnregisterAll(*keys, registry);
-      } catch (const std::bad_alloc&) {
+      } catch (...) {
       }
     }
     return hr;

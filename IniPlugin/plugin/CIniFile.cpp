@@ -1,7 +1,6 @@
 #include "plugin/CIniFile.h"
 
-#include <new>
-
+#include "module/HostBoundary.h"
 #include "platform/path.h"
 #include "platform/wide.h"
 #include "plugin/ProfileMode.h"
@@ -27,15 +26,15 @@ bool CIniFile::ReadsFromDocument() const {
 }
 
 HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
-  const int mode = ProfileMode::DecideOnce();
   try {
+    const int mode = ProfileMode::DecideOnce();
     // Made absolute once: every later read, write, flush and commit names the same file.
     m_filePath = platform::FullPath(std::u16string(platform::BstrCText(filePath)));
     if (mode != 0 && !m_document.Load(m_filePath)) return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return S_OK;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
-  return S_OK;
 }
 
 HRESULT CIniFile::NavigatorMethod3(INT_PTR, void* a2, void* a3) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "module/HostBoundary.h"
 #include "platform/com.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
@@ -83,8 +84,8 @@ HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
       record.value.vt = VT_BSTR;
       if (firstMatch) break;
     }
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
   return S_OK;
 }

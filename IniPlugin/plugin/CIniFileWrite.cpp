@@ -1,10 +1,10 @@
 // Writing variables: SetValues and Commit.
-#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "inidoc/FlatIndex.h"
+#include "module/HostBoundary.h"
 #include "platform/codepage.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
@@ -163,8 +163,8 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
     records[0].handled = SUCCEEDED(hr) ? 1 : 0;
     if (SUCCEEDED(hr) && profile) profile->Flush();
     return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
 }
 
@@ -174,8 +174,8 @@ HRESULT CIniFile::Commit() {
   try {
     const std::optional<profile::ProfileFile> source = ProfileSource();
     hr = source ? CommitThroughProfile(*source) : CommitThroughDocument();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
   // Only a commit that put them all in the file ends the queued writes: after any failure
   // a later Commit can still write them.

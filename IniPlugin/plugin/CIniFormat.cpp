@@ -1,9 +1,9 @@
 #include "plugin/CIniFormat.h"
 
-#include <new>
 #include <string>
 
 #include "module/ComObject.h"
+#include "module/HostBoundary.h"
 #include "platform/com_runtime.h"
 #include "plugin/CIniFile.h"
 
@@ -37,14 +37,16 @@ HRESULT CIniFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) {
   if (!maker || !description || !extensions) return E_POINTER;
   try {
     platform::UniqueBstr makerText = platform::UniqueBstr::FromText(kMaker);
+    // A failed allocation here leaves the empty text (a null BSTR); the host accepts that.
+    platform::UniqueBstr descriptionText = platform::UniqueBstr::FromText_nothrow(kDescription);
+    platform::UniqueBstr extensionsText = platform::UniqueBstr::FromText_nothrow(kExtensions);
     *maker = makerText.Release();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    *description = descriptionText.Release();
+    *extensions = extensionsText.Release();
+    return S_OK;
+  } catch (...) {
+    return HResultFromCurrentException();
   }
-  // A failed allocation here leaves the empty text (a null BSTR); the host accepts that.
-  *description = platform::UniqueBstr::FromText_nothrow(kDescription).Release();
-  *extensions = platform::UniqueBstr::FromText_nothrow(kExtensions).Release();
-  return S_OK;
 }
 
 HRESULT CIniFormat::GetFormatValue(LONG, LONG* value) {
@@ -57,15 +59,20 @@ HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR initWord,
                                     IOrvFileNavigator** navigator) {
   if (!navigator) return E_POINTER;
   *navigator = nullptr;
-  ComObject<CIniFile>* created = nullptr;
-  if (FAILED(ComObject<CIniFile>::CreateInstance(&created))) return E_OUTOFMEMORY;
-  platform::ComPtr<ComObject<CIniFile>> holder;
-  created->AddRef();
-  holder = platform::ComPtr<ComObject<CIniFile>>::Attach(created);
-  const HRESULT hr = static_cast<IOrvFileNavigatorInit*>(created)->Init(filePath, initWord);
-  if (FAILED(hr)) return hr;  // the holder destroys the navigator
-  *navigator = static_cast<IOrvFileNavigator*>(holder.Detach());
-  return S_OK;
+  try {
+    ComObject<CIniFile>* created = nullptr;
+    // Out of memory, or what constructing the navigator threw.
+    if (const HRESULT hr = ComObject<CIniFile>::CreateInstance(&created); FAILED(hr)) return hr;
+    platform::ComPtr<ComObject<CIniFile>> holder;
+    created->AddRef();
+    holder = platform::ComPtr<ComObject<CIniFile>>::Attach(created);
+    const HRESULT hr = static_cast<IOrvFileNavigatorInit*>(created)->Init(filePath, initWord);
+    if (FAILED(hr)) return hr;  // the holder destroys the navigator
+    *navigator = static_cast<IOrvFileNavigator*>(holder.Detach());
+    return S_OK;
+  } catch (...) {
+    return HResultFromCurrentException();
+  }
 }
 
 HRESULT CIniFormat::FormatMethod6(INT_PTR, INT_PTR, INT_PTR, INT_PTR, void* a5) {

@@ -1,22 +1,17 @@
 // The exception by which ValueToText reports a value that has no text form.
 #pragma once
 
-#include <stdexcept>
-
+#include "platform/hresult_error.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin {
 
-class ValueConversionError : public std::runtime_error {
+// Result() is the failure code of the Automation call that refused the value; should the
+// exception ever reach the host boundary, that code is what the host gets.
+class ValueConversionError : public platform::HResultError {
  public:
   explicit ValueConversionError(HRESULT result)
-      : std::runtime_error("the value has no text form"), m_result(result) {}
-
-  // The failure code of the Automation call that refused the value.
-  HRESULT Result() const noexcept { return m_result; }
-
- private:
-  HRESULT m_result;
+      : platform::HResultError(result, "the value has no text form") {}
 };
 
 }  // namespace iniplugin

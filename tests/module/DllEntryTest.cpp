@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/ModuleExports.h"
 #include "support/RegistrySupport.h"
 #include "host/OrvHost.h"
 #include "plugin/Guids.h"
@@ -15,29 +16,20 @@ namespace iniplugin::test {
 namespace {
 
 using platform::ComPtr;
-using GetClassObjectFn = HRESULT(STDMETHODCALLTYPE*)(REFCLSID, REFIID, void**);
-using NoArgumentFn = HRESULT(STDMETHODCALLTYPE*)();
 
 // What the system's UnRegisterTypeLib answers for a library it does not know.
 const HRESULT kNotRegistered = E_INVALIDARG;
 
-std::u16string ModulePathFromEnvironment() {
-  const char* path = std::getenv("INIPLUGIN_MODULE");
-  return path ? std::u16string(path, path + std::strlen(path)) : std::u16string();
-}
-
 class DllEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::u16string path = ModulePathFromEnvironment();
-    ASSERT_FALSE(path.empty()) << "INIPLUGIN_MODULE must name the built module (ctest sets it)";
-    m_library = platform::LoadedLibrary::Load(path);
-    ASSERT_TRUE(m_library) << Narrow(path);
-    m_getClassObject = reinterpret_cast<GetClassObjectFn>(m_library->Export("DllGetClassObject"));
-    m_canUnloadNow = reinterpret_cast<NoArgumentFn>(m_library->Export("DllCanUnloadNow"));
-    m_register = reinterpret_cast<NoArgumentFn>(m_library->Export("DllRegisterServer"));
-    m_unregister = reinterpret_cast<NoArgumentFn>(m_library->Export("DllUnregisterServer"));
-    ASSERT_TRUE(m_getClassObject && m_canUnloadNow && m_register && m_unregister);
+    m_module = ModuleExports::Load();
+    ASSERT_TRUE(m_module) << "INIPLUGIN_MODULE must name the built module (ctest sets it)";
+    m_library = m_module->library.get();
+    m_getClassObject = m_module->getClassObject;
+    m_canUnloadNow = m_module->canUnloadNow;
+    m_register = m_module->registerServer;
+    m_unregister = m_module->unregisterServer;
     ASSERT_EQ(m_canUnloadNow(), S_OK);
   }
   void TearDown() override {
@@ -52,11 +44,12 @@ class DllEntryTest : public ::testing::Test {
     return factory;
   }
 
-  std::unique_ptr<platform::LoadedLibrary> m_library;
-  GetClassObjectFn m_getClassObject = nullptr;
-  NoArgumentFn m_canUnloadNow = nullptr;
-  NoArgumentFn m_register = nullptr;
-  NoArgumentFn m_unregister = nullptr;
+  std::unique_ptr<ModuleExports> m_module;
+  platform::LoadedLibrary* m_library = nullptr;
+  ModuleExports::GetClassObjectFn m_getClassObject = nullptr;
+  ModuleExports::NoArgumentFn m_canUnloadNow = nullptr;
+  ModuleExports::NoArgumentFn m_register = nullptr;
+  ModuleExports::NoArgumentFn m_unregister = nullptr;
 };
 
 TEST_F(DllEntryTest, ExportsOnlyTheEntryPoints) {

@@ -2,15 +2,22 @@
 // and aggregation.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "host/OrvHost.h"
 #include "module/ClassFactory.h"
+#include "module/HostBoundary.h"
 #include "plugin/Guids.h"
 #include "dll/IniPluginApp.h"
 #include "dll/ObjectMap.h"
 #include "platform/com.h"
+#include "valuetext/ValueConversionError.h"
 
 namespace iniplugin::test {
 namespace {
@@ -201,6 +208,53 @@ TEST(IniPluginApp, InitInstanceBindsTheObjectMapAndExitInstanceReleasesIt) {
   static_cast<IUnknown*>(factory)->Release();
   EXPECT_EQ(app.ExitInstance(), 0);
   EXPECT_EQ(Module::LockCount(), locksBefore);
+}
+
+TEST(HostBoundary, EachExceptionBecomesItsResult) {
+  struct Row {
+    const char* thrown;
+    std::function<void()> raise;
+    HRESULT expected;
+  };
+  const Row rows[] = {
+      {"bad_alloc", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+      {"a derived bad_alloc", [] { throw std::bad_array_new_length(); }, E_OUTOFMEMORY},
+      {"length_error",
+       [] {
+         std::u16string text;
+         text.resize(text.max_size() + 1);
+       },
+       E_OUTOFMEMORY},
+      {"an error carrying its result",
+       [] { throw platform::HResultError(DISP_E_TYPEMISMATCH, "x"); }, DISP_E_TYPEMISMATCH},
+      {"a value conversion error", [] { throw ValueConversionError(DISP_E_OVERFLOW); },
+       DISP_E_OVERFLOW},
+      {"an error carrying a success code", [] { throw platform::HResultError(S_FALSE, "x"); },
+       E_UNEXPECTED},
+      {"a lock's system_error",
+       [] { throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur)); },
+       E_UNEXPECTED},
+      {"out_of_range, a logic_error like length_error", [] { throw std::out_of_range("x"); },
+       E_UNEXPECTED},
+      {"runtime_error", [] { throw std::runtime_error("x"); }, E_UNEXPECTED},
+      {"no std::exception at all", [] { throw 42; }, E_UNEXPECTED},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.thrown);
+    HRESULT caught = S_OK;
+    try {
+      row.raise();
+    } catch (...) {
+      caught = HResultFromCurrentException();
+    }
+    EXPECT_EQ(caught, row.expected);
+    EXPECT_EQ(ResultOf([&] {
+                row.raise();
+                return S_OK;
+              }),
+              row.expected);
+  }
+  EXPECT_EQ(ResultOf([] { return S_FALSE; }), S_FALSE) << "a call that throws nothing";
 }
 
 }  // namespace

@@ -1,21 +1,29 @@
-// GetValues, SetValues and Commit when memory runs out: at each allocation of the call in
-// turn (the first, the second, ... until the call needs no more), and for blocks from a
-// given size up. Every call answers with a result code and frees what it allocated; the
-// file on disk is at every moment the old one or the new one; and once memory is back,
-// the navigator reads what it read before and writes everything the host was told it
-// would.
+// The calls the host and the component runtime make, when memory runs out: at each
+// allocation of the call in turn (the first, the second, ... until the call needs no
+// more), and for blocks from a given size up. Each failing allocation throws, in turn,
+// std::bad_alloc, std::length_error and an exception the module has no particular answer
+// for. Every call answers with a result code (E_OUTOFMEMORY for the first two,
+// E_UNEXPECTED for the third) and frees what it allocated; the file on disk is at every
+// moment the old one or the new one; and once memory is back, the navigator reads what it
+// read before and writes everything the host was told it would.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <tuple>
 
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
+#include "dll/ObjectMap.h"
+#include "module/ClassFactory.h"
+#include "plugin/Guids.h"
 #include "profile/Route.h"
 #include "support/AllocationFailure.h"
+#include "support/ModuleExports.h"
 
 namespace iniplugin::test {
 namespace {
@@ -24,11 +32,14 @@ namespace allocation = test::allocation;
 
 constexpr const char16_t* kSettings = u"[S]\r\na=old\r\n";
 
-class AllocationFailureTest : public PluginTest {
+using allocation::Throw;
+
+// The profile mode, and what a failing allocation throws.
+class AllocationFailureTest : public PluginTestWith<std::tuple<int, Throw>> {
  protected:
   void TearDown() override {
     allocation::Reset();
-    PluginTest::TearDown();
+    PluginTestWith::TearDown();
   }
 
   std::u16string PutFile(Form form, std::u16string_view text) {
@@ -48,13 +59,21 @@ class AllocationFailureTest : public PluginTest {
     profile::WriteProfileString(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
   }
 
+  Throw Thrown() const { return std::get<1>(GetParam()); }
+  // What a call answers when the exception thrown reaches its end.
+  HRESULT Failure() const { return Thrown() == Throw::RuntimeError ? E_UNEXPECTED : E_OUTOFMEMORY; }
+
   // Runs `call` with its nth allocation failing (none for n = 0), as the host would: an
   // exception may not come out of it.
   template <class Call>
   HRESULT WithNthAllocationFailing(std::size_t n, Call&& call) {
     HRESULT hr = E_UNEXPECTED;
     try {
-      allocation::FailNth(n);
+      // A failing malloc answers null, which the module reads as out of memory: only
+      // operator new throws anything else.
+      allocation::FailNth(n, Thrown() == Throw::BadAlloc ? allocation::Source::Any
+                                                         : allocation::Source::New,
+                          Thrown());
       hr = call();
     } catch (...) {
       allocation::Reset();
@@ -124,7 +143,7 @@ TEST_P(AllocationFailureTest, GetValuesAtEveryAllocation) {
       if (!m_injected) {
         ASSERT_EQ(hr, S_OK);
       }
-      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         const std::u16string got = Outcome(records, i);
@@ -132,7 +151,7 @@ TEST_P(AllocationFailureTest, GetValuesAtEveryAllocation) {
         // A failed copy leaves the record handled and empty, and the call ends with it; a
         // read the profile functions could not finish answers as for a missing value.
         const bool allowed = (got == u"<empty>" || got == u"<untouched>")
-                                 ? hr == E_OUTOFMEMORY
+                                 ? hr == Failure()
                                  : got == u"<missing>" && m_injected;
         EXPECT_TRUE(allowed) << "allocation " << n << ": " << Narrow(got);
       }
@@ -175,7 +194,7 @@ TEST_P(AllocationFailureTest, SetValuesAtEveryAllocation) {
       if (!m_injected) {
         ASSERT_EQ(hr, S_OK);
       }
-      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       unsigned written = 0;
       bool ended = false;
       for (std::size_t i = 0; i < 3; ++i) {
@@ -220,7 +239,7 @@ TEST_P(AllocationFailureTest, FirstMatchSetValuesAtEveryAllocation) {
       if (!m_injected) {
         ASSERT_EQ(hr, S_OK);
       }
-      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       EXPECT_TRUE(FileBytes() == before || FileBytes() == after) << "allocation " << n;
       // Only the first record may be written, whether its value was seen or not.
       EXPECT_NE(records[1].handled, 1);
@@ -254,7 +273,7 @@ TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
       if (!m_injected) {
         ASSERT_EQ(hr, S_OK);
       }
-      ASSERT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << std::hex << hr;
+      ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       const std::size_t pending = static_cast<CIniFile*>(navigator.Get())->PendingWriteCount();
       if (hr == S_OK) {
         EXPECT_EQ(pending, 0u);
@@ -272,7 +291,110 @@ TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
   }
 }
 
+TEST_P(AllocationFailureTest, EntryPointsAtEveryAllocation) {
+  const std::u16string path = PutFile(Form::Ansi, kSettings);
+  // The built module's allocations come to this program's operator new.
+  std::unique_ptr<ModuleExports> dll = ModuleExports::Load();
+  ASSERT_TRUE(dll) << "INIPLUGIN_MODULE must name the built module (ctest sets it)";
+  ComPtr<IOrvFileFormat> format = NewFormat();
+
+  // Each makes its call with the nth allocation failing and releases what the call made.
+  // The built module decides its profile mode itself, so its exports run in one mode.
+  struct EntryPoint {
+    const char* name;
+    bool ofTheBuiltModule;
+    std::function<HRESULT(std::size_t n)> call;
+  };
+  const EntryPoint entryPoints[] = {
+      {"GetInfo", false,
+       [&](std::size_t n) {
+         UniqueBstr maker, description, extensions;
+         const HRESULT hr = WithNthAllocationFailing(n, [&] {
+           return format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive());
+         });
+         EXPECT_EQ(SUCCEEDED(hr), maker.Get() != nullptr);
+         return hr;
+       }},
+      {"CreateNavigator and the navigator's Init", false,
+       [&](std::size_t n) {
+         UniqueBstr bstr = Bstr(path);
+         ComPtr<IOrvFileNavigator> navigator;
+         const HRESULT hr = WithNthAllocationFailing(
+             n, [&] { return format->CreateNavigator(bstr.Get(), 0, navigator.Receive()); });
+         EXPECT_EQ(SUCCEEDED(hr), navigator.Get() != nullptr);
+         return hr;
+       }},
+      {"ModuleObject::GetClassObject, making the factory", false,
+       [&](std::size_t n) {
+         ModuleObject module;
+         EXPECT_EQ(module.Init(IniPluginDescription(), nullptr), S_OK);
+         ComPtr<IClassFactory> factory;
+         const HRESULT hr = WithNthAllocationFailing(n, [&] {
+           return module.GetClassObject(CLSID_IniFile, IID_IClassFactory, factory.ReceiveVoid());
+         });
+         factory = {};
+         module.Term();
+         return hr;
+       }},
+      {"ClassFactory::CreateInstance", false,
+       [&](std::size_t n) {
+         ModuleObject module;
+         EXPECT_EQ(module.Init(IniPluginDescription(), nullptr), S_OK);
+         ComPtr<IClassFactory> factory;
+         EXPECT_EQ(module.GetClassObject(CLSID_IniFormat, IID_IClassFactory, factory.ReceiveVoid()),
+                   S_OK);
+         ComPtr<IOrvFileFormat> object;
+         const HRESULT hr = WithNthAllocationFailing(n, [&] {
+           return factory->CreateInstance(nullptr, IID_IOrvFileFormat, object.ReceiveVoid());
+         });
+         object = {};
+         factory = {};
+         module.Term();
+         return hr;
+       }},
+      {"DllGetClassObject", true,
+       [&](std::size_t n) {
+         ComPtr<IClassFactory> factory;
+         const HRESULT hr = WithNthAllocationFailing(n, [&] {
+           return dll->getClassObject(CLSID_IniFormat, IID_IClassFactory, factory.ReceiveVoid());
+         });
+         return hr;
+       }},
+      {"DllCanUnloadNow", true,
+       [&](std::size_t n) { return WithNthAllocationFailing(n, [&] { return dll->canUnloadNow(); }); }},
+      {"DllRegisterServer", true,
+       [&](std::size_t n) {
+         const HRESULT hr = WithNthAllocationFailing(n, [&] { return dll->registerServer(); });
+         // A failed registration may have left nothing to take away (the type library).
+         (void)dll->unregisterServer();
+         return hr;
+       }},
+      {"DllUnregisterServer", true,
+       [&](std::size_t n) {
+         EXPECT_EQ(dll->registerServer(), S_OK);
+         const HRESULT hr = WithNthAllocationFailing(n, [&] { return dll->unregisterServer(); });
+         if (FAILED(hr)) {
+           EXPECT_EQ(dll->unregisterServer(), S_OK);
+         }
+         return hr;
+       }},
+  };
+  for (const EntryPoint& entryPoint : entryPoints) {
+    if (entryPoint.ofTheBuiltModule && Mode() != 0) continue;
+    SCOPED_TRACE(entryPoint.name);
+    ForEveryAllocation([&](std::size_t n) {
+      const HRESULT hr = entryPoint.call(n);
+      if (!m_injected) {
+        ASSERT_EQ(hr, S_OK);
+      }
+      ASSERT_TRUE(hr == S_OK || hr == Failure()) << "allocation " << n << ": " << std::hex << hr;
+    });
+  }
+  EXPECT_EQ(dll->canUnloadNow(), S_OK) << "something still holds the module";
+}
+
 TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
+  if (Thrown() != Throw::BadAlloc) GTEST_SKIP() << "a failing malloc throws nothing";
   for (Form form : {Form::Ansi, Form::Utf16}) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, u"[S]\r\na=1\r\nb=2\r\nc=3\r\n"));
@@ -290,6 +412,7 @@ TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
 }
 
 TEST_P(AllocationFailureTest, FailedReadEndsTheCallAndKeepsEarlierRecords) {
+  if (Thrown() != Throw::BadAlloc) GTEST_SKIP() << "a block too large fails as out of memory";
   constexpr std::size_t kLength = 3'000'000;  // 6 MB as UTF-16
   // An ANSI file is read through the profile functions in both modes; a UTF-16 file in
   // mode 1 from the document.
@@ -315,7 +438,17 @@ TEST_P(AllocationFailureTest, FailedReadEndsTheCallAndKeepsEarlierRecords) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, AllocationFailureTest, ::testing::Values(0, 1), ModeName);
+std::string ModeAndThrowName(const ::testing::TestParamInfo<std::tuple<int, Throw>>& info) {
+  static const char* const kThrown[] = {"BadAlloc", "LengthError", "RuntimeError"};
+  return "Mode" + std::to_string(std::get<0>(info.param)) +
+         kThrown[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AllocationFailureTest,
+                         ::testing::Combine(::testing::Values(0, 1),
+                                            ::testing::Values(Throw::BadAlloc, Throw::LengthError,
+                                                              Throw::RuntimeError)),
+                         ModeAndThrowName);
 
 }  // namespace
 }  // namespace iniplugin::test

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <type_traits>
+
 #include "host/OrvHost.h"
 #include "module/ComObject.h"
 #include "module/Module.h"
@@ -28,18 +31,26 @@ inline ComPtr<IOrvFileFormat> NewFormat() {
 
 inline UniqueBstr Bstr(std::u16string_view text) { return UniqueBstr::FromText(text); }
 
-// Parameterised by the profile mode the process runs in.
-class PluginTest : public ::testing::TestWithParam<int> {
+// Parameterised by the profile mode the process runs in: the parameter, or its first
+// element when a suite varies something else as well.
+template <class Param>
+class PluginTestWith : public ::testing::TestWithParam<Param> {
  protected:
   void SetUp() override {
     m_locksBefore = Module::LockCount();
-    ProfileMode::ResetForTesting(GetParam());
+    ProfileMode::ResetForTesting(Mode());
   }
   void TearDown() override {
     EXPECT_EQ(Module::LockCount(), m_locksBefore) << "an object is still alive";
     ProfileMode::ResetForTesting();
   }
-  int Mode() const { return GetParam(); }
+  int Mode() const {
+    if constexpr (std::is_same_v<Param, int>) {
+      return this->GetParam();
+    } else {
+      return std::get<0>(this->GetParam());
+    }
+  }
 
   // A navigator on `path` through CreateNavigator, as the host opens one.
   ComPtr<IOrvFileNavigator> Open(const std::u16string& path, HRESULT expected = S_OK) {
@@ -58,6 +69,8 @@ class PluginTest : public ::testing::TestWithParam<int> {
   TempDir m_dir;
   LONG m_locksBefore = 0;
 };
+
+using PluginTest = PluginTestWith<int>;
 
 inline std::string ModeName(const ::testing::TestParamInfo<int>& info) {
   return "Mode" + std::to_string(info.param);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <stdexcept>
 
 extern "C" void* __real_malloc(std::size_t size);
 extern "C" void __real_free(void* block);
@@ -13,7 +14,8 @@ namespace iniplugin::test::allocation {
 namespace {
 
 std::atomic<std::size_t> g_failAt{0};  // 0: no failure asked for
-std::atomic<bool> g_mallocOnly{false};
+std::atomic<Source> g_source{Source::Any};
+std::atomic<Throw> g_throw{Throw::BadAlloc};
 std::atomic<std::size_t> g_counted{0};
 std::atomic<bool> g_injected{false};
 std::atomic<std::size_t> g_failFromSize{std::numeric_limits<std::size_t>::max()};
@@ -64,19 +66,38 @@ MallocBlocks& Blocks() {
   return blocks;
 }
 
-bool ShouldFail(Source source) {
+// `from`: Source::New or Source::Malloc.
+bool ShouldFail(Source from) {
   if (g_failAt.load() == 0) return false;
-  if (g_mallocOnly.load() && source != Source::Malloc) return false;
+  if (g_source.load() != Source::Any && g_source.load() != from) return false;
   if (++g_counted != g_failAt.load()) return false;
   g_injected = true;
   return true;
 }
 
-void* Allocate(std::size_t size) {
-  if (size >= g_failFromSize.load() || ShouldFail(Source::Any)) throw std::bad_alloc();
+[[noreturn]] void ThrowInjected() {
+  switch (g_throw.load()) {
+    case Throw::LengthError:
+      throw std::length_error("injected");
+    case Throw::RuntimeError:
+      throw std::runtime_error("injected");
+    case Throw::BadAlloc:
+      break;
+  }
+  throw std::bad_alloc();
+}
+
+void* AllocateUnfailing(std::size_t size) noexcept {
   void* block = __real_malloc(size ? size : 1);
+  if (block) ++g_liveNew;
+  return block;
+}
+
+void* Allocate(std::size_t size) {
+  if (size >= g_failFromSize.load()) throw std::bad_alloc();
+  if (ShouldFail(Source::New)) ThrowInjected();
+  void* block = AllocateUnfailing(size);
   if (!block) throw std::bad_alloc();
-  ++g_liveNew;
   return block;
 }
 
@@ -88,11 +109,12 @@ void Free(void* block) noexcept {
 
 }  // namespace
 
-void FailNth(std::size_t n, Source source) {
+void FailNth(std::size_t n, Source source, Throw what) {
   g_failAt = 0;
   g_counted = 0;
   g_injected = false;
-  g_mallocOnly = source == Source::Malloc;
+  g_source = source;
+  g_throw = what;
   g_failAt = n;
 }
 
@@ -130,9 +152,13 @@ extern "C" void __wrap_free(void* block) {
 
 void* operator new(std::size_t size) { return iniplugin::test::allocation::Allocate(size); }
 void* operator new[](std::size_t size) { return iniplugin::test::allocation::Allocate(size); }
+// This form can only fail by answering null, which is running out of memory: it is no
+// place to throw anything else from.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  using namespace iniplugin::test::allocation;
+  if (g_throw.load() != Throw::BadAlloc) return AllocateUnfailing(size);
   try {
-    return iniplugin::test::allocation::Allocate(size);
+    return Allocate(size);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

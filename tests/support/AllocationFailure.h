@@ -13,10 +13,20 @@ namespace iniplugin::test::allocation {
 enum class Source {
   Any,     // operator new and malloc, counted together
   Malloc,  // malloc only
+  New,     // operator new only
+};
+
+// What a failing operator new throws (a failing malloc returns null whatever is asked):
+// running out of memory, or standing in for any other exception that can come from deep
+// inside a call, such as a string asked to grow past its largest size.
+enum class Throw {
+  BadAlloc,      // std::bad_alloc
+  LengthError,   // std::length_error
+  RuntimeError,  // std::runtime_error: an exception the module has no particular answer for
 };
 
 // Makes the nth allocation from now on fail (1: the next one), once; the others succeed.
-void FailNth(std::size_t n, Source source = Source::Any);
+void FailNth(std::size_t n, Source source = Source::Any, Throw what = Throw::BadAlloc);
 // Makes every operator new of `bytes` or more fail, until Reset.
 void FailFromSize(std::size_t bytes);
 // No more failures.
