@@ -104,7 +104,7 @@ std::u16string_view ValueAsRead(std::u16string_view stored) {
 
 }  // namespace
 
-std::u16string FoldedText(const CachedProfile& profile) {
+std::u16string FoldedText(const HeldProfile& profile) {
   const ProfileText& parsed = profile.text;
   const std::u16string& text = parsed.Text();
   const std::u16string_view br = parsed.LineBreak();
@@ -151,7 +151,7 @@ std::u16string FoldedText(const CachedProfile& profile) {
   return folded;
 }
 
-void FoldWrites(CachedProfile& profile) {
+void FoldWrites(HeldProfile& profile) {
   if (profile.replaced.empty() && profile.added.empty()) return;
   std::u16string folded = FoldedText(profile);
   profile.replaced.clear();
@@ -160,7 +160,7 @@ void FoldWrites(CachedProfile& profile) {
   profile.text = ProfileText(std::move(folded));
 }
 
-BOOL ApplyWrite(CachedProfile& profile, std::u16string_view sectionName, LPCWSTR key,
+BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR key,
                 LPCWSTR value) {
   // A file we could only read with losses is never overwritten.
   if (!profile.writable) return FALSE;
@@ -214,7 +214,7 @@ BOOL ApplyWrite(CachedProfile& profile, std::u16string_view sectionName, LPCWSTR
   return TRUE;
 }
 
-std::optional<std::u16string_view> FindValue(const CachedProfile& profile,
+std::optional<std::u16string_view> FindValue(const HeldProfile& profile,
                                              const ProfileText::Section& section,
                                              std::u16string_view name) {
   const ProfileText& parsed = profile.text;

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-#include "platform/system.h"
 #include "platform/windows_types.h"
 #include "profile/ProfileText.h"
 
@@ -38,28 +38,23 @@ struct ReplacedValue {
   bool addEquals = false;  // the entry had no "="
 };
 
-// One file's parsed form, the version of the file it started from, and the writes made
-// since, which the file does not hold yet.
+// One file's parsed form and the writes made in it since it was read, which the file
+// does not hold yet.
 //
 // The common writes (a new value for an entry, a new entry in an existing section, with
 // text that keeps the line structure) are kept beside the parsed text and answered from
 // there; any other write, and any read of name lists, first folds them into the text and
 // parses it again.
-struct CachedProfile {
+struct HeldProfile {
+  // `writable` is false for a file that could only be read with losses.
+  HeldProfile(std::u16string path, ProfileText::Encoding encoding, bool writable,
+              ProfileText text)
+      : path(std::move(path)), encoding(encoding), writable(writable), text(std::move(text)) {}
+
   std::u16string path;
-  // The file as it was read: its stamp, whether it was there at all, and its content's
-  // size and hash, for telling a change that leaves the stamp as it was.
-  platform::FileStamp stamp;
-  bool exists = true;
-  // The stamp was taken so soon after a change that a second change could hide behind
-  // it: the next use checks the content itself.
-  bool unsure = false;
-  std::size_t byteCount = 0;
-  std::size_t contentHash = 0;
-  ProfileText::Encoding encoding = ProfileText::Encoding::Ansi;
-  bool writable = true;
+  ProfileText::Encoding encoding;
+  bool writable;
   ProfileText text;
-  std::uint64_t lastUse = 0;
 
   // The writes not in the file yet, in the order they were made.
   std::vector<LoggedWrite> log;
@@ -72,16 +67,16 @@ struct CachedProfile {
 };
 
 // Makes one write in the profile's parsed form. FALSE when the file cannot take writes.
-BOOL ApplyWrite(CachedProfile& profile, std::u16string_view sectionName, LPCWSTR key,
+BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR key,
                 LPCWSTR value);
 
 // The text with the kept writes folded in.
-std::u16string FoldedText(const CachedProfile& profile);
+std::u16string FoldedText(const HeldProfile& profile);
 // Folds the kept writes into the text and parses it again.
-void FoldWrites(CachedProfile& profile);
+void FoldWrites(HeldProfile& profile);
 
 // The answer to a read of one value, with the writes not folded into the text yet.
-std::optional<std::u16string_view> FindValue(const CachedProfile& profile,
+std::optional<std::u16string_view> FindValue(const HeldProfile& profile,
                                              const ProfileText::Section& section,
                                              std::u16string_view name);
 

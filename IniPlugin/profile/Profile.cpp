@@ -82,7 +82,7 @@ Loaded LoadForRead(ProfileCache& cache, const std::u16string& path) {
   ProfileReadBatch* batch = t_readBatch;
   if (!batch || batch->Path() != path) return cache.Load(path);
   if (batch->Checked()) {
-    if (CachedProfile* kept = cache.Kept(path)) return {LoadStatus::Loaded, kept};
+    if (HeldProfile* kept = cache.Kept(path)) return {LoadStatus::Loaded, kept};
   }
   const Loaded loaded = cache.Load(path);
   if (loaded.status == LoadStatus::Loaded) batch->MarkChecked();
@@ -126,7 +126,7 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
     ProfileCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.Mutex());
     const Loaded loaded = LoadForRead(cache, path);
-    CachedProfile* profile = loaded.status == LoadStatus::Loaded ? loaded.profile : nullptr;
+    HeldProfile* profile = loaded.status == LoadStatus::Loaded ? loaded.profile : nullptr;
     // Name lists are read from the text with every write folded in.
     if (profile && (!section || !key)) FoldWrites(*profile);
     const ProfileText* parsed = profile ? &profile->text : nullptr;

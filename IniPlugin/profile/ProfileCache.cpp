@@ -9,15 +9,50 @@
 #include "inidoc/TextForm.h"
 #include "platform/file.h"
 #include "platform/wide.h"
+#include "profile/HeldWrites.h"
 #include "profile/ProfileText.h"
 
 namespace iniplugin::profile {
+
+// One file's held profile and the version of the file it started from.
+struct ProfileCache::CachedProfile {
+  // A file that is not there yet, to take the first write that makes it.
+  explicit CachedProfile(const std::u16string& path)
+      : held(path, ProfileText::Encoding::Ansi, true, ProfileText(std::u16string())),
+        exists(false) {}
+
+  // The file as it was read at `stamp`: `byteCount` bytes, and `contentHash` their hash,
+  // which only a stamp too recent to be trusted alone needs (0 for any other).
+  CachedProfile(HeldProfile held, const platform::FileStamp& stamp, std::size_t byteCount,
+                std::size_t contentHash)
+      : held(std::move(held)),
+        stamp(stamp),
+        unsure(stamp.recent),
+        byteCount(byteCount),
+        contentHash(contentHash) {}
+
+  bool Dirty() const { return held.Dirty(); }
+
+  HeldProfile held;
+  // The file as it was read: its stamp, whether it was there at all, and its content's
+  // size and hash, for telling a change that leaves the stamp as it was.
+  platform::FileStamp stamp{};
+  bool exists = true;
+  // The stamp was taken so soon after a change that a second change could hide behind
+  // it: the next use checks the content itself.
+  bool unsure = false;
+  std::size_t byteCount = 0;
+  std::size_t contentHash = 0;
+  std::uint64_t lastUse = 0;
+};
+
+ProfileCache::ProfileCache() = default;
 
 ProfileCache::~ProfileCache() {
   for (const auto& profile : m_profiles) {
     if (profile->Dirty()) {
       try {
-        PutDown(*profile);
+        PutDown(profile->held);
       } catch (const std::exception&) {
       }
     }
@@ -52,17 +87,14 @@ Loaded ProfileCache::Load(const std::u16string& path) {
   return LoadFromFile(path, stamp);
 }
 
-CachedProfile* ProfileCache::Kept(const std::u16string& path) {
+HeldProfile* ProfileCache::Kept(const std::u16string& path) {
   const auto slot = Find(path);
   return slot != m_profiles.end() ? Use(**slot).profile : nullptr;
 }
 
-CachedProfile& ProfileCache::Create(const std::u16string& path) {
+HeldProfile& ProfileCache::Create(const std::u16string& path) {
   Forget(path);
-  auto profile = std::make_unique<CachedProfile>(CachedProfile{
-      path, {}, false, false, 0, 0, ProfileText::Encoding::Ansi, true,
-      ProfileText(std::u16string()), 0, {}, {}, {}, {}});
-  return Keep(std::move(profile));
+  return Keep(std::make_unique<CachedProfile>(path)).held;
 }
 
 void ProfileCache::Flush(const std::u16string& path) {
@@ -74,7 +106,7 @@ void ProfileCache::Flush(const std::u16string& path) {
 
 // Writes the profile's text to its file, atomically. The profile is dropped after it,
 // so the kept writes are folded into the bytes without parsing the text again.
-bool ProfileCache::PutDown(CachedProfile& profile) {
+bool ProfileCache::PutDown(HeldProfile& profile) {
   const bool kept = !profile.replaced.empty() || !profile.added.empty();
   const std::string bytes =
       EncodeProfile(profile.encoding, kept ? FoldedText(profile) : profile.text.Text());
@@ -102,8 +134,8 @@ Loaded ProfileCache::LoadFromFile(const std::u16string& path,
 // Reads the file a block at a time into its parsed form. nullptr when it must be read
 // whole instead: a read error, or a form the document model refuses and the reader
 // still reads (see DecodeProfile).
-CachedProfile* ProfileCache::Stream(const std::u16string& path,
-                                    const platform::FileStamp& stamp) {
+ProfileCache::CachedProfile* ProfileCache::Stream(const std::u16string& path,
+                                                  const platform::FileStamp& stamp) {
   constexpr std::size_t kBlock = 1 << 16;
   const platform::UniqueFile file = platform::OpenFile(path, "rb");
   if (!file) return nullptr;
@@ -126,44 +158,45 @@ CachedProfile* ProfileCache::Stream(const std::u16string& path,
   if (std::ferror(file.get()) || !decoder.Finish()) return nullptr;
   text.Finish();
   Forget(path);
-  return &Keep(std::make_unique<CachedProfile>(CachedProfile{
-      path, stamp, true, false, total, 0, EncodingOf(decoder.Form()), true, std::move(text), 0, {}, {}, {}, {}}));
+  HeldProfile held(path, EncodingOf(decoder.Form()), true, std::move(text));
+  return &Keep(std::make_unique<CachedProfile>(std::move(held), stamp, total, 0));
 }
 
 // The file changed while writes to it were waiting: they are made again on what the
 // file holds now, as they would have been had they come after the change.
 Loaded ProfileCache::Rebase(const std::u16string& path,
                             const std::optional<platform::FileStamp>& stamp) {
-  std::vector<LoggedWrite> log = std::move((*Find(path))->log);
+  std::vector<LoggedWrite> log = std::move((*Find(path))->held.log);
   Forget(path);
   Loaded loaded = LoadFromFile(path, stamp);
   if (loaded.status == LoadStatus::Unreadable) return loaded;
-  CachedProfile& profile = loaded.profile ? *loaded.profile : Create(path);
+  HeldProfile& profile = loaded.profile ? *loaded.profile : Create(path);
   for (const LoggedWrite& write : log) {
     ApplyWrite(profile, write.section,
                write.key ? platform::AsWide(write.key->c_str()) : nullptr,
                write.value ? platform::AsWide(write.value->c_str()) : nullptr);
   }
-  return Use(profile);
+  // Used again, so that a profile made just now counts as used.
+  return Use(**Find(path));
 }
 
 // Parses `bytes`, the file's content as of `stamp`, and keeps the result. Returns
 // nullptr when the text is too long to index.
-CachedProfile* ProfileCache::Store(const std::u16string& path,
-                                   const platform::FileStamp& stamp, std::string_view bytes) {
+ProfileCache::CachedProfile* ProfileCache::Store(const std::u16string& path,
+                                                 const platform::FileStamp& stamp,
+                                                 std::string_view bytes) {
   Forget(path);
   // Only a stamp that may hide a change needs the content to tell; hashing a large file
   // on every first read would cost a good part of parsing it.
   const std::size_t hash = stamp.recent ? std::hash<std::string_view>()(bytes) : 0;
   DecodedProfile decoded = DecodeProfile(bytes);
   if (decoded.text.size() >= ProfileText::kNone) return nullptr;
-  auto profile = std::make_unique<CachedProfile>(CachedProfile{
-      path, stamp, true, stamp.recent, bytes.size(), hash, decoded.encoding,
-      decoded.writable, ProfileText(std::move(decoded.text)), 0, {}, {}, {}, {}});
-  return &Keep(std::move(profile));
+  HeldProfile held(path, decoded.encoding, decoded.writable,
+                   ProfileText(std::move(decoded.text)));
+  return &Keep(std::make_unique<CachedProfile>(std::move(held), stamp, bytes.size(), hash));
 }
 
-CachedProfile& ProfileCache::Keep(std::unique_ptr<CachedProfile> profile) {
+ProfileCache::CachedProfile& ProfileCache::Keep(std::unique_ptr<CachedProfile> profile) {
   std::size_t clean = 0;
   for (const auto& kept : m_profiles) clean += kept->Dirty() ? 0 : 1;
   if (clean >= kCapacity) {
@@ -186,12 +219,12 @@ void ProfileCache::Forget(const std::u16string& path) {
 
 ProfileCache::Slot ProfileCache::Find(const std::u16string& path) {
   return std::find_if(m_profiles.begin(), m_profiles.end(),
-                      [&](const auto& profile) { return profile->path == path; });
+                      [&](const auto& profile) { return profile->held.path == path; });
 }
 
 Loaded ProfileCache::Use(CachedProfile& profile) {
   profile.lastUse = ++m_clock;
-  return {LoadStatus::Loaded, &profile};
+  return {LoadStatus::Loaded, &profile.held};
 }
 
 }  // namespace iniplugin::profile

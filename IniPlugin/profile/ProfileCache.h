@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "platform/system.h"
-#include "profile/HeldWrites.h"
 
 namespace iniplugin::profile {
+
+struct HeldProfile;
 
 enum class LoadStatus { Missing, Unreadable, Loaded };
 
 struct Loaded {
   LoadStatus status = LoadStatus::Missing;
-  CachedProfile* profile = nullptr;
+  HeldProfile* profile = nullptr;
 };
 
 // Every member must be called with Mutex() held; the pointers handed out are valid while
@@ -32,7 +33,7 @@ class ProfileCache {
   // Files with writes not yet flushed are kept beyond this.
   static constexpr std::size_t kCapacity = 4;
 
-  ProfileCache() = default;
+  ProfileCache();
   ProfileCache(const ProfileCache&) = delete;
   ProfileCache& operator=(const ProfileCache&) = delete;
   // A process that ends without the flush call still expects its writes in its files.
@@ -47,10 +48,10 @@ class ProfileCache {
 
   // The file's parsed form as it was when last checked, without looking at the file;
   // nullptr when none is kept.
-  CachedProfile* Kept(const std::u16string& path);
+  HeldProfile* Kept(const std::u16string& path);
 
   // A profile for a file that does not exist yet, to take the first write that makes it.
-  CachedProfile& Create(const std::u16string& path);
+  HeldProfile& Create(const std::u16string& path);
 
   // Puts the file's unflushed writes down, and drops its parsed form: the next read
   // parses the file again. The platform's flush answers FALSE, and so does ours; a
@@ -58,9 +59,10 @@ class ProfileCache {
   void Flush(const std::u16string& path);
 
  private:
+  struct CachedProfile;
   using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
 
-  static bool PutDown(CachedProfile& profile);
+  static bool PutDown(HeldProfile& profile);
   Loaded LoadFromFile(const std::u16string& path,
                       const std::optional<platform::FileStamp>& stamp);
   CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp);
