@@ -32,7 +32,9 @@
 namespace {
 
 using iniplugin::platform::AsWide;
+namespace platform = iniplugin::platform;
 namespace portable = iniplugin::portable;
+namespace profile = iniplugin::profile;
 
 enum Flags : std::uint8_t {
   kNoFile = 1,        // the file does not exist

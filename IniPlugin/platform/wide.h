@@ -22,6 +22,11 @@ inline std::u16string U16FromWide(const WCHAR* text) {
   return text ? std::u16string(AsU16(text)) : std::u16string();
 }
 
+// The same text, not copied: valid while `text` is.
+inline std::u16string_view WideView(const WCHAR* text) {
+  return text ? std::u16string_view(AsU16(text)) : std::u16string_view();
+}
+
 // The whole text of a BSTR by its length prefix; a null BSTR is the empty text.
 inline std::u16string_view BstrView(BSTR text) {
   return text ? std::u16string_view(AsU16(text), SysStringLen(text)) : std::u16string_view();

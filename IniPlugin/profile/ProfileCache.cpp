@@ -1,0 +1,240 @@
+#include "profile/ProfileCache.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <utility>
+
+#include "inidoc/TextForm.h"
+#include "platform/file.h"
+#include "platform/replace.h"
+#include "platform/wide.h"
+#include "profile/HeldWrites.h"
+#include "profile/ProfileText.h"
+
+namespace iniplugin::profile {
+
+// One file's held profile and the version of the file it started from.
+struct ProfileCache::CachedProfile {
+  // A file that is not there yet, to take the first write that makes it.
+  explicit CachedProfile(const std::u16string& path)
+      : held(path, ProfileText::Encoding::Ansi, true, ProfileText(std::u16string())),
+        exists(false) {}
+
+  // The file as it was read at `stamp`: `byteCount` bytes, and `contentHash` their hash,
+  // which only a stamp too recent to be trusted alone needs (0 for any other).
+  CachedProfile(HeldProfile held, const platform::FileStamp& stamp, std::size_t byteCount,
+                std::size_t contentHash)
+      : held(std::move(held)),
+        stamp(stamp),
+        unsure(stamp.recent),
+        byteCount(byteCount),
+        contentHash(contentHash) {}
+
+  bool Dirty() const { return held.Dirty(); }
+
+  HeldProfile held;
+  // The file as it was read: its stamp, whether it was there at all, and its content's
+  // size and hash, for telling a change that leaves the stamp as it was.
+  platform::FileStamp stamp{};
+  bool exists = true;
+  // The stamp was taken so soon after a change that a second change could hide behind
+  // it: the next use checks the content itself.
+  bool unsure = false;
+  std::size_t byteCount = 0;
+  std::size_t contentHash = 0;
+  std::uint64_t lastUse = 0;
+};
+
+ProfileCache::ProfileCache() = default;
+
+ProfileCache::~ProfileCache() {
+  for (const auto& profile : m_profiles) {
+    if (profile->Dirty()) {
+      try {
+        PutDown(profile->held);
+      } catch (const std::exception&) {
+      }
+    }
+  }
+}
+
+Loaded ProfileCache::Load(const std::u16string& path) {
+  const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
+  auto slot = Find(path);
+  if (slot == m_profiles.end()) return LoadFromFile(path, stamp);
+  CachedProfile& cached = **slot;
+  if (!stamp) {
+    if (!cached.exists) return Use(cached);
+    if (!cached.Dirty()) {
+      Forget(path);
+      return {LoadStatus::Missing, nullptr};
+    }
+    return Rebase(path, stamp);
+  }
+  if (cached.exists && !cached.unsure && cached.stamp.SameVersion(*stamp)) return Use(cached);
+  std::string bytes;
+  if (cached.exists &&
+      platform::ReadFileBytes(path, bytes) == platform::ReadResult::Ok &&
+      cached.byteCount == bytes.size() &&
+      cached.contentHash == std::hash<std::string_view>()(bytes)) {
+    cached.stamp = *stamp;
+    cached.unsure = stamp->recent;
+    return Use(cached);
+  }
+  if (cached.Dirty()) return Rebase(path, stamp);
+  Forget(path);
+  return LoadFromFile(path, stamp);
+}
+
+HeldProfile* ProfileCache::Kept(const std::u16string& path) {
+  const auto slot = Find(path);
+  return slot != m_profiles.end() ? Use(**slot).profile : nullptr;
+}
+
+HeldProfile& ProfileCache::Create(const std::u16string& path) {
+  Forget(path);
+  return Keep(std::make_unique<CachedProfile>(path)).held;
+}
+
+bool ProfileCache::Flush(const std::u16string& path) {
+  if (Find(path) == m_profiles.end()) return true;
+  bool putDown = true;
+  try {
+    const Loaded loaded = Load(path);
+    if (loaded.profile && loaded.profile->Dirty()) putDown = PutDown(*loaded.profile);
+  } catch (...) {
+    // The parsed form goes whatever happened: writes that could not be put down must not
+    // go on answering reads as if they were in the file.
+    Forget(path);
+    throw;
+  }
+  Forget(path);
+  return putDown;
+}
+
+// Writes the profile's text to its file, atomically. The profile is dropped after it,
+// so the kept writes are folded into the bytes without parsing the text again.
+bool ProfileCache::PutDown(HeldProfile& profile) {
+  const bool kept = !profile.replaced.empty() || !profile.added.empty();
+  const std::string bytes =
+      EncodeProfile(profile.encoding, kept ? FoldedText(profile) : profile.text.Text());
+  if (!platform::ReplaceFileContents(profile.path, bytes)) return false;
+  profile.log.clear();
+  return true;
+}
+
+Loaded ProfileCache::LoadFromFile(const std::u16string& path,
+                                  const std::optional<platform::FileStamp>& stamp) {
+  if (!stamp) return {LoadStatus::Missing, nullptr};
+  // A settled file needs no hash of its content: it is read, decoded and parsed a block
+  // at a time, each block while it is still in the cache.
+  if (!stamp->recent) {
+    if (CachedProfile* streamed = Stream(path, *stamp)) return Use(*streamed);
+  }
+  std::string bytes;
+  if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) {
+    return {LoadStatus::Unreadable, nullptr};
+  }
+  CachedProfile* stored = Store(path, *stamp, bytes);
+  return stored ? Use(*stored) : Loaded{LoadStatus::Unreadable, nullptr};
+}
+
+// Reads the file a block at a time into its parsed form. nullptr when it must be read
+// whole instead: a read error, or a form the document model refuses and the reader
+// still reads (see DecodeProfile).
+ProfileCache::CachedProfile* ProfileCache::Stream(const std::u16string& path,
+                                                  const platform::FileStamp& stamp) {
+  constexpr std::size_t kBlock = 1 << 16;
+  const platform::UniqueFile file = platform::OpenFile(path, "rb");
+  if (!file) return nullptr;
+  const std::unique_ptr<char[]> block(new char[kBlock]);
+  std::size_t got = std::fread(block.get(), 1, kBlock, file.Get());
+  // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
+  const bool utf16 = got >= 2 && block[0] == '\xFF' && block[1] == '\xFE';
+  const std::uint64_t units = utf16 ? stamp.size / 2 : stamp.size;
+  if (units >= ProfileText::kNone) return nullptr;
+  ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
+  inidoc::TextDecoder decoder(text.GrowingText());
+  std::size_t total = 0;
+  for (;;) {
+    total += got;
+    if (!decoder.Feed(std::string_view(block.get(), got))) return nullptr;
+    text.TakeLines();
+    if (got < kBlock) break;
+    got = std::fread(block.get(), 1, kBlock, file.Get());
+  }
+  if (std::ferror(file.Get()) || !decoder.Finish()) return nullptr;
+  text.Finish();
+  Forget(path);
+  HeldProfile held(path, EncodingOf(decoder.Form()), true, std::move(text));
+  return &Keep(std::make_unique<CachedProfile>(std::move(held), stamp, total, 0));
+}
+
+// The file changed while writes to it were waiting: they are made again on what the
+// file holds now, as they would have been had they come after the change.
+Loaded ProfileCache::Rebase(const std::u16string& path,
+                            const std::optional<platform::FileStamp>& stamp) {
+  std::vector<LoggedWrite> log = std::move((*Find(path))->held.log);
+  Forget(path);
+  Loaded loaded = LoadFromFile(path, stamp);
+  if (loaded.status == LoadStatus::Unreadable) return loaded;
+  HeldProfile& profile = loaded.profile ? *loaded.profile : Create(path);
+  for (const LoggedWrite& write : log) {
+    ApplyWrite(profile, write.section,
+               write.key ? platform::AsWide(write.key->c_str()) : nullptr,
+               write.value ? platform::AsWide(write.value->c_str()) : nullptr);
+  }
+  // Used again, so that a profile made just now counts as used.
+  return Use(**Find(path));
+}
+
+// Parses `bytes`, the file's content as of `stamp`, and keeps the result. Returns
+// nullptr when the text is too long to index.
+ProfileCache::CachedProfile* ProfileCache::Store(const std::u16string& path,
+                                                 const platform::FileStamp& stamp,
+                                                 std::string_view bytes) {
+  Forget(path);
+  // Only a stamp that may hide a change needs the content to tell; hashing a large file
+  // on every first read would cost a good part of parsing it.
+  const std::size_t hash = stamp.recent ? std::hash<std::string_view>()(bytes) : 0;
+  DecodedProfile decoded = DecodeProfile(bytes);
+  if (decoded.text.size() >= ProfileText::kNone) return nullptr;
+  HeldProfile held(path, decoded.encoding, decoded.writable,
+                   ProfileText(std::move(decoded.text)));
+  return &Keep(std::make_unique<CachedProfile>(std::move(held), stamp, bytes.size(), hash));
+}
+
+ProfileCache::CachedProfile& ProfileCache::Keep(std::unique_ptr<CachedProfile> profile) {
+  std::size_t clean = 0;
+  for (const auto& kept : m_profiles) clean += kept->Dirty() ? 0 : 1;
+  if (clean >= kCapacity) {
+    auto oldest = m_profiles.end();
+    for (auto it = m_profiles.begin(); it != m_profiles.end(); ++it) {
+      if (!(*it)->Dirty() && (oldest == m_profiles.end() || (*it)->lastUse < (*oldest)->lastUse)) {
+        oldest = it;
+      }
+    }
+    m_profiles.erase(oldest);
+  }
+  m_profiles.push_back(std::move(profile));
+  return *m_profiles.back();
+}
+
+void ProfileCache::Forget(const std::u16string& path) {
+  auto slot = Find(path);
+  if (slot != m_profiles.end()) m_profiles.erase(slot);
+}
+
+ProfileCache::Slot ProfileCache::Find(const std::u16string& path) {
+  return std::find_if(m_profiles.begin(), m_profiles.end(),
+                      [&](const auto& profile) { return profile->held.path == path; });
+}
+
+Loaded ProfileCache::Use(CachedProfile& profile) {
+  profile.lastUse = ++m_clock;
+  return {LoadStatus::Loaded, &profile.held};
+}
+
+}  // namespace iniplugin::profile

@@ -1,0 +1,83 @@
+// The parsed forms of the few files used last, with the writes not yet flushed: a file is
+// parsed once, not once a read, and its held writes reach it in one atomic replace.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace iniplugin::profile {
+
+struct HeldProfile;
+
+enum class LoadStatus { Missing, Unreadable, Loaded };
+
+struct Loaded {
+  LoadStatus status = LoadStatus::Missing;
+  HeldProfile* profile = nullptr;
+};
+
+// Every member must be called with Mutex() held; the pointers handed out are valid while
+// it is.
+class ProfileCache {
+ public:
+  // A host works on one file at a time; a handful covers a read of one file interleaved
+  // with another while keeping a 10 MB file's form (about four times its size) in bounds.
+  // Files with writes not yet flushed are kept beyond this.
+  static constexpr std::size_t kCapacity = 4;
+
+  ProfileCache();
+  ProfileCache(const ProfileCache&) = delete;
+  ProfileCache& operator=(const ProfileCache&) = delete;
+  // A process that ends without the flush call still expects its writes in its files.
+  ~ProfileCache();
+
+  std::mutex& Mutex() { return m_mutex; }
+
+  // The file's parsed form with this process's writes, checked against the file: a file
+  // changed behind our back is read again, and writes not flushed yet are made again on
+  // the new version.
+  Loaded Load(const std::u16string& path);
+
+  // The file's parsed form as it was when last checked, without looking at the file;
+  // nullptr when none is kept.
+  HeldProfile* Kept(const std::u16string& path);
+
+  // A profile for a file that does not exist yet, to take the first write that makes it.
+  HeldProfile& Create(const std::u16string& path);
+
+  // Puts the file's unflushed writes down, and drops its parsed form: the next read
+  // parses the file again. True when the file holds every write made to it (nothing was
+  // held, or what was held was put down). The platform's flush call answers FALSE
+  // whatever happened, and so does ours; FlushHeldWrites tells.
+  bool Flush(const std::u16string& path);
+
+ private:
+  struct CachedProfile;
+  using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
+
+  static bool PutDown(HeldProfile& profile);
+  Loaded LoadFromFile(const std::u16string& path,
+                      const std::optional<platform::FileStamp>& stamp);
+  CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp);
+  Loaded Rebase(const std::u16string& path, const std::optional<platform::FileStamp>& stamp);
+  CachedProfile* Store(const std::u16string& path, const platform::FileStamp& stamp,
+                       std::string_view bytes);
+  CachedProfile& Keep(std::unique_ptr<CachedProfile> profile);
+  void Forget(const std::u16string& path);
+  Slot Find(const std::u16string& path);
+  Loaded Use(CachedProfile& profile);
+
+  std::mutex m_mutex;
+  std::vector<std::unique_ptr<CachedProfile>> m_profiles;
+  std::uint64_t m_clock = 0;
+};
+
+}  // namespace iniplugin::profile
