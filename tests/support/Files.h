@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace iniplugin::test {
@@ -20,6 +21,10 @@ class TempDir {
     for (char& c : name) {
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
     }
+    // Two runs of the same test at once (two build folders, two checkouts) must not share
+    // a folder: one would remove the other's files.
+    static const unsigned run = std::random_device()();
+    name += "-" + std::to_string(run);
     m_path = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(m_path);
     std::filesystem::create_directories(m_path);
