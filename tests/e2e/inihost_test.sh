@@ -106,6 +106,27 @@ done
 check "utf16 keeps its form" "fffe" "$(head -c 2 "$work/utf16.ini" | od -An -tx1 | tr -d ' \n')"
 check "utf8 keeps its mark" "efbbbf" "$(head -c 3 "$work/utf8.ini" | od -An -tx1 | tr -d ' \n')"
 
+# --- every word after the command is passed on as it stands; typed values take every
+# finite value of their type, in any length of decimal or exponent notation
+printf '[S]\r\n' > "$work/words.ini"
+f=$(path "$work/words.ini")
+long_day="45356.5$(printf '0%.0s' $(seq 300))"
+tiny="0.$(printf '0%.0s' $(seq 400))1"
+run set "$f" S k "[v]" "[S]" "a,b" "[a,b]" S q '"x"' S n r8:5e-324 S f r4:3.4028235e+38 \
+  S d "date:$long_day" S t "r8:$tiny" --date-layout 120
+check "words and numbers as given: set" 0 "$status"
+for row in 'S|k|[v]' '[S]|a,b|[a,b]' 'S|n|4.94065645841247E-324' 'S|f|3.402823E+38' \
+           'S|d|2024-03-05' 'S|t|0'; do
+  IFS='|' read -r section key value <<<"$row"
+  run get "$f" "$section" "$key"
+  check "as given: [$section] $key" "0 [$section] $key = $value" "$status $out"
+done
+check "a quoted value keeps its quotes in the file" 'q="x"' "$(grep -a '^q=' "$work/words.ini" | tr -d '\r')"
+for bad in r8:inf r8:nan r8:0x10 r8:1e999 'r8: 1' r4:3.5e38 r8:1e; do
+  run set "$f" S z "$bad"
+  check "$bad is a usage error" 2 "$status"
+done
+
 # --- failures are reported, and nothing is half-written
 f=$(path "$work/ansi.ini")
 before=$(cat "$work/ansi.ini")

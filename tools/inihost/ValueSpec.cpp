@@ -34,13 +34,48 @@ std::optional<unsigned long long> ParseUnsigned(const std::string& text, unsigne
   return value;
 }
 
-std::optional<double> ParseDouble(const std::string& text) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+// Ordinary decimal or exponent notation, of any length: an optional sign, digits with an
+// optional point, an optional exponent. No blanks, hexadecimal, infinity or NaN.
+bool IsDecimalNumber(const std::string& text) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i - start;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == text.size();
+}
+
+// The nearest value of the type. A text too small for it (ERANGE with a tiny result) is
+// still a value the type holds, its smallest subnormal or zero; one too large is not.
+template <class Real, class Convert>
+std::optional<Real> ParseReal(const std::string& text, Convert convert) {
+  if (!IsDecimalNumber(text)) return std::nullopt;
   errno = 0;
   char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno == ERANGE || *end != '\0') return std::nullopt;
+  const Real value = convert(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
   return value;
+}
+
+std::optional<double> ParseDouble(const std::string& text) {
+  return ParseReal<double>(text, [](const char* s, char** e) { return std::strtod(s, e); });
+}
+
+std::optional<float> ParseFloat(const std::string& text) {
+  return ParseReal<float>(text, [](const char* s, char** e) { return std::strtof(s, e); });
 }
 
 // A plain decimal number: optional sign, digits, optional fraction. Returns its digits
@@ -269,17 +304,20 @@ std::optional<std::string> ParseValue(const std::string& spec, UniqueVariant& va
     }
     return std::nullopt;
   }
-  if (type == "r4" || type == "r8") {
+  if (type == "r4") {
+    // Parsed as a float, not a double narrowed: "3.4028235e+38", the shortest text of the
+    // largest float, is a little above it as a double.
+    std::optional<float> n = ParseFloat(text);
+    if (!n) return bad;
+    v->vt = VT_R4;
+    v->fltVal = *n;
+    return std::nullopt;
+  }
+  if (type == "r8") {
     std::optional<double> n = ParseDouble(text);
     if (!n) return bad;
-    if (type == "r4") {
-      if (std::isfinite(*n) && std::fabs(*n) > std::numeric_limits<float>::max()) return bad;
-      v->vt = VT_R4;
-      v->fltVal = static_cast<float>(*n);
-    } else {
-      v->vt = VT_R8;
-      v->dblVal = *n;
-    }
+    v->vt = VT_R8;
+    v->dblVal = *n;
     return std::nullopt;
   }
   if (type == "cy") {

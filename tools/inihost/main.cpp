@@ -304,23 +304,24 @@ int Run(int argc, char** argv) {
   app.add_flag("--json", options.json, "one JSON object per line");
   app.require_subcommand(1, 1);
   app.fallthrough();
+  app.allow_extras();
 
   auto* info = app.add_subcommand("info", "GetInfo and GetFormatValue");
   auto* get = app.add_subcommand("get", "read variables: FILE SECTION KEY [SECTION KEY ...]");
-  get->add_option("args", options.args)->required();
+  get->allow_extras();
   get->add_flag("--first-match", options.firstMatch, "the records are alternatives");
   auto* set = app.add_subcommand(
       "set", "write variables: FILE SECTION KEY VALUE [SECTION KEY VALUE ...]");
-  set->add_option("args", options.args)->required();
+  set->allow_extras();
   set->add_flag("--first-match", options.firstMatch, "the records are alternatives");
   set->add_option("--date-layout", options.dateLayout, "the date layout code");
   set->add_flag("--no-commit", options.noCommit, "do not call Commit");
   auto* dump = app.add_subcommand("dump", "the INI document as the plug-in holds it: FILE");
-  dump->add_option("args", options.args)->required();
+  dump->allow_extras();
   auto* registration = app.add_subcommand("register", "DllRegisterServer [MODULE]");
-  registration->add_option("args", options.args);
+  registration->allow_extras();
   auto* unregistration = app.add_subcommand("unregister", "DllUnregisterServer [MODULE]");
-  unregistration->add_option("args", options.args);
+  unregistration->allow_extras();
   // CLI11 takes the arguments without the program name, last one first.
   if (!arguments.empty()) arguments.erase(arguments.begin());
   std::reverse(arguments.begin(), arguments.end());
@@ -333,6 +334,15 @@ int Run(int argc, char** argv) {
     }
     if (e.get_exit_code() == 0) return app.exit(e);
     std::cerr << "inihost: " << e.what() << "\n\n" << app.help();
+    return kUsage;
+  }
+
+  // The words after the command are taken as they stand: an option's value would be read
+  // as a list where it is bracketed or holds a comma, and a value is never that.
+  for (CLI::App* command : app.get_subcommands()) options.args = command->remaining();
+  for (std::string& word : app.remaining()) options.args.push_back(std::move(word));
+  if ((*get || *set || *dump) && options.args.empty()) {
+    std::cerr << "inihost: FILE and its names are required\n\n" << app.help();
     return kUsage;
   }
 
