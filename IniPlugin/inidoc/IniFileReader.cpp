@@ -86,9 +86,13 @@ class IniFileReader::Parser {
     const std::size_t size = m_document.m_text.size();
     // A marked file has at least one line, the one the mark stood on.
     if (m_start < size || (marked && !m_tookLine)) {
-      // The last line gets a line end when saved.
+      // The last line gets a line end when saved. A lone CR at its end already is one (a
+      // file whose last line a CR ends): kept in the line, it would read as part of the
+      // value and be saved as CR CR LF.
       m_document.m_textIsRendered = false;
-      TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(size - m_start));
+      std::size_t length = size - m_start;
+      if (length > 0 && m_document.m_text[size - 1] == u'\r') --length;
+      TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(length));
     }
     CloseSection();
   }

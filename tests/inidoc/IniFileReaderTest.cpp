@@ -70,6 +70,9 @@ class IniFileReaderTest : public ::testing::Test {
 
 TEST_F(IniFileReaderTest, LooksUpByTheLineRules) {
   const std::vector<LookupCase> cases = {
+      {"a last line's lone CR is its line end",
+       "\xFF\xFE" + Utf16Bytes(u"[S]\r\na=1\r"),
+       {{u"S", u"a", u"1"}}},
       {"case-insensitive names",
        "[Sec]\r\nKey=Value\r\n",
        {{u"SEC", u"key", u"Value"}, {u"sec", u"KEY", u"Value"}, {u"Sec", u"Other", std::nullopt}}},

@@ -62,6 +62,8 @@ TEST_F(SaveTest, NormalisesOnlyWhatItDocuments) {
       {"UTF-16 LF only", "\xFF\xFE" + Utf16Bytes(u"[S]\na=1\n"),
        "\xFF\xFE" + Utf16Bytes(u"[S]\r\na=1\r\n")},
       {"mark alone", "\xFF\xFE", "\xFF\xFE" + Utf16Bytes(u"\r\n")},
+      {"a last line's lone CR is its line end", "\xFF\xFE" + Utf16Bytes(u"[S]\r\na=1\r"),
+       "\xFF\xFE" + Utf16Bytes(u"[S]\r\na=1\r\n")},
       {"empty file", "", ""},
   };
   for (const Case& c : cases) {
