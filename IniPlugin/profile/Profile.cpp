@@ -101,8 +101,9 @@ BOOL Write(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
   const Loaded loaded = cache.Load(path);
   if (loaded.status == LoadStatus::Unreadable) return FALSE;
   if (loaded.status == LoadStatus::Missing) {
-    if (!key || !value) return TRUE;  // nothing to delete, and no file is made for it
     if (!platform::CanReplaceFile(path)) return FALSE;
+    // Nothing to delete; Windows still leaves an empty file behind, and so do we.
+    if (!key || !value) return platform::ReplaceFileContents(path, "") ? TRUE : FALSE;
     return ApplyWrite(cache.Create(path), sectionName, key, value);
   }
   return ApplyWrite(*loaded.profile, sectionName, key, value);

@@ -32,6 +32,9 @@ enum class Wine {
   // Windows' own functions read as ANSI bytes and the document cannot hold; we refuse the
   // write.
   RewritesWhatItCouldNotRead,
+  // Deleting a key or section of a missing file leaves an empty file on Windows; Wine
+  // makes none.
+  MakesNoFileForADelete,
 };
 
 struct WriteRow {
@@ -64,8 +67,8 @@ const std::vector<WriteRow>& Rows() {
       {"delete_what_is_missing_changes_nothing", "[S]\r\na=1\r\n",
        {{u"S", u"zz", nullptr}, {u"Q", u"zz", nullptr}, {u"Q", nullptr, nullptr}},
        "[S]\r\na=1\r\n"},
-      {"delete_in_missing_file_makes_none", std::nullopt,
-       {{u"S", u"k", nullptr}, {u"S", nullptr, nullptr}}, std::nullopt},
+      {"delete_in_missing_file_makes_an_empty_one", std::nullopt,
+       {{u"S", u"k", nullptr}, {u"S", nullptr, nullptr}}, "", Wine::MakesNoFileForADelete},
       {"delete_section", "; top\r\n[S]\r\na=1\r\n; c\r\n\r\n[T]\r\nb=2\r\n",
        {{u"S", nullptr, nullptr}}, "; top\r\n[T]\r\nb=2\r\n"},
       {"delete_section_ignores_value", "[S]\r\nk=1\r\n[T]\r\nx=1\r\n", {{u"T", nullptr, u"x"}},
@@ -231,8 +234,14 @@ TEST(ProfileWriteTest, SystemWriterAgreesOnWhatTheFileHolds) {
     }
     const std::string readByPlatform = Dump(SystemProfile(), U16Path(ours));
     EXPECT_EQ(Dump(PortableProfile(), U16Path(ours)), readByPlatform);
-    EXPECT_EQ(std::filesystem::exists(theirs), row.after.has_value());
+    if (row.wine != Wine::MakesNoFileForADelete) {
+      EXPECT_EQ(std::filesystem::exists(theirs), row.after.has_value());
+    }
     switch (row.wine) {
+      case Wine::MakesNoFileForADelete:
+        EXPECT_EQ(results, ExpectedResults(row));
+        EXPECT_FALSE(std::filesystem::exists(theirs)) << "Wine now makes the file Windows makes";
+        break;
       case Wine::Same:
         EXPECT_EQ(results, ExpectedResults(row));
         EXPECT_EQ(Dump(SystemProfile(), U16Path(theirs)), readByPlatform);
