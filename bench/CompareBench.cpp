@@ -217,7 +217,7 @@ void RegisterDocument(int megabytes, Form form) {
            [&file](benchmark::State& state) {
              for (auto _ : state) {
                IniFileReader document;
-               Check(document.Load(file.path.u16string()), "load");
+               Check(document.Load(file.path.u16string()).loaded, "load");
                benchmark::DoNotOptimize(document.SectionCount());
                state.PauseTiming();
                CheckDocument(document, file);
@@ -227,7 +227,7 @@ void RegisterDocument(int megabytes, Form form) {
   Register(Label("IniFileReader::Save (atomic, flushed)", form, megabytes), "MB/s", file.bytes,
            [&file](benchmark::State& state) {
              IniFileReader document;
-             Check(document.Load(file.path.u16string()), "load");
+             Check(document.Load(file.path.u16string()).loaded, "load");
              const fs::path target = Folder().path / "saved.ini";
              for (auto _ : state) Check(document.Save(target.u16string()), "save");
              // Saved files reload to the same document: here, to the same bytes.
@@ -359,7 +359,7 @@ void MeasureMemory(int megabytes, Form form) {
   for (int i = 0; i < kRepetitions; ++i) {
     ours.push_back(PeakMultiple(file, [&] {
       IniFileReader document;
-      Check(document.Load(file.path.u16string()), "load");
+      Check(document.Load(file.path.u16string()).loaded, "load");
     }));
     if (form != Form::Utf16) {
       theirs.push_back(PeakMultiple(file, [&] {
@@ -401,7 +401,7 @@ void RegisterGetValues() {
     std::u16string value;
     for (auto _ : state) {
       IniFileReader document;
-      Check(document.Load(ansi.path.u16string()), "load");
+      Check(document.Load(ansi.path.u16string()).loaded, "load");
       std::size_t found = 0;
       for (const auto& [section, key] : names) found += document.GetValue(section, key, value);
       benchmark::DoNotOptimize(found);
@@ -467,7 +467,7 @@ void RegisterSetValues(int megabytes, Form form, int mode) {
       expected[{picks[i].section, picks[i].key}] = RecordSet::NewValue(i);
     }
     IniFileReader document;
-    Check(document.Load(target.u16string()), "reload");
+    Check(document.Load(target.u16string()).loaded, "reload");
     std::u16string value;
     for (const auto& [at, text] : expected) {
       Check(document.GetValue(SectionName(at.first), KeyName(at.second), value) && value == text,
@@ -484,7 +484,7 @@ void RegisterLoadSave(int megabytes) {
              const fs::path target = Folder().path / "loadsave.ini";
              for (auto _ : state) {
                IniFileReader document;
-               Check(document.Load(file.path.u16string()), "load");
+               Check(document.Load(file.path.u16string()).loaded, "load");
                Check(document.Save(target.u16string()), "save");
              }
            });

@@ -138,7 +138,7 @@ void WriteWorkload(const ProfileFunctions& api, const GeneratedFile& file, const
     expected[{picks[i].section, picks[i].key}] = values[i];
   }
   IniFileReader document;
-  Check(document.Load(path), "reload");
+  Check(document.Load(path).loaded, "reload");
   std::u16string value;
   for (const auto& [at, text] : expected) {
     Check(document.GetValue(SectionName(at.first), KeyName(at.second), value) && value == text,
@@ -149,7 +149,7 @@ void WriteWorkload(const ProfileFunctions& api, const GeneratedFile& file, const
 void LoadWorkloads(const GeneratedFile& file) {
   Emit(Label("IniFileReader::Load", 10), "MB/s", Time([&] {
          IniFileReader document;
-         Check(document.Load(file.path.u16string()), "load");
+         Check(document.Load(file.path.u16string()).loaded, "load");
          Check(document.SectionCount() == static_cast<std::size_t>(file.sections), "sections");
        }),
        static_cast<double>(file.bytes));

@@ -31,10 +31,18 @@ inline bool EqualsFolded(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-// FNV-1a over case-folded UTF-16 units, fed piece by piece so that "[" + name + "]"
-// hashes without being assembled.
+// Where every FoldedHash of this process starts: drawn from a random source on first use.
+// With a fixed start a file's names could be chosen to share one hash, and loading it
+// would turn every lookup into a walk over all of them.
+std::uint32_t HashSeed();
+
+// FNV-1a over case-folded UTF-16 units from this process's seed, fed piece by piece so
+// that "[" + name + "]" hashes without being assembled. Hashes are never stored beyond
+// the process.
 class FoldedHash {
  public:
+  FoldedHash() : m_value(2166136261u ^ HashSeed()) {}
+
   FoldedHash& Add(std::u16string_view text) {
     for (char16_t c : text) {
       m_value = (m_value ^ FoldCase(c)) * 16777619u;
@@ -53,7 +61,7 @@ class FoldedHash {
   }
 
  private:
-  std::uint32_t m_value = 2166136261u;
+  std::uint32_t m_value;
 };
 
 class FlatIndex {

@@ -21,9 +21,9 @@ using inidoc::EqualsFolded;
 using inidoc::FlatIndex;
 using inidoc::FoldedHash;
 
-// Positions are 32-bit and a value length of all ones marks a raw line: a text this long
+// Positions are 32-bit and a value length of all ones marks a raw line: a longer text
 // cannot be indexed.
-constexpr std::size_t kLargestText = std::numeric_limits<std::uint32_t>::max() / 2;
+const std::size_t kLargestText = inidoc::LargestText();
 
 // Files are read in blocks of this size: large enough that reading costs little per
 // byte, small enough that a block's text is still in the cache when its lines are split.
@@ -205,23 +205,28 @@ class IniFileReader::Loader {
   bool m_reserved = false;
 };
 
-bool IniFileReader::Load(const std::u16string& path) {
-  platform::UniqueFile file = platform::OpenFile(path, "rb");
-  if (!file) return false;
-  const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
-  if (!stamp) return false;  // not a regular file
+IniFileReader::LoadResult IniFileReader::Load(const std::u16string& path) {
+  platform::FileStamp stamp;
+  platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
+  if (!file) return {};
+  const std::unique_ptr<char[]> block(new char[kReadBlock]);
+  // Only the first block is read before the size is judged: its mark tells how many
+  // units the file's bytes make.
+  std::size_t got = std::fread(block.get(), 1, kReadBlock, file.Get());
+  if (!inidoc::TextFits(stamp.size, std::string_view(block.get(), got))) {
+    return {.loaded = false, .tooLarge = true};
+  }
 
   IniFileReader loaded;
-  Loader loader(loaded, stamp->size);
-  const std::unique_ptr<char[]> block(new char[kReadBlock]);
+  Loader loader(loaded, stamp.size);
   for (;;) {
-    const std::size_t got = std::fread(block.get(), 1, kReadBlock, file.Get());
-    if (!loader.Feed(std::string_view(block.get(), got))) return false;
+    if (!loader.Feed(std::string_view(block.get(), got))) return {};
     if (got < kReadBlock) break;
+    got = std::fread(block.get(), 1, kReadBlock, file.Get());
   }
-  if (std::ferror(file.Get()) || !loader.Finish()) return false;
+  if (std::ferror(file.Get()) || !loader.Finish()) return {};
   *this = std::move(loaded);
-  return true;
+  return {.loaded = true};
 }
 
 bool IniFileReader::LoadBytes(std::string_view bytes) {

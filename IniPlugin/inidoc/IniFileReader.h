@@ -76,11 +76,19 @@ class IniFileReader {
   IniFileReader& operator=(IniFileReader&&) = default;
   virtual ~IniFileReader() = default;
 
-  // Replaces the document with the file at `path`. Returns false, leaving the document as
-  // it was, when the file cannot be read or cannot be held without loss (see TextDecoder).
-  // The file is read, decoded and split into lines a block at a time: its bytes are never
-  // held whole beside its text.
-  bool Load(const std::u16string& path);
+  // What Load made of a file: true when it was loaded. A file whose text could not fit
+  // (see inidoc::TextFits) is `tooLarge`, and is turned away before it is read.
+  struct LoadResult {
+    bool loaded = false;
+    bool tooLarge = false;
+    explicit operator bool() const { return loaded; }
+  };
+
+  // Replaces the document with the file at `path`. Fails, leaving the document as it was,
+  // when the file cannot be read, is not a regular file, is too large, or cannot be held
+  // without loss (see TextDecoder). The file is read, decoded and split into lines a block
+  // at a time: its bytes are never held whole beside its text.
+  LoadResult Load(const std::u16string& path);
   // The same for a file's bytes already in memory.
   bool LoadBytes(std::string_view bytes);
 

@@ -1,8 +1,10 @@
 #include "inidoc/TextForm.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "inidoc/Scan.h"
 #include "platform/codepage.h"
@@ -22,6 +24,16 @@ constexpr std::size_t kEncodeBlock = 16384;
 
 }  // namespace
 
+std::size_t LargestText() {
+  return std::min<std::size_t>(std::numeric_limits<std::uint32_t>::max() / 2,
+                               std::u16string().max_size() - 1);
+}
+
+bool TextFits(std::uint64_t bytes, std::string_view start) {
+  const std::string_view mark = start.substr(0, 2);
+  const bool utf16 = mark == kUtf16Mark || mark == kUtf16BigEndianMark;
+  return (utf16 ? bytes / 2 : bytes) < LargestText();
+}
 
 bool TextDecoder::ChooseForm() {
   const std::string_view start(m_held);

@@ -2,6 +2,7 @@
 // file between bytes and UTF-16 text, whole or piece by piece.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,17 @@ enum class TextForm {
   Utf16,  // UTF-16 little-endian after the mark FF FE
   Utf8,   // UTF-8 after the mark EF BB BF
 };
+
+// The most UTF-16 units a file's text may hold here: positions in it are 32-bit with the
+// top half kept for markers, and the 32-bit build's strings end at about 2^29 units. A
+// longer text would fail part-way through a read that had taken all the memory it could.
+std::size_t LargestText();
+
+// Whether a file of `bytes` bytes that starts with `start` (its first bytes, or as many
+// as it has) can decode to a text of fewer than LargestText() units, told before the rest
+// is read: a UTF-16 file holds half as many units as bytes, any other form at most one a
+// byte.
+bool TextFits(std::uint64_t bytes, std::string_view start);
 
 struct DecodedText {
   TextForm form = TextForm::Ansi;

@@ -67,14 +67,17 @@ class Parser {
       }
       if (!Expect(Token::Kind::Open, "expected '{' after the root key")) return std::nullopt;
       ScriptKey root;
-      if (!ParseBlock(&root, true)) return std::nullopt;
+      if (!ParseBlock(&root, 0)) return std::nullopt;
       for (ScriptKey& key : root.subkeys) keys.push_back(std::move(key));
     }
   }
 
  private:
-  // Reads the items of a block up to and including its '}'.
-  bool ParseBlock(ScriptKey* parent, bool isRoot) {
+  // Reads the items of a block up to and including its '}'. `depth`: how many keys the
+  // block is below the root; a key deeper than the registry nests is refused here, before
+  // the parser's own recursion could run out of stack.
+  bool ParseBlock(ScriptKey* parent, std::size_t depth) {
+    const bool isRoot = depth == 0;
     for (;;) {
       Token token = Next();
       if (m_failed) return false;
@@ -107,7 +110,8 @@ class Parser {
         after = Next();
       }
       if (after.kind == Token::Kind::Open) {
-        if (!ParseBlock(&key, false)) return false;
+        if (depth + 1 >= platform::kDeepestKey) return Fail(after, "keys nested too deep");
+        if (!ParseBlock(&key, depth + 1)) return false;
       } else {
         m_pushedBack = std::move(after);
       }

@@ -5,15 +5,13 @@
 namespace iniplugin::platform {
 
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes) {
-  UniqueFile file = OpenFile(path, "rb");
+  FileStamp stamp;
+  UniqueFile file = OpenFile(path, "rb", &stamp);
   if (!file) return ReadResult::CannotOpen;
   std::string content;
+  if (stamp.size >= content.max_size()) return ReadResult::TooLarge;
   // Sized once from the file's length, so that a large file is not copied as it grows.
-  if (std::fseek(file.Get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(file.Get());
-    if (size > 0) content.reserve(static_cast<std::size_t>(size));
-    std::rewind(file.Get());
-  }
+  content.reserve(static_cast<std::size_t>(stamp.size));
   char buffer[1 << 16];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.Get());

@@ -17,13 +17,20 @@ struct StreamTraits {
 };
 using UniqueFile = UniqueResource<StreamTraits>;
 
-// Opens `path` with a C stdio mode ("rb", "wb" ...). A path with an embedded NUL would
-// name a different file and is refused.
-UniqueFile OpenFile(const std::u16string& path, const char* mode);
+struct FileStamp;
 
-enum class ReadResult { Ok, CannotOpen, ReadError };
+// Opens the regular file at `path` with a C stdio mode ("rb", "wb" ...). Anything else
+// there (a folder, a FIFO, a device, a socket) is refused as a missing file is, and is
+// never waited on: opening a FIFO for reading would block until a writer came. A path
+// with an embedded NUL would name a different file and is refused. `stamp`, when given,
+// gets the stamp of the file that was opened, which is the size to trust when deciding
+// whether to read it at all.
+UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* stamp = nullptr);
 
-// Reads a whole file into memory, as bytes.
+enum class ReadResult { Ok, CannotOpen, ReadError, TooLarge };
+
+// Reads a whole file into memory, as bytes. A file larger than a string can hold is
+// TooLarge, and nothing of it is read.
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes);
 
 // What tells one version of a file from another without reading it. Two stamps of the

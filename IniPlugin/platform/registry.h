@@ -12,6 +12,11 @@
 
 namespace iniplugin::platform {
 
+// How many levels keys nest at most, as in the system's registry. Deeper paths are
+// refused, so that what walks a tree of keys one level a call (writing it out, freeing
+// it, applying a script) stays within the stack.
+constexpr std::size_t kDeepestKey = 512;
+
 // Keys are named by paths below the hive's root with parts separated by '\' (for example
 // "CLSID\{...}\InprocServer32"); the empty path is the root itself. Values are strings;
 // the empty value name is the key's default value. Names compare without regard to case

@@ -30,8 +30,9 @@ HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
     const int mode = ProfileMode::DecideOnce();
     // Made absolute once: every later read, write, flush and commit names the same file.
     m_filePath = platform::FullPath(std::u16string(platform::BstrCText(filePath)));
-    if (mode != 0 && !m_document.Load(m_filePath)) return E_FAIL;
-    return S_OK;
+    if (mode == 0) return S_OK;
+    const IniFileReader::LoadResult loaded = m_document.Load(m_filePath);
+    return loaded ? S_OK : LoadFailure(loaded);
   } catch (...) {
     return HResultFromCurrentException();
   }

@@ -15,6 +15,12 @@
 
 namespace iniplugin {
 
+// What a navigator reports for a file it could not load: a file too large for the module
+// is told apart, so that the host can say why rather than only that it failed.
+inline HRESULT LoadFailure(const IniFileReader::LoadResult& result) {
+  return result.tooLarge ? HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) : E_FAIL;
+}
+
 class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavigatorInit {
  public:
   static constexpr bool kFreeThreaded = false;

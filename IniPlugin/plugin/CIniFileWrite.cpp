@@ -218,7 +218,9 @@ HRESULT CIniFile::CommitThroughDocument() {
   // The navigator's own document changes only with a save that succeeded: reads served
   // from it after a failed Commit still show the file as it is.
   IniFileReader document;
-  if (!document.Load(m_filePath)) return E_FAIL;
+  if (const IniFileReader::LoadResult loaded = document.Load(m_filePath); !loaded) {
+    return LoadFailure(loaded);
+  }
   // Where saving would only write back the bytes just read, the file is left alone rather
   // than rewritten.
   if (!document.SavesAsLoaded() || !HoldsEveryWrite(document, m_pendingWrites)) {

@@ -15,6 +15,20 @@
 
 namespace iniplugin::profile {
 
+namespace {
+
+// Whether the file's text could fit, told from its size and at most its mark, so that a
+// file too large is never read at all.
+bool MayFit(const std::u16string& path, const platform::FileStamp& stamp) {
+  if (inidoc::TextFits(stamp.size, {})) return true;
+  char mark[2];
+  const platform::UniqueFile file = platform::OpenFile(path, "rb");
+  const std::size_t got = file ? std::fread(mark, 1, sizeof mark, file.Get()) : 0;
+  return inidoc::TextFits(stamp.size, std::string_view(mark, got));
+}
+
+}  // namespace
+
 // One file's held profile and the version of the file it started from.
 struct ProfileCache::CachedProfile {
   // A file that is not there yet, to take the first write that makes it.
@@ -75,7 +89,7 @@ Loaded ProfileCache::Load(const std::u16string& path) {
   }
   if (cached.exists && !cached.unsure && cached.stamp.SameVersion(*stamp)) return Use(cached);
   std::string bytes;
-  if (cached.exists &&
+  if (cached.exists && cached.byteCount == stamp->size &&
       platform::ReadFileBytes(path, bytes) == platform::ReadResult::Ok &&
       cached.byteCount == bytes.size() &&
       cached.contentHash == std::hash<std::string_view>()(bytes)) {
@@ -128,6 +142,7 @@ bool ProfileCache::PutDown(HeldProfile& profile) {
 Loaded ProfileCache::LoadFromFile(const std::u16string& path,
                                   const std::optional<platform::FileStamp>& stamp) {
   if (!stamp) return {LoadStatus::Missing, nullptr};
+  if (!MayFit(path, *stamp)) return {LoadStatus::Unreadable, nullptr};
   // A settled file needs no hash of its content: it is read, decoded and parsed a block
   // at a time, each block while it is still in the cache.
   if (!stamp->recent) {
@@ -154,7 +169,7 @@ ProfileCache::CachedProfile* ProfileCache::Stream(const std::u16string& path,
   // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
   const bool utf16 = got >= 2 && block[0] == '\xFF' && block[1] == '\xFE';
   const std::uint64_t units = utf16 ? stamp.size / 2 : stamp.size;
-  if (units >= ProfileText::kNone) return nullptr;
+  if (units >= inidoc::LargestText()) return nullptr;
   ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
   inidoc::TextDecoder decoder(text.GrowingText());
   std::size_t total = 0;

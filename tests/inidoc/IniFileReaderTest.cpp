@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <vector>
+
+#include "inidoc/TextForm.h"
 
 #include "support/Files.h"
 
@@ -241,6 +244,31 @@ TEST_F(IniFileReaderTest, RefusesFilesItCannotHoldWithoutLoss) {
     std::u16string value;
     EXPECT_TRUE(document.GetValue(u"Old", u"k", value));
     EXPECT_EQ(value, u"v");
+  }
+}
+
+// Sparse files, so that the size is there without the bytes: the refusal must come from
+// the size alone, before anything large is read or allocated. On the 32-bit build these
+// are 512 MiB and 1 GiB; natively 2 GiB and 4 GiB.
+TEST_F(IniFileReaderTest, RefusesUnreadAFileWhoseTextCannotFit) {
+  const std::uint64_t largest = inidoc::LargestText();
+  const std::vector<std::pair<const char*, std::pair<std::string, std::uint64_t>>> tooLarge = {
+      {"ANSI", {"[S]\r\na=1\r\n", largest}},
+      {"UTF-8", {"\xEF\xBB\xBF[S]\r\na=1\r\n", largest}},
+      {"UTF-16", {"\xFF\xFE" + Utf16Bytes(u"[S]\r\na=1\r\n"), 2 * largest}},
+  };
+  for (const auto& [name, file] : tooLarge) {
+    SCOPED_TRACE(name);
+    IniFileReader document;
+    ASSERT_TRUE(document.Load(Write("[Old]\r\nk=v\r\n", "old.ini")));
+    const std::u16string path = Write(file.first, "large.ini");
+    std::filesystem::resize_file(m_dir / "large.ini", file.second);
+    const IniFileReader::LoadResult loaded = document.Load(path);
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(loaded.tooLarge);
+    std::u16string value;
+    EXPECT_TRUE(document.GetValue(u"Old", u"k", value));
+    std::filesystem::remove(m_dir / "large.ini");
   }
 }
 

@@ -120,9 +120,11 @@ TEST_P(RegistrarTest, ReplacementsAndQuoting) {
 
 TEST_P(RegistrarTest, AMalformedScriptChangesNothing) {
   struct Case {
-    const char16_t* script;
+    std::u16string script;
     int line;
   };
+  std::u16string deep = u"HKCR {\n";
+  for (int i = 0; i < 1'000'000; ++i) deep += u"A {\n";
   const Case cases[] = {
       {u"HKCR {\n  A = s 'x'\n", 3},                     // missing '}'
       {u"HKCR {\n  A = s 'x'\n}\n}", 4},                 // one '}' too many
@@ -141,12 +143,13 @@ TEST_P(RegistrarTest, AMalformedScriptChangesNothing) {
       {u"HKCR {\n  val A = s 'x'\n}", 2},                // the root holds no values
       {u"HKLM {\n  A = s 'x'\n}", 1},                    // only HKCR is written
       {u"HKCR A", 1},
+      {deep, 513},                                        // deeper than keys nest
   };
   ASSERT_EQ(m_registry->CreateKey(u"A\\Existing"), S_OK);
   ASSERT_EQ(m_registry->Commit(), S_OK);
   const std::string before = Dump(*Open());
   for (const Case& c : cases) {
-    SCOPED_TRACE(Narrow(c.script));
+    SCOPED_TRACE(Narrow(c.script.substr(0, 80)));
     m_error = {};
     EXPECT_EQ(Register(c.script), kMalformedScript);
     EXPECT_EQ(m_error.line, c.line) << m_error.reason;

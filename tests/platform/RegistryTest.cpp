@@ -8,6 +8,12 @@
 namespace iniplugin::test {
 namespace {
 
+std::string Repeated(std::string_view text, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out.append(text);
+  return out;
+}
+
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 const HRESULT kHasSubkeys = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
 
@@ -167,9 +173,12 @@ TEST_F(FileRegistryTest, AMalformedFileIsAnErrorAndIsNeverOverwritten) {
       "REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n\"v\"=\"x\" tail\n",     // text after the value
       "REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n\"v\"=\"bad \\n escape\"\n",
       "REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n@=\"\xC3\"\n",           // not UTF-8
+      // Deeper than keys nest: a million levels would have been freed one call a level.
+      "REGEDIT4\n[HKEY_CLASSES_ROOT" + Repeated("\\K", 1'000'000) + "]\n",
+      "REGEDIT4\n[HKEY_CLASSES_ROOT" + Repeated("\\K", 512) + "]\n",
   };
   for (const std::string& bytes : cases) {
-    SCOPED_TRACE(bytes);
+    SCOPED_TRACE(bytes.substr(0, 80));
     WriteBytes(m_path, bytes);
     auto registry = Open(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
     EXPECT_EQ(registry, nullptr);

@@ -1,16 +1,21 @@
 // Faults that only a POSIX system lets a test cause for real: a file its user may not
-// read, and a disk that takes no more bytes.
+// read, a disk that takes no more bytes, a FIFO or device where the file should be.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "FileForms.h"
+#include "inidoc/TextForm.h"
 #include "PluginFixture.h"
 #include "Records.h"
 
@@ -102,6 +107,68 @@ TEST_P(PosixFaultTest, SaveOnAFullDiskLeavesTheOldFile) {
   EXPECT_EQ(FilesInFolder(), 1u);
   ASSERT_EQ(navigator->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(path).substr(0, 12), "[S]\r\nk=new\r\n");
+}
+
+// Neither waited on nor read: opening a FIFO would wait for a writer, a device like
+// /dev/zero never ends. Each gets what a missing file gets.
+TEST_P(PosixFaultTest, WhatIsNoRegularFileIsTakenAsMissing) {
+  const fs::path path = m_dir / "settings.ini";
+  int listener = -1;
+  const std::vector<std::pair<const char*, std::function<void()>>> kinds = {
+      {"FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
+      {"character device", [&] { fs::create_symlink("/dev/zero", path); }},
+      {"socket",
+       [&] {
+         listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         ASSERT_LT(path.native().size(), sizeof address.sun_path);
+         std::strcpy(address.sun_path, path.c_str());
+         ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+       }},
+      {"folder", [&] { fs::create_directory(path); }},
+  };
+  for (const auto& [kind, make] : kinds) {
+    SCOPED_TRACE(kind);
+    make();
+    if (Mode() == 1) {
+      EXPECT_EQ(Open(U16Path(path), E_FAIL).Get(), nullptr);
+    } else {
+      ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
+      RecordArray records;
+      records.Add(u"S", u"k");
+      EXPECT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
+      EXPECT_EQ(records[0].value.vt, VT_EMPTY);
+    }
+    if (listener >= 0) ::close(std::exchange(listener, -1));
+    fs::remove(path);
+  }
+}
+
+// A sparse file of the size where the module's text would no longer fit: Init (mode 1)
+// and Commit say so, reads answer as for a missing value, and nothing of it is read. A
+// UTF-16 file in mode 1, so that Commit goes through the document.
+TEST_P(PosixFaultTest, AFileTooLargeIsRefusedUnread) {
+  const fs::path path = m_dir / "settings.ini";
+  const Form form = Mode() == 1 ? Form::Utf16 : Form::Ansi;
+  const std::uint64_t size = (form == Form::Utf16 ? 2 : 1) * std::uint64_t{inidoc::LargestText()};
+  WriteBytes(path, Encode(form, u"[S]\r\nk=v\r\n"));
+  ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
+  RecordArray write;
+  AddText(write, u"S", u"k", u"new");
+  ASSERT_EQ(navigator->SetValues(0, 0, 0, write.Count(), write.Data(), 0), S_OK);
+  fs::resize_file(path, size);
+  const HRESULT tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+  if (Mode() == 1) {
+    EXPECT_EQ(navigator->Commit(), tooLarge);
+    EXPECT_EQ(Open(U16Path(path), tooLarge).Get(), nullptr);
+  } else {
+    RecordArray read;
+    read.Add(u"S", u"k");
+    EXPECT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
+    EXPECT_EQ(read[0].value.vt, VT_EMPTY);
+  }
+  EXPECT_EQ(fs::file_size(path), size);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, PosixFaultTest, ::testing::Values(0, 1), ModeName);

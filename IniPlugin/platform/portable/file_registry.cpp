@@ -96,7 +96,7 @@ struct Key {
 };
 
 // Splits a key path into its names; false for an empty name ("a\\b", a leading or a
-// trailing '\') or a character a key name cannot hold.
+// trailing '\'), a character a key name cannot hold, or more names than keys nest.
 bool SplitPath(std::u16string_view path, std::vector<std::u16string_view>* parts) {
   parts->clear();
   if (path.empty()) return true;
@@ -106,7 +106,7 @@ bool SplitPath(std::u16string_view path, std::vector<std::u16string_view>* parts
     const std::u16string_view part =
         path.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos
                                                             : end - start);
-    if (!ValidKeyName(part)) return false;
+    if (!ValidKeyName(part) || parts->size() == platform::kDeepestKey) return false;
     parts->push_back(part);
     if (end == std::u16string_view::npos) return true;
     start = end + 1;
@@ -247,6 +247,7 @@ class FileRegistry final : public platform::Registry {
     std::string bytes;
     const platform::ReadResult read = platform::ReadFileBytes(m_file, bytes);
     if (read == platform::ReadResult::ReadError) return E_FAIL;
+    if (read == platform::ReadResult::TooLarge) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
     if (read == platform::ReadResult::CannotOpen) {
       std::error_code error;
       if (std::filesystem::exists(std::filesystem::path(m_file), error) || error) {
@@ -256,7 +257,8 @@ class FileRegistry final : public platform::Registry {
       return kMalformedFile;
     }
     std::vector<std::u16string_view> parts;
-    if (!SplitPath(under, &parts)) return E_INVALIDARG;
+    if (!SplitPath(under, &parts) || parts.size() >= platform::kDeepestKey) return E_INVALIDARG;
+    m_baseDepth = 1 + parts.size();
     m_base = m_top.FindOrAdd(kClassesRoot);
     for (std::u16string_view part : parts) {
       Key* next = m_base->Find(part);
@@ -277,7 +279,10 @@ class FileRegistry final : public platform::Registry {
 
   HRESULT CreateKey(std::u16string_view path) override {
     std::vector<std::u16string_view> parts;
-    if (!SplitPath(path, &parts)) return E_INVALIDARG;
+    // Counted from the top, as the file's key lines are: a key made here must read back.
+    if (!SplitPath(path, &parts) || m_baseDepth + parts.size() > platform::kDeepestKey) {
+      return E_INVALIDARG;
+    }
     Key* key = m_base;
     for (std::u16string_view part : parts) key = key->FindOrAdd(part);
     m_dirty = true;
@@ -403,6 +408,7 @@ class FileRegistry final : public platform::Registry {
   std::u16string m_file;
   Key m_top;               // the hives, by their full names
   Key* m_base = nullptr;   // HKEY_CLASSES_ROOT, or the key below it that this registry serves
+  std::size_t m_baseDepth = 0;  // how many names m_base's path from the top has
   bool m_dirty = false;    // whether anything changed since the file was read or written
 };
 

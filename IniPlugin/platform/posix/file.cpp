@@ -1,8 +1,11 @@
 #include "platform/file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 
 #include "platform/posix/path.h"
@@ -23,17 +26,7 @@ std::int64_t TimestampWindowNs(const struct timespec& modified) {
   return modified.tv_nsec != 0 ? 100'000'000 : 2'000'000'000;
 }
 
-}  // namespace
-
-UniqueFile OpenFile(const std::u16string& path, const char* mode) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
-  return UniqueFile(std::fopen(PathToUtf8(path).c_str(), mode));
-}
-
-std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
-  struct stat info;
-  if (::stat(PathToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+FileStamp StampOf(const struct stat& info) {
   FileStamp stamp;
   stamp.size = static_cast<std::uint64_t>(info.st_size);
   stamp.modified = Nanoseconds(info.st_mtim);
@@ -46,6 +39,47 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   const std::int64_t latest = std::max(stamp.modified, changed);
   stamp.recent = Nanoseconds(now) - latest < TimestampWindowNs(info.st_mtim);
   return stamp;
+}
+
+// The open(2) flags of a C stdio mode.
+int OpenFlags(const char* mode) {
+  const bool update = std::strchr(mode, '+') != nullptr;
+  const int exclusive = std::strchr(mode, 'x') != nullptr ? O_EXCL : 0;
+  switch (mode[0]) {
+    case 'w': return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | exclusive;
+    case 'a': return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+    default: return update ? O_RDWR : O_RDONLY;
+  }
+}
+
+}  // namespace
+
+UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* stamp) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
+  // Without O_NONBLOCK, opening a FIFO waits for its other end; with it the open returns
+  // at once and the type check below turns the FIFO away.
+  const int fd = ::open(PathToUtf8(path).c_str(), OpenFlags(mode) | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return {};
+  UniqueFile file;
+  struct stat info;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    file.Reset(::fdopen(fd, mode));
+  }
+  if (!file) {
+    ::close(fd);
+    return {};
+  }
+  if (stamp) *stamp = StampOf(info);
+  return file;
+}
+
+std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
+  struct stat info;
+  if (::stat(PathToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return StampOf(info);
 }
 
 }  // namespace iniplugin::platform

@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include <io.h>
+
 #include <string>
 
 #include "platform/wide.h"
@@ -21,12 +23,34 @@ std::int64_t TimestampWindowTicks(std::int64_t modified) {
   return modified % 10'000'000 != 0 ? 1'000'000 : 20'000'000;
 }
 
+FileStamp StampOf(DWORD sizeHigh, DWORD sizeLow, const FILETIME& lastWrite) {
+  FileStamp stamp;
+  stamp.size = (static_cast<std::uint64_t>(sizeHigh) << 32) | sizeLow;
+  stamp.modified = Ticks(lastWrite);
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  stamp.recent = Ticks(now) - stamp.modified < TimestampWindowTicks(stamp.modified);
+  return stamp;
+}
+
 }  // namespace
 
-UniqueFile OpenFile(const std::u16string& path, const char* mode) {
+UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* stamp) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
+  // A device name (CON, COM1, a pipe) is no file: what reads from it can wait forever.
+  // Only what the system calls a disk file is kept open.
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return UniqueFile(::_wfopen(AsWide(path.c_str()), wideMode.c_str()));
+  UniqueFile file(::_wfopen(AsWide(path.c_str()), wideMode.c_str()));
+  if (!file) return {};
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file.Get())));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {};
+  }
+  if (stamp) *stamp = StampOf(info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime);
+  return file;
 }
 
 std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
@@ -36,13 +60,7 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return std::nullopt;
   }
-  FileStamp stamp;
-  stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  stamp.modified = Ticks(data.ftLastWriteTime);
-  FILETIME now;
-  ::GetSystemTimeAsFileTime(&now);
-  stamp.recent = Ticks(now) - stamp.modified < TimestampWindowTicks(stamp.modified);
-  return stamp;
+  return StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
 }
 
 }  // namespace iniplugin::platform
