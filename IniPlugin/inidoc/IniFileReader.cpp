@@ -11,6 +11,7 @@
 
 #include "inidoc/Scan.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/replace.h"
 
 namespace iniplugin {
@@ -401,8 +402,17 @@ std::string IniFileReader::Serialize() const {
 }
 
 bool IniFileReader::Save(const std::u16string& path) const {
-  // The bytes go to the file a block at a time, from one buffer that stays in the cache.
   platform::FileReplacement file(path);
+  return SaveTo(file);
+}
+
+bool IniFileReader::Save(const platform::FileLock& lock) const {
+  platform::FileReplacement file(lock);
+  return SaveTo(file);
+}
+
+bool IniFileReader::SaveTo(platform::FileReplacement& file) const {
+  // The bytes go to the file a block at a time, from one buffer that stays in the cache.
   if (!file.Ok()) return false;
   std::string bytes;
   bytes.reserve(2 * kWriteBlock);

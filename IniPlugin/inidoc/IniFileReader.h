@@ -20,6 +20,11 @@
 #include "inidoc/FlatIndex.h"
 #include "inidoc/TextForm.h"
 
+namespace iniplugin::platform {
+class FileLock;
+class FileReplacement;
+}  // namespace iniplugin::platform
+
 namespace iniplugin {
 
 class IniFileReader {
@@ -115,7 +120,10 @@ class IniFileReader {
   // ANSI), every line ending in CR LF, a block at a time. The old file stays intact unless
   // the whole new one was written. Returns false when the file cannot be written; the
   // document is unchanged.
+  // The locked form is for a read-modify-write, which holds the file's lock from its
+  // Load to here.
   bool Save(const std::u16string& path) const;
+  bool Save(const platform::FileLock& lock) const;
 
   // True when the file last loaded was UTF-16 (it began with FF FE).
   bool IsUnicode() const { return m_unicode; }
@@ -134,6 +142,7 @@ class IniFileReader {
   std::u16string Render() const;
 
  private:
+  bool SaveTo(platform::FileReplacement& file) const;
   class Parser;
   class Loader;
 

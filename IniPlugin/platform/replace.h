@@ -9,16 +9,25 @@
 
 namespace iniplugin::platform {
 
+class FileLock;
+
 // Replaces the whole content of the file at `path` (creating it if missing) so that the
 // file is at every moment either entirely old or entirely new, also across a crash: the
 // bytes go to a temporary file in the same folder, are flushed to the disk, and the
-// temporary file is renamed over the target. A replaced file keeps its permission bits
-// (POSIX) or its hidden/system attributes (Windows); on POSIX a symbolic link is followed
-// and its target replaced.
+// temporary file takes the target's place. A symbolic link, dangling or not, is followed
+// and the file it names written; the link stays a link.
+//   Windows: ReplaceFileW, which keeps the file's ACL, owner, attributes, creation time and
+//   streams; a sharing violation is retried for about a second.
+//   POSIX: the new file gets the old one's permission bits, owner and group. Where the owner
+//   cannot be given back, or the file has other hard links, the file is rewritten in place
+//   instead, after a flushed copy of its old content beside it, which puts the old content
+//   back when the rewrite fails (also at the next lock, after a crash).
 // A read-only file is not replaced. Returns false, leaving the old file untouched and no
-// temporary file behind, when any step fails. Not guaranteed: that no other writer replaces the file between our read and
-// this replace; callers that read-modify-write serialise among themselves.
+// temporary file behind, when any step fails.
+// The path form takes the file's lock itself, for the whole replacement only: a writer
+// that read the file first holds the lock from that read and passes it.
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
+bool ReplaceFileContents(const FileLock& lock, std::string_view bytes);
 
 // The same, with the new content written piece by piece, so that a large file is never
 // held whole as bytes: construct, Write the pieces, Commit. The file is replaced only by a
@@ -27,6 +36,8 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
 class FileReplacement {
  public:
   explicit FileReplacement(const std::u16string& path);
+  // Replaces the locked file; `lock` outlives the replacement.
+  explicit FileReplacement(const FileLock& lock);
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
   ~FileReplacement();

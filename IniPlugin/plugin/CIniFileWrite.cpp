@@ -6,6 +6,7 @@
 #include "inidoc/FlatIndex.h"
 #include "module/HostBoundary.h"
 #include "platform/codepage.h"
+#include "platform/file_lock.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 #include "profile/Profile.h"
@@ -217,6 +218,10 @@ HRESULT CIniFile::CommitThroughProfile(const profile::ProfileFile& source) {
 HRESULT CIniFile::CommitThroughDocument() {
   // The navigator's own document changes only with a save that succeeded: reads served
   // from it after a failed Commit still show the file as it is.
+  // Held from the read to the replacement, so that another writer's save in between is
+  // neither lost to ours nor ours to it.
+  const platform::FileLock lock(m_filePath, platform::FileLock::Missing::Fail);
+  if (!lock.Held()) return E_FAIL;
   IniFileReader document;
   if (const IniFileReader::LoadResult loaded = document.Load(m_filePath); !loaded) {
     return LoadFailure(loaded);
@@ -227,7 +232,7 @@ HRESULT CIniFile::CommitThroughDocument() {
     for (const auto& data : m_pendingWrites) {
       document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
     }
-    if (!document.Save(m_filePath)) return E_FAIL;
+    if (!document.Save(lock)) return E_FAIL;
   }
   m_document = std::move(document);
   return S_OK;

@@ -67,7 +67,8 @@ ProfileCache::~ProfileCache() {
   for (const auto& profile : m_profiles) {
     if (profile->Dirty()) {
       try {
-        PutDown(profile->held);
+        const platform::FileLock lock(profile->held.path, platform::FileLock::Missing::Create);
+        PutDown(profile->held, lock);
       } catch (const std::exception&) {
       }
     }
@@ -113,11 +114,21 @@ HeldProfile& ProfileCache::Create(const std::u16string& path) {
 }
 
 bool ProfileCache::Flush(const std::u16string& path) {
-  if (Find(path) == m_profiles.end()) return true;
-  bool putDown = true;
+  const auto slot = Find(path);
+  if (slot == m_profiles.end()) return true;
+  if (!(*slot)->Dirty()) {
+    Forget(path);
+    return true;
+  }
+  bool putDown = false;
   try {
-    const Loaded loaded = Load(path);
-    if (loaded.profile && loaded.profile->Dirty()) putDown = PutDown(*loaded.profile);
+    // Held from the look at the file to its replacement: Load sees any other writer's
+    // change made before, and makes our writes again on it, and none comes in between.
+    const platform::FileLock lock(path, platform::FileLock::Missing::Create);
+    if (lock.Held()) {
+      const Loaded loaded = Load(path);
+      putDown = !loaded.profile || !loaded.profile->Dirty() || PutDown(*loaded.profile, lock);
+    }
   } catch (...) {
     // The parsed form goes whatever happened: writes that could not be put down must not
     // go on answering reads as if they were in the file.
@@ -130,11 +141,11 @@ bool ProfileCache::Flush(const std::u16string& path) {
 
 // Writes the profile's text to its file, atomically. The profile is dropped after it,
 // so the kept writes are folded into the bytes without parsing the text again.
-bool ProfileCache::PutDown(HeldProfile& profile) {
+bool ProfileCache::PutDown(HeldProfile& profile, const platform::FileLock& lock) {
   const bool kept = !profile.replaced.empty() || !profile.added.empty();
   const std::string bytes =
       EncodeProfile(profile.encoding, kept ? FoldedText(profile) : profile.text.Text());
-  if (!platform::ReplaceFileContents(profile.path, bytes)) return false;
+  if (!platform::ReplaceFileContents(lock, bytes)) return false;
   profile.log.clear();
   return true;
 }

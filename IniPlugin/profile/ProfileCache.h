@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_lock.h"
 
 namespace iniplugin::profile {
 
@@ -63,7 +64,7 @@ class ProfileCache {
   struct CachedProfile;
   using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
 
-  static bool PutDown(HeldProfile& profile);
+  static bool PutDown(HeldProfile& profile, const platform::FileLock& lock);
   Loaded LoadFromFile(const std::u16string& path,
                       const std::optional<platform::FileStamp>& stamp);
   CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp);

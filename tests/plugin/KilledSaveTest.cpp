@@ -88,10 +88,15 @@ TEST_F(KilledSaveTest, LeavesTheOldOrTheNewFile) {
     } else {
       ADD_FAILURE() << "kill " << i << " left a file of " << now.size() << " bytes";
     }
-    // What a killed save leaves is its temporary file, never a damaged target.
-    for (const auto& entry : fs::directory_iterator(dir.Path())) {
-      if (entry.path() != path) fs::remove(entry.path());
-    }
+  }
+  // What a killed save leaves is its temporary file, never a damaged target; the next
+  // save clears it.
+  const pid_t next = save();
+  ASSERT_GT(next, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(next, &status, 0), next);
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    EXPECT_EQ(entry.path(), path) << "left behind";
   }
   std::printf("200 kills within %lld ms: %d left the old file, %d the new one\n",
               static_cast<long long>(
@@ -100,6 +105,45 @@ TEST_F(KilledSaveTest, LeavesTheOldOrTheNewFile) {
   // Both outcomes, or the kills never landed inside a save.
   EXPECT_GT(olds, 0);
   EXPECT_GT(news, 0);
+}
+
+// Two processes committing to keys of their own in one file, each commit a new key: any
+// save that replaced the file from a read older than the other's last save drops a key.
+TEST_F(KilledSaveTest, TwoWritersLoseNoKey) {
+  constexpr int kCommits = 500;
+  TempDir dir;
+  const fs::path path = dir / "shared.ini";
+  WriteBytes(path, "[S]\r\n");
+  auto writer = [&](char16_t name) {
+    const pid_t child = ::fork();
+    if (child != 0) return child;
+    UniqueBstr bstr = Bstr(U16Path(path));
+    ComPtr<IOrvFileNavigator> navigator;
+    if (NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()) != S_OK) std::_Exit(2);
+    for (int i = 0; i < kCommits; ++i) {
+      RecordArray records;
+      const std::string digits = std::to_string(i);
+      const std::u16string key = std::u16string(1, name) + std::u16string(digits.begin(), digits.end());
+      AddText(records, u"S", key.c_str(), u"1");
+      if (navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) != S_OK) std::_Exit(3);
+      if (navigator->Commit() != S_OK) std::_Exit(4);
+    }
+    std::_Exit(0);
+  };
+  const pid_t first = writer(u'a'), second = writer(u'b');
+  for (pid_t child : {first, second}) {
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const std::string file = ReadBytes(path);
+  for (const char* name : {"a", "b"}) {
+    for (int i = 0; i < kCommits; ++i) {
+      const std::string line = "\r\n" + std::string(name) + std::to_string(i) + "=1\r\n";
+      EXPECT_NE(file.find(line), std::string::npos) << line.substr(2) << " was lost";
+    }
+  }
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #include "platform/replace.h"
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "platform/file_lock.h"
 #include "platform/unique.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
@@ -20,47 +21,162 @@ struct HandleTraits {
 };
 using UniqueHandle = UniqueResource<HandleTraits>;
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The locked byte lies beyond any content a file of ours can have: a byte-range lock on
+// Windows also stops other handles' reads of what it covers.
+OVERLAPPED LockedByte() {
+  OVERLAPPED where{};
+  where.Offset = 0xFFFFFFFEu;
+  where.OffsetHigh = 0x7FFFFFFFu;
+  return where;
+}
+
+bool Identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+  return ::GetFileInformationByHandle(file, &info) != 0;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The name the open file has after every link and junction on the way.
+std::wstring FinalName(HANDLE file, const std::wstring& fallback) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = ::GetFinalPathNameByHandleW(file, buffer.data(),
+                                                      static_cast<DWORD>(buffer.size()),
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) break;
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+  return fallback;
+}
+
 }  // namespace
 
-struct FileReplacement::State {
-  std::wstring target;
-  std::wstring temporary;
+struct FileLock::State {
+  std::wstring target;     // links followed
+  std::wstring temporary;  // where a replacement writes the new content
   UniqueHandle file;
-  DWORD oldAttributes = INVALID_FILE_ATTRIBUTES;
+  BY_HANDLE_FILE_INFORMATION identity{};
+  bool created = false;   // the lock made the file
+  bool replaced = false;  // a replacement put new content there
+};
+
+FileLock::FileLock(const std::u16string& path, Missing missing)
+    : m_state(std::make_unique<State>()) {
+  State& state = *m_state;
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return;
+  const std::wstring given = AsWide(path.c_str());
+  const DWORD deadline = ::GetTickCount() + static_cast<DWORD>(LockWaitMilliseconds());
+  const auto late = [&] { return static_cast<LONG>(::GetTickCount() - deadline) >= 0; };
+  for (;;) {
+    // Shared for reading, writing and deleting: readers go on, and ReplaceFileW may put the
+    // new file in this one's place while the lock is held.
+    ::SetLastError(ERROR_SUCCESS);
+    state.file.Reset(::CreateFileW(given.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                   missing == Missing::Create ? OPEN_ALWAYS : OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!state.file.Valid()) {
+      if (::GetLastError() != ERROR_SHARING_VIOLATION || late()) return;
+      ::Sleep(10);
+      continue;
+    }
+    state.created = missing == Missing::Create && ::GetLastError() != ERROR_ALREADY_EXISTS;
+    if (!Identity(state.file.Get(), state.identity) ||
+        (state.identity.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      state.file.Reset();
+      return;
+    }
+    OVERLAPPED where = LockedByte();
+    bool locked = false;
+    DWORD pause = 1;
+    while (!(locked = ::LockFileEx(state.file.Get(),
+                                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                                   &where) != 0)) {
+      if (::GetLastError() != ERROR_LOCK_VIOLATION || late()) break;
+      ::Sleep(pause);
+      pause = std::min<DWORD>(pause * 2, 8);
+      where = LockedByte();
+    }
+    if (!locked) {
+      state.file.Reset();
+      return;
+    }
+    // The writer before us may have put a new file in the name's place: that one is
+    // the file now, and the lock on the old one guards nothing.
+    UniqueHandle now(::CreateFileW(given.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION nowIdentity{};
+    if (now.Valid() && Identity(now.Get(), nowIdentity) && SameFile(nowIdentity, state.identity)) {
+      break;
+    }
+    state.file.Reset();
+    if (late()) return;
+  }
+  state.target = FinalName(state.file.Get(), given);
+  const std::size_t slash = state.target.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? L"" : state.target.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? state.target : state.target.substr(slash + 1);
+  state.temporary = folder + AsWide(TemporaryName(AsU16(name.c_str()), u".tmp").c_str());
+  // What a killed save left behind.
+  ::DeleteFileW(state.temporary.c_str());
+}
+
+FileLock::~FileLock() {
+  State& state = *m_state;
+  if (!state.file.Valid()) return;
+  // A file the lock made for a replacement that never came is taken away again.
+  LARGE_INTEGER size{};
+  if (state.created && !state.replaced && ::GetFileSizeEx(state.file.Get(), &size) &&
+      size.QuadPart == 0) {
+    ::DeleteFileW(state.target.c_str());
+  }
+  OVERLAPPED where = LockedByte();
+  ::UnlockFileEx(state.file.Get(), 0, 1, 0, &where);
+  state.file.Reset();
+}
+
+bool FileLock::Held() const { return m_state->file.Valid(); }
+
+struct FileReplacement::State {
+  std::unique_ptr<FileLock> ownLock;  // when the replacement locked the file itself
+  FileLock::State* lock = nullptr;
+  UniqueHandle file;
   std::size_t written = 0;
   bool created = false;  // the temporary file exists
   bool ok = false;
   bool committed = false;
 };
 
-FileReplacement::FileReplacement(const std::u16string& path) : m_state(std::make_unique<State>()) {
+FileReplacement::FileReplacement(const std::u16string& path) {
+  auto lock = std::make_unique<FileLock>(path, FileLock::Missing::Create);
+  FileReplacement locked(*lock);
+  m_state = std::move(locked.m_state);
+  m_state->ownLock = std::move(lock);
+}
+
+FileReplacement::FileReplacement(const FileLock& lock) : m_state(std::make_unique<State>()) {
   State& state = *m_state;
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return;
-  state.target = AsWide(path.c_str());
-  state.oldAttributes = ::GetFileAttributesW(state.target.c_str());
-  // Windows refuses to move over a read-only file; say so before writing anything, and the
-  // same where the move would not refuse (Wine).
-  if (state.oldAttributes != INVALID_FILE_ATTRIBUTES &&
-      (state.oldAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
-    return;
-  }
+  if (!lock.Held()) return;
+  state.lock = lock.m_state.get();
+  // Windows refuses to replace a read-only file; say so before writing anything.
+  if (state.lock->identity.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return;
   // The temporary file sits beside the target, so that the final move is a rename on one
   // volume and never a copy.
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100 && !state.file.Valid(); ++attempt) {
-    state.temporary = state.target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
-                      std::to_wstring(counter++) + L".tmp";
-    state.file.Reset(::CreateFileW(state.temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!state.file.Valid() && ::GetLastError() != ERROR_FILE_EXISTS) return;
-  }
+  state.file.Reset(::CreateFileW(state.lock->temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   state.created = state.ok = state.file.Valid();
 }
 
 FileReplacement::~FileReplacement() {
+  if (!m_state) return;  // moved into the path form
   State& state = *m_state;
   state.file.Reset();
-  if (state.created && !state.committed) ::DeleteFileW(state.temporary.c_str());
+  if (state.created && !state.committed) ::DeleteFileW(state.lock->temporary.c_str());
 }
 
 bool FileReplacement::Ok() const { return m_state->ok; }
@@ -87,19 +203,37 @@ bool FileReplacement::Write(std::string_view bytes) {
 bool FileReplacement::Commit() {
   State& state = *m_state;
   if (!state.ok) return false;
+  FileLock::State& locked = *state.lock;
   state.ok = ::FlushFileBuffers(state.file.Get()) != 0;
   state.ok = state.file.Close() && state.ok;
-  if (state.ok && state.oldAttributes != INVALID_FILE_ATTRIBUTES) {
-    // Hidden and system files stay so.
-    const DWORD kept = state.oldAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                              FILE_ATTRIBUTE_ARCHIVE |
-                                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    if (kept) ::SetFileAttributesW(state.temporary.c_str(), kept);
-  }
-  state.ok = state.ok && ::MoveFileExW(state.temporary.c_str(), state.target.c_str(),
-                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!state.ok) return false;
-  state.committed = true;
+  // ReplaceFileW keeps what makes the file itself (ACL, owner, attributes, creation time,
+  // streams), where a move would give it the folder's. A reader that opened the file
+  // without delete sharing holds it for a moment: wait for about a second.
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    if (::ReplaceFileW(locked.target.c_str(), locked.temporary.c_str(), nullptr,
+                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+      break;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND &&
+        ::GetFileAttributesW(locked.target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      // Only a file that was not there is made by a move.
+      state.ok = ::MoveFileExW(locked.temporary.c_str(), locked.target.c_str(),
+                               MOVEFILE_WRITE_THROUGH) != 0;
+      if (!state.ok) return false;
+      break;
+    }
+    const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+                      error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+    if (!busy || ::GetTickCount() - start >= 1000) {
+      state.ok = false;
+      return false;
+    }
+    ::Sleep(50);
+  }
+  state.committed = locked.replaced = true;
   return true;
 }
 
