@@ -20,10 +20,13 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <new>
+#include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Generator.h"
@@ -490,6 +493,83 @@ void RegisterLoadSave(int megabytes) {
            });
 }
 
+// ---- Keys chosen to collide ----
+
+// FNV-1a as the indexes hashed before their seed: a fixed start, so that names could be
+// chosen offline to share one hash.
+std::uint32_t UnseededStep(std::uint32_t state, std::string_view text) {
+  for (char c : text) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+  return state;
+}
+
+// 2^stages names with one unseeded hash: at each stage, two pieces that lead from the
+// common state to one state (found by a birthday search), so that every choice of one
+// piece a stage ends in the same state.
+std::vector<std::string> CollidingNames(int stages) {
+  std::mt19937 random(20261208);
+  const std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::uint32_t state = 2166136261u;
+  std::vector<std::pair<std::string, std::string>> pieces;
+  for (int stage = 0; stage < stages; ++stage) {
+    std::unordered_map<std::uint32_t, std::string> seen;
+    for (;;) {
+      std::string piece(6, ' ');
+      for (char& c : piece) c = alphabet[pick(random)];
+      const std::uint32_t next = UnseededStep(state, piece);
+      auto [slot, added] = seen.emplace(next, piece);
+      if (!added && slot->second != piece) {
+        pieces.emplace_back(slot->second, piece);
+        state = next;
+        break;
+      }
+    }
+  }
+  std::vector<std::string> names(std::size_t{1} << stages);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (int stage = 0; stage < stages; ++stage) {
+      names[i] += (i >> stage) & 1 ? pieces[stage].second : pieces[stage].first;
+    }
+  }
+  return names;
+}
+
+fs::path WriteKeysFile(const std::string& name, const std::vector<std::string>& keys) {
+  const fs::path path = Folder().path / name;
+  std::string text = "[S]\r\n";
+  for (const std::string& key : keys) text += key + "=1\r\n";
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+void RegisterCollidingKeys() {
+  constexpr int kStages = 14;  // 16,384 names
+  static const std::vector<std::string> crafted = CollidingNames(kStages);
+  std::vector<std::string> random;
+  std::mt19937 generator(7);
+  std::uniform_int_distribution<int> letter('a', 'z');
+  for (const std::string& name : crafted) {
+    std::string key(name.size(), ' ');
+    for (char& c : key) c = static_cast<char>(letter(generator));
+    random.push_back(key);
+  }
+  using Keys = const std::vector<std::string>*;
+  for (const auto& [label, keys] : {std::pair<std::string, Keys>{"crafted to collide", &crafted},
+                                    std::pair<std::string, Keys>{"random", &random}}) {
+    const fs::path path = WriteKeysFile("keys-" + label.substr(0, 7) + ".ini", *keys);
+    const std::u16string probe = std::u16string(keys->back().begin(), keys->back().end());
+    Register("IniFileReader::Load, 16,384 keys " + label, "ms", 0,
+             [path, probe](benchmark::State& state) {
+               for (auto _ : state) {
+                 IniFileReader document;
+                 Check(document.Load(path.u16string()).loaded, "load");
+                 std::u16string value;
+                 Check(document.GetValue(u"S", probe, value) && value == u"1", "lookup");
+               }
+             });
+  }
+}
+
 // ---- The targets ----
 
 const Row* FindRow(const std::vector<Row>& rows, const std::string& name) {
@@ -538,6 +618,10 @@ void PrintTargets(const std::vector<Row>& rows) {
   const double loadSave = median(Label("IniFileReader::Load + Save", Form::Ansi, 1));
   targets.push_back({"SetValues mode 0 1 MB / (Load + Save)", "<= 4", ratio(setValues, loadSave),
                      ratio(setValues, loadSave) > 0 && ratio(setValues, loadSave) <= 4});
+  const double crafted = median("IniFileReader::Load, 16,384 keys crafted to collide");
+  const double random = median("IniFileReader::Load, 16,384 keys random");
+  targets.push_back({"Load, keys crafted to collide / random keys", "<= 2", ratio(crafted, random),
+                     ratio(crafted, random) > 0 && ratio(crafted, random) <= 2});
   const double wineReal = median("Wine: GetValues 10,000 reads, real profile functions, ANSI 10 MB");
   const double winePortable =
       median("Wine: GetValues 10,000 reads, portable profile functions, ANSI 10 MB");
@@ -600,6 +684,7 @@ int main(int argc, char** argv) {
   RegisterSetValues(10, Form::Ansi, 0);
   RegisterSetValues(1, Form::Utf16, 1);
   RegisterSetValues(10, Form::Utf16, 1);
+  RegisterCollidingKeys();
 
   Collector collector;
   collector.SetOutputStream(&std::cerr);
