@@ -20,8 +20,14 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
+// Every input is written to a file: a folder in memory ($TMPDIR=/dev/shm) runs it several
+// times faster than one on disk.
 const std::string& FilePath() {
-  static const std::string path = "/tmp/fuzz_registry_file." + std::to_string(::getpid()) + ".reg";
+  static const std::string path = [] {
+    const char* folder = std::getenv("TMPDIR");
+    return std::string(folder && *folder ? folder : "/tmp") + "/fuzz_registry_file." +
+           std::to_string(::getpid()) + ".reg";
+  }();
   return path;
 }
 
