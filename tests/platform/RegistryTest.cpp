@@ -196,6 +196,27 @@ TEST_F(FileRegistryTest, AFailedCommitIsReported) {
   EXPECT_TRUE(FAILED(registry->Commit()));
 }
 
+// Two registry objects of one file, as one process may hold them: each commit keeps what
+// the other committed after this one read the file, and neither waits for the other.
+TEST_F(FileRegistryTest, TwoObjectsOfOneFileKeepEachOthersChanges) {
+  auto first = Open();
+  auto second = Open();
+  ASSERT_EQ(first->CreateKey(u"A"), S_OK);
+  ASSERT_EQ(second->CreateKey(u"B"), S_OK);
+  ASSERT_EQ(second->SetValue(u"B", u"v", u"2"), S_OK);
+  ASSERT_EQ(first->Commit(), S_OK);
+  ASSERT_EQ(second->Commit(), S_OK);
+  ASSERT_EQ(first->DeleteKey(u"A"), S_OK);
+  ASSERT_EQ(first->Commit(), S_OK);
+  EXPECT_EQ(ReadBytes(m_path),
+            "REGEDIT4\n"
+            "\n[HKEY_CLASSES_ROOT\\B]\n"
+            "\"v\"=\"2\"\n");
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+    EXPECT_EQ(entry.path(), m_path) << "left behind";
+  }
+}
+
 TEST(RegistryFileLocation, FollowsTheEnvironment) {
   struct Case {
     const char* registry;

@@ -13,9 +13,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "FileForms.h"
 #include "inidoc/TextForm.h"
+#include "platform/file_lock.h"
 #include "PluginFixture.h"
 #include "Records.h"
 
@@ -176,6 +178,121 @@ TEST_P(PosixFaultTest, AFileTooLargeIsRefusedUnread) {
     EXPECT_EQ(read[0].value.vt, VT_EMPTY);
   }
   EXPECT_EQ(fs::file_size(path), size);
+}
+
+// What a committed save keeps of the file it replaces, and what it clears away beside it.
+// Each row makes the file (and whatever else the row is about) and gives the name the
+// navigator opens it by; the save writes k=new and the row checks the rest. A UTF-16 file
+// in mode 1, so that the write waits in the queue for Commit; an ANSI file in mode 0,
+// where the profile functions write it at once as well.
+TEST_P(PosixFaultTest, SavesKeepWhatMakesTheFileItself) {
+  const Form form = Mode() == 1 ? Form::Utf16 : Form::Ansi;
+  const fs::path file = m_dir / "settings.ini";
+  const std::string expected = Encode(form, u"[S]\r\nk=new\r\n");
+  const fs::path other = m_dir / "other.ini";
+  const fs::path leftover =
+      m_dir / fs::path(platform::TemporaryName(file.filename().u16string(), u".tmp"));
+  const fs::path longName = m_dir / (std::string(246, 'n') + ".ini");
+  std::unique_ptr<platform::FileLock> held;
+  struct Row {
+    const char* what;
+    std::function<fs::path()> make;  // returns the name the file is opened by
+    std::function<void()> check;
+  };
+  const std::vector<Row> rows = {
+      {"hard link",
+       [&] {
+         fs::create_hard_link(file, other);
+         return file;
+       },
+       [&] {
+         EXPECT_EQ(ReadBytes(other), expected) << "the other name lost the file";
+         EXPECT_EQ(fs::hard_link_count(file), 2u);
+       }},
+      {"another user's file",
+       [&] {
+         if (::geteuid() == 0) {
+           EXPECT_EQ(::chown(file.c_str(), 12345, 12345), 0);
+         }
+         return file;
+       },
+       [&] {
+         struct stat info;
+         ASSERT_EQ(::stat(file.c_str(), &info), 0);
+         if (::geteuid() != 0) return;
+         EXPECT_EQ(info.st_uid, 12345u);
+         EXPECT_EQ(info.st_gid, 12345u);
+       }},
+      {"symbolic link",
+       [&] {
+         fs::create_symlink(file.filename(), other);
+         return other;
+       },
+       [&] { EXPECT_TRUE(fs::is_symlink(other)); }},
+      {"dangling symbolic link",
+       [&] {
+         fs::remove(file);
+         fs::create_symlink(file.filename(), other);
+         return other;
+       },
+       [&] { EXPECT_TRUE(fs::is_symlink(other)); }},
+      {"name of 250 characters",
+       [&] {
+         fs::rename(file, longName);
+         return longName;
+       },
+       [&] {
+         EXPECT_EQ(ReadBytes(longName), expected);
+         fs::rename(longName, file);
+       }},
+      {"a killed save's temporary file",
+       [&] {
+         WriteBytes(leftover, "[S]\r\nk=half");
+         return file;
+       },
+       [&] { EXPECT_FALSE(fs::exists(leftover)); }},
+      {"a lock another writer holds",
+       [&] {
+         held = std::make_unique<platform::FileLock>(U16Path(file), platform::FileLock::Missing::Fail);
+         EXPECT_TRUE(held->Held());
+         return file;
+       },
+       [] {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove(other);
+    WriteBytes(file, Encode(form, u"[S]\r\nk=old\r\n"));
+    const fs::path opened = row.make();
+    if (!fs::exists(opened) && Mode() == 1) {
+      EXPECT_EQ(Open(U16Path(opened), E_FAIL).Get(), nullptr);  // as any missing file
+      continue;
+    }
+    {
+      ComPtr<IOrvFileNavigator> navigator = Open(U16Path(opened));
+      ASSERT_NE(navigator.Get(), nullptr);
+      RecordArray records;
+      AddText(records, u"S", u"k", u"new");
+      if (held) {
+        // The other writer keeps its lock past our wait: the save fails and loses nothing.
+        platform::SetLockWaitForTesting(50);
+        EXPECT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+        EXPECT_EQ(navigator->Commit(), E_FAIL);
+        EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 1u);
+        EXPECT_EQ(ReadBytes(file), Encode(form, u"[S]\r\nk=old\r\n"));
+        held.reset();
+        platform::SetLockWaitForTesting(-1);
+      } else {
+        ASSERT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+      }
+      ASSERT_EQ(navigator->Commit(), S_OK);
+    }
+    row.check();
+    EXPECT_EQ(ReadBytes(file), expected);
+    for (const auto& entry : fs::directory_iterator(m_dir.Path())) {
+      EXPECT_TRUE(entry.path() == file || entry.path() == other) << entry.path() << " is left";
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, PosixFaultTest, ::testing::Values(0, 1), ModeName);

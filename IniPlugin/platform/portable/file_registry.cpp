@@ -4,10 +4,14 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/portable.h"
+#include "platform/replace.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::portable {
@@ -244,30 +248,12 @@ class FileRegistry final : public platform::Registry {
   explicit FileRegistry(std::u16string file) : m_file(std::move(file)) {}
 
   HRESULT Load(std::u16string_view under) {
-    std::string bytes;
-    const platform::ReadResult read = platform::ReadFileBytes(m_file, bytes);
-    if (read == platform::ReadResult::ReadError) return E_FAIL;
-    if (read == platform::ReadResult::TooLarge) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    if (read == platform::ReadResult::CannotOpen) {
-      std::error_code error;
-      if (std::filesystem::exists(std::filesystem::path(m_file), error) || error) {
-        return E_ACCESSDENIED;
-      }
-    } else if (!Parse(bytes, &m_top)) {
-      return kMalformedFile;
-    }
+    if (const HRESULT hr = Read(&m_top); FAILED(hr)) return hr;
     std::vector<std::u16string_view> parts;
     if (!SplitPath(under, &parts) || parts.size() >= platform::kDeepestKey) return E_INVALIDARG;
+    m_under.assign(parts.begin(), parts.end());
     m_baseDepth = 1 + parts.size();
-    m_base = m_top.FindOrAdd(kClassesRoot);
-    for (std::u16string_view part : parts) {
-      Key* next = m_base->Find(part);
-      if (!next) {
-        next = m_base->FindOrAdd(part);
-        m_dirty = true;
-      }
-      m_base = next;
-    }
+    m_dirty = FindBase();
     return S_OK;
   }
 
@@ -285,12 +271,20 @@ class FileRegistry final : public platform::Registry {
     }
     Key* key = m_base;
     for (std::u16string_view part : parts) key = key->FindOrAdd(part);
-    m_dirty = true;
+    Changed(Change::Kind::CreateKey, path);
     return S_OK;
   }
 
-  HRESULT DeleteKey(std::u16string_view path) override { return Delete(path, false); }
-  HRESULT DeleteTree(std::u16string_view path) override { return Delete(path, true); }
+  HRESULT DeleteKey(std::u16string_view path) override {
+    const HRESULT hr = Delete(path, false);
+    if (hr == S_OK) Changed(Change::Kind::DeleteKey, path);
+    return hr;
+  }
+  HRESULT DeleteTree(std::u16string_view path) override {
+    const HRESULT hr = Delete(path, true);
+    if (hr == S_OK) Changed(Change::Kind::DeleteTree, path);
+    return hr;
+  }
 
   HRESULT ListSubkeys(std::u16string_view path, std::vector<std::u16string>* names) override {
     names->clear();
@@ -312,7 +306,7 @@ class FileRegistry final : public platform::Registry {
     } else {
       key->values.emplace_back(std::u16string(name), std::u16string(text));
     }
-    m_dirty = true;
+    Changed(Change::Kind::SetValue, path, name, text);
     return S_OK;
   }
 
@@ -335,7 +329,7 @@ class FileRegistry final : public platform::Registry {
     auto* value = key->FindValue(name);
     if (!value) return S_FALSE;
     key->values.erase(key->values.begin() + (value - key->values.data()));
-    m_dirty = true;
+    Changed(Change::Kind::DeleteValue, path, name);
     return S_OK;
   }
 
@@ -347,35 +341,95 @@ class FileRegistry final : public platform::Registry {
     return S_OK;
   }
 
-  // Writes the whole registry beside the file and then puts it in the file's place, so a
-  // failed write leaves the old file as it was.
+  // Another registry object of the same file, in this process or another, may have
+  // committed since this one read it: under the file's lock, the file is read again and
+  // this object's changes made once more on what it holds now, so that neither loses the
+  // other's keys. The lock is taken here only, never held between calls: one process
+  // may hold two registry objects of one file, and neither may wait for the other.
   HRESULT Commit() override {
     if (!m_dirty) return S_OK;
-    const std::string bytes = Serialize(m_top);
     const std::filesystem::path target(m_file);
-    const std::filesystem::path temporary(m_file + u".tmp");
     std::error_code error;
     if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
-    {
-      platform::UniqueFile out = platform::OpenFile(temporary.u16string(), "wb");
-      if (!out) return E_ACCESSDENIED;
-      const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.Get()) == bytes.size() &&
-                           std::fflush(out.Get()) == 0;
-      if (!written || !out.Close()) {
-        std::filesystem::remove(temporary, error);
-        return E_FAIL;
-      }
+    const platform::FileLock lock(m_file, platform::FileLock::Missing::Create);
+    if (!lock.Held()) return E_ACCESSDENIED;
+    Key now;
+    if (const HRESULT hr = Read(&now); FAILED(hr)) return hr;
+    m_top = std::move(now);
+    FindBase();
+    std::vector<Change> changes;
+    changes.swap(m_changes);
+    try {
+      for (const Change& change : changes) Redo(change);
+    } catch (...) {
+      m_changes = std::move(changes);  // for the next Commit to make again
+      throw;
     }
-    std::filesystem::rename(temporary, target, error);
-    if (error) {
-      std::filesystem::remove(temporary, error);
-      return E_FAIL;
-    }
+    const std::string bytes = Serialize(m_top);
+    if (!platform::ReplaceFileContents(lock, bytes)) return E_FAIL;
+    m_changes.clear();
     m_dirty = false;
     return S_OK;
   }
 
  private:
+  // A change this object made since its last Commit, as it was asked for.
+  struct Change {
+    enum class Kind { CreateKey, DeleteKey, DeleteTree, SetValue, DeleteValue } kind;
+    std::u16string path, name, text;
+  };
+
+  void Changed(Change::Kind kind, std::u16string_view path, std::u16string_view name = {},
+               std::u16string_view text = {}) {
+    m_changes.push_back(
+        Change{kind, std::u16string(path), std::u16string(name), std::u16string(text)});
+    m_dirty = true;
+  }
+
+  // Makes a change again on the file as it is now; one the file no longer allows (a key
+  // gone, or grown subkeys) is dropped, as it would have failed had it come now.
+  void Redo(const Change& change) {
+    switch (change.kind) {
+      case Change::Kind::CreateKey: CreateKey(change.path); break;
+      case Change::Kind::DeleteKey: DeleteKey(change.path); break;
+      case Change::Kind::DeleteTree: DeleteTree(change.path); break;
+      case Change::Kind::SetValue: SetValue(change.path, change.name, change.text); break;
+      case Change::Kind::DeleteValue: DeleteValue(change.path, change.name); break;
+    }
+  }
+
+  HRESULT Read(Key* top) const {
+    std::string bytes;
+    const platform::ReadResult read = platform::ReadFileBytes(m_file, bytes);
+    if (read == platform::ReadResult::ReadError) return E_FAIL;
+    if (read == platform::ReadResult::TooLarge) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    if (read == platform::ReadResult::CannotOpen) {
+      std::error_code error;
+      if (std::filesystem::exists(std::filesystem::path(m_file), error) || error) {
+        return E_ACCESSDENIED;
+      }
+    } else if (!Parse(bytes, top)) {
+      return kMalformedFile;
+    }
+    return S_OK;
+  }
+
+  // Finds HKEY_CLASSES_ROOT\under in m_top, making what is missing; true when it made a
+  // key below the hive (which then has to be written).
+  bool FindBase() {
+    bool made = false;
+    m_base = m_top.FindOrAdd(kClassesRoot);
+    for (const std::u16string& part : m_under) {
+      Key* next = m_base->Find(part);
+      if (!next) {
+        next = m_base->FindOrAdd(part);
+        made = true;
+      }
+      m_base = next;
+    }
+    return made;
+  }
+
   HRESULT Lookup(std::u16string_view path, Key** key) {
     std::vector<std::u16string_view> parts;
     if (!SplitPath(path, &parts)) return E_INVALIDARG;
@@ -401,14 +455,15 @@ class FileRegistry final : public platform::Registry {
     if (!key) return S_FALSE;
     if (!withSubkeys && !key->subkeys.empty()) return kHasSubkeys;
     parent->Remove(parts.back());
-    m_dirty = true;
     return S_OK;
   }
 
   std::u16string m_file;
   Key m_top;               // the hives, by their full names
   Key* m_base = nullptr;   // HKEY_CLASSES_ROOT, or the key below it that this registry serves
+  std::vector<std::u16string> m_under;  // the names of m_base's path below the hive
   std::size_t m_baseDepth = 0;  // how many names m_base's path from the top has
+  std::vector<Change> m_changes;  // since the file was last written
   bool m_dirty = false;    // whether anything changed since the file was read or written
 };
 

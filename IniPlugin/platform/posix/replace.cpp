@@ -139,7 +139,9 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
       if (errno == ENOENT && missing == Missing::Create) continue;  // removed meanwhile
       return;
     }
-    state.file.Reset(fd);
+    // The lock is held only once the descriptor is in state.file: a wait that ran out
+    // must not leave a descriptor behind that Held() would take for the lock.
+    UniqueFd file(fd);
     if (::fstat(fd, &state.identity) != 0 || !S_ISREG(state.identity.st_mode)) return;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK && errno != EINTR) return;
@@ -150,8 +152,10 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
     // The writer before us may have put a new file in the name's place: that one is
     // the file now, and the lock on the old one guards nothing.
     struct stat now;
-    if (::stat(state.target.c_str(), &now) == 0 && SameFile(now, state.identity)) break;
-    state.file.Reset();
+    if (::stat(state.target.c_str(), &now) == 0 && SameFile(now, state.identity)) {
+      state.file = std::move(file);
+      break;
+    }
     if (Clock::now() >= deadline) return;
   }
   // What a killed save left: its half-written new content goes, and an in-place rewrite's
