@@ -226,7 +226,9 @@ TEST_P(SetValuesTest, AWriteLandsOnTheLineItIsReadFrom) {
     ASSERT_EQ(navigator->Commit(), S_OK);
     // Windows' writer changes only its line, as ours does; Wine's, which the win32 tests
     // run, rewrites the whole file in a form of its own, so the bytes are ours to check.
-    if (!platform::SystemProfile()) EXPECT_EQ(FileBytes(), row.after);
+    if (!platform::SystemProfile()) {
+      EXPECT_EQ(FileBytes(), row.after);
+    }
     RecordArray read;
     read.Add(row.section, row.key);
     ASSERT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
