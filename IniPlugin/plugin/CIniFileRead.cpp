@@ -20,10 +20,6 @@ constexpr DWORD kFirstBufferSize = 256;
 // The reader's size is a DWORD; no value of a file we can hold comes near this.
 constexpr DWORD kLargestBufferSize = 0x40000000;
 
-std::u16string_view TextOf(const WCHAR* text) {
-  return text ? std::u16string_view(platform::AsU16(text)) : std::u16string_view();
-}
-
 // The text as a C string sees it: up to the first NUL.
 void CutAtNul(std::u16string& text) {
   const std::size_t nul = text.find(u'\0');
@@ -41,7 +37,9 @@ void CIniFile::ReadValueText(const profile::ProfileFile* source, const WCHAR* se
                              const WCHAR* key, const WCHAR* defaultText,
                              std::u16string& text) const {
   if (!source) {
-    if (!m_document.GetValue(TextOf(section), TextOf(key), text)) text.assign(TextOf(defaultText));
+    if (!m_document.GetValue(platform::WideView(section), platform::WideView(key), text)) {
+      text.assign(platform::WideView(defaultText));
+    }
     CutAtNul(text);
     return;
   }

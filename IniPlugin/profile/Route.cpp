@@ -38,9 +38,16 @@ Form FormOf(const std::u16string& path) {
 }  // namespace
 
 ProfileFile::ProfileFile(const std::u16string& path) : m_path(path) {
+  const platform::SystemProfileFunctions* system = platform::SystemProfile();
+  if (!system) return;
   const Form form = FormOf(path);
   m_storesAnsi = form == Form::Ansi;
-  if (form != Form::Foreign) m_system = platform::SystemProfile();
+  if (form != Form::Foreign) m_system = system;
+}
+
+bool ProfileFile::StoresAnsi() const {
+  if (!m_storesAnsi) m_storesAnsi = FormOf(m_path) == Form::Ansi;
+  return *m_storesAnsi;
 }
 
 DWORD ProfileFile::Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
@@ -69,12 +76,12 @@ std::u16string_view ValueAsRead(std::u16string_view written) {
 
 DWORD ReadProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
                         DWORD size, LPCWSTR file) {
-  const std::u16string path(file ? platform::AsU16(file) : u"");
+  const std::u16string path = platform::U16FromWide(file);
   return ProfileFile(path).Read(section, key, defaultText, buffer, size);
 }
 
 BOOL WriteProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
-  const std::u16string path(file ? platform::AsU16(file) : u"");
+  const std::u16string path = platform::U16FromWide(file);
   return ProfileFile(path).Write(section, key, value);
 }
 

@@ -4,6 +4,7 @@
 // UTF-16 without a mark), and every file where the system has no profile functions.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,7 @@ class ProfileFile {
 
   // Whether the file's text is kept in the ANSI code page: an unmarked file, or a missing
   // one, which the writer creates so.
-  bool StoresAnsi() const { return m_storesAnsi; }
+  bool StoresAnsi() const;
 
   DWORD Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
              DWORD size) const;
@@ -33,7 +34,10 @@ class ProfileFile {
  private:
   const std::u16string& m_path;
   const platform::SystemProfileFunctions* m_system = nullptr;  // null: ours
-  bool m_storesAnsi = true;
+  // Known once the file was looked at: at once where the system has functions of its own
+  // (the look chooses between them and ours), at the first question elsewhere, so that a
+  // call that only reads opens the file once, not twice.
+  mutable std::optional<bool> m_storesAnsi;
 };
 
 // A value as the profile functions read it back once written: without the blanks around
