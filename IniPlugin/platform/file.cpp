@@ -2,7 +2,16 @@
 
 #include <cstdio>
 
+#include "platform/file_problem.h"
+
 namespace iniplugin::platform {
+
+namespace {
+thread_local FileProblem t_fileProblem = FileProblem::Unknown;
+}  // namespace
+
+FileProblem LastFileProblem() { return t_fileProblem; }
+void NoteFileProblem(FileProblem problem) { t_fileProblem = problem; }
 
 ReadResult ReadFileBytes(const std::u16string& path, std::string& bytes) {
   FileStamp stamp;

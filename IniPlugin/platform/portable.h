@@ -37,6 +37,12 @@ INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
 // The locale whose conventions the conversions above follow: English (United States).
 LCID GetUserDefaultLCID();
 
+// The calling thread's error object, and the object to fill one: as the system keeps them,
+// one per thread; reading it takes it away.
+HRESULT CreateErrorInfo(ICreateErrorInfo** created);
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
+
 // Reports the version named by INIPLUGIN_OS_VERSION ("PLATFORM.MAJOR", e.g. "2.4");
 // without it there is no Windows version to report and the call fails.
 BOOL GetVersionExW(OSVERSIONINFOW* info);

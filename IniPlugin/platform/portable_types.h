@@ -33,6 +33,7 @@ typedef const WCHAR* LPCWSTR;
 typedef WCHAR OLECHAR;
 typedef OLECHAR* BSTR;
 typedef const OLECHAR* LPCOLESTR;
+typedef OLECHAR* LPOLESTR;
 
 typedef LONG HRESULT;
 typedef LONG SCODE;
@@ -126,6 +127,31 @@ struct IClassFactory : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) = 0;
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
 };
+
+// The error object: what a failed call tells its caller besides the result code.
+struct IErrorInfo : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetSource(BSTR* source) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* helpFile) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* helpContext) = 0;
+};
+
+struct ICreateErrorInfo : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE SetGUID(REFGUID guid) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetSource(LPOLESTR source) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR description) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR helpFile) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD helpContext) = 0;
+};
+
+struct ISupportErrorInfo : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
+};
+
+extern const IID IID_IErrorInfo;
+extern const IID IID_ICreateErrorInfo;
+extern const IID IID_ISupportErrorInfo;
 
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
@@ -282,3 +308,10 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags,
 INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st);
 LCID GetUserDefaultLCID();
 BOOL GetVersionExW(OSVERSIONINFOW* info);
+// C names, as the system's: the native module exports GetErrorInfo, since there the error
+// object lives in each module rather than in a system library that all of them share.
+extern "C" {
+HRESULT CreateErrorInfo(ICreateErrorInfo** created);
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
+}

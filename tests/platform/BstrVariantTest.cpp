@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/com.h"
 #include "platform/portable.h"
 
@@ -13,6 +15,9 @@ struct BstrApi {
   BSTR (*allocLen)(const OLECHAR*, UINT);
   void (*free)(BSTR);
   UINT (*len)(BSTR);
+  HRESULT (*createErrorInfo)(ICreateErrorInfo**);
+  HRESULT (*setErrorInfo)(ULONG, IErrorInfo*);
+  HRESULT (*getErrorInfo)(ULONG, IErrorInfo**);
 };
 
 class BstrTest : public ::testing::TestWithParam<BstrApi> {};
@@ -42,16 +47,74 @@ TEST_P(BstrTest, LengthPrefixAndTerminator) {
   api.free(zeros);
 }
 
+// The thread's error object: made and filled, set, taken by the first read, per thread.
+TEST_P(BstrTest, ErrorObjectIsTakenByItsFirstReadOnItsOwnThread) {
+  const BstrApi& api = GetParam();
+  const GUID guid = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+  platform::ComPtr<IErrorInfo> read;
+  ASSERT_EQ(api.getErrorInfo(0, read.Receive()), S_FALSE);
+  EXPECT_FALSE(read);
+
+  platform::ComPtr<ICreateErrorInfo> created;
+  ASSERT_EQ(api.createErrorInfo(created.Receive()), S_OK);
+  std::u16string description = u"It failed.", source = u"Tests.Source";
+  EXPECT_EQ(created->SetGUID(guid), S_OK);
+  EXPECT_EQ(created->SetDescription(platform::AsWide(description.data())), S_OK);
+  EXPECT_EQ(created->SetSource(platform::AsWide(source.data())), S_OK);
+  platform::ComPtr<IErrorInfo> info;
+  ASSERT_EQ(created.As(IID_IErrorInfo, &info), S_OK);
+  ASSERT_EQ(api.setErrorInfo(0, info.Get()), S_OK);
+
+  // Another thread has none of it.
+  HRESULT elsewhere = E_FAIL;
+  std::thread([&] {
+    IErrorInfo* other = nullptr;
+    elsewhere = api.getErrorInfo(0, &other);
+  }).join();
+  EXPECT_EQ(elsewhere, S_FALSE);
+
+  ASSERT_EQ(api.getErrorInfo(0, read.Receive()), S_OK);
+  ASSERT_EQ(read.Get(), info.Get());
+  BSTR text = nullptr;
+  ASSERT_EQ(read->GetDescription(&text), S_OK);
+  EXPECT_EQ(platform::BstrView(text), description);
+  api.free(text);
+  ASSERT_EQ(read->GetSource(&text), S_OK);
+  EXPECT_EQ(platform::BstrView(text), source);
+  api.free(text);
+  GUID got{};
+  EXPECT_EQ(read->GetGUID(&got), S_OK);
+  EXPECT_TRUE(IsEqualGUID(got, guid));
+  ASSERT_EQ(read->GetHelpFile(&text), S_OK);
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(api.getErrorInfo(0, read.Receive()), S_FALSE);
+
+  // Setting none clears what was set.
+  ASSERT_EQ(api.setErrorInfo(0, info.Get()), S_OK);
+  ASSERT_EQ(api.setErrorInfo(0, nullptr), S_OK);
+  EXPECT_EQ(api.getErrorInfo(0, read.Receive()), S_FALSE);
+}
+
 BSTR SystemAlloc(const OLECHAR* t) { return ::SysAllocString(t); }
 BSTR SystemAllocLen(const OLECHAR* t, UINT n) { return ::SysAllocStringLen(t, n); }
 void SystemFree(BSTR s) { ::SysFreeString(s); }
 UINT SystemLen(BSTR s) { return ::SysStringLen(s); }
+HRESULT SystemCreateErrorInfo(ICreateErrorInfo** created) { return ::CreateErrorInfo(created); }
+HRESULT SystemSetErrorInfo(ULONG reserved, IErrorInfo* info) {
+  return ::SetErrorInfo(reserved, info);
+}
+HRESULT SystemGetErrorInfo(ULONG reserved, IErrorInfo** info) {
+  return ::GetErrorInfo(reserved, info);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Apis, BstrTest,
-    ::testing::Values(BstrApi{"system", SystemAlloc, SystemAllocLen, SystemFree, SystemLen},
+    ::testing::Values(BstrApi{"system", SystemAlloc, SystemAllocLen, SystemFree, SystemLen,
+                              SystemCreateErrorInfo, SystemSetErrorInfo, SystemGetErrorInfo},
                       BstrApi{"portable", portable::SysAllocString, portable::SysAllocStringLen,
-                              portable::SysFreeString, portable::SysStringLen}),
+                              portable::SysFreeString, portable::SysStringLen,
+                              portable::CreateErrorInfo, portable::SetErrorInfo,
+                              portable::GetErrorInfo}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortableVariantTest, CopyDuplicatesStringsAndClearFreesThem) {

@@ -6,6 +6,11 @@
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IErrorInfo = {0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+const IID IID_ICreateErrorInfo = {0x22F03340, 0x547D, 0x101B,
+                                  {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+const IID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B,
+                                   {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 
 namespace portable = iniplugin::portable;
 
@@ -28,3 +33,10 @@ INT VariantTimeToSystemTime(DOUBLE time, SYSTEMTIME* st) {
 }
 LCID GetUserDefaultLCID() { return portable::GetUserDefaultLCID(); }
 BOOL GetVersionExW(OSVERSIONINFOW* info) { return portable::GetVersionExW(info); }
+HRESULT CreateErrorInfo(ICreateErrorInfo** created) { return portable::CreateErrorInfo(created); }
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info) {
+  return portable::SetErrorInfo(reserved, info);
+}
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info) {
+  return portable::GetErrorInfo(reserved, info);
+}

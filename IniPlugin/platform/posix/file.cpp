@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_problem.h"
 #include "platform/posix/path.h"
 
 namespace iniplugin::platform {
@@ -54,12 +56,27 @@ int OpenFlags(const char* mode) {
 
 }  // namespace
 
+void NoteSystemFileProblem() {
+  switch (errno) {
+    case ENOENT: case ENOTDIR: NoteFileProblem(FileProblem::Missing); break;
+    case EACCES: case EPERM: NoteFileProblem(FileProblem::Denied); break;
+    case EROFS: NoteFileProblem(FileProblem::ReadOnly); break;
+    case ETXTBSY: case EWOULDBLOCK: NoteFileProblem(FileProblem::Held); break;
+    case EISDIR: case ENXIO: NoteFileProblem(FileProblem::NotAFile); break;
+    case ENOSPC: case EDQUOT: case EFBIG: NoteFileProblem(FileProblem::DiskFull); break;
+    default: NoteFileProblem(FileProblem::Unknown); break;
+  }
+}
+
 UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* stamp) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
   // Without O_NONBLOCK, opening a FIFO waits for its other end; with it the open returns
   // at once and the type check below turns the FIFO away.
   const int fd = ::open(PathToUtf8(path).c_str(), OpenFlags(mode) | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return {};
+  if (fd < 0) {
+    NoteSystemFileProblem();
+    return {};
+  }
   UniqueFile file;
   struct stat info;
   const int flags = ::fcntl(fd, F_GETFL);
@@ -68,6 +85,7 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* sta
     file.Reset(::fdopen(fd, mode));
   }
   if (!file) {
+    NoteFileProblem(FileProblem::NotAFile);
     ::close(fd);
     return {};
   }

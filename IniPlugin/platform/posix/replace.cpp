@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/file_lock.h"
+#include "platform/file_problem.h"
 #include "platform/posix/path.h"
 #include "platform/unicode.h"
 #include "platform/unique.h"
@@ -132,20 +133,33 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
     if (missing == Missing::Create) {
       fd = ::open(state.target.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       state.created = fd >= 0;
-      if (fd < 0 && errno != EEXIST) return;
+      if (fd < 0 && errno != EEXIST) {
+        NoteSystemFileProblem();
+        return;
+      }
     }
     if (fd < 0) fd = ::open(state.target.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       if (errno == ENOENT && missing == Missing::Create) continue;  // removed meanwhile
+      NoteSystemFileProblem();
       return;
     }
     // The lock is held only once the descriptor is in state.file: a wait that ran out
     // must not leave a descriptor behind that Held() would take for the lock.
     UniqueFd file(fd);
-    if (::fstat(fd, &state.identity) != 0 || !S_ISREG(state.identity.st_mode)) return;
+    if (::fstat(fd, &state.identity) != 0 || !S_ISREG(state.identity.st_mode)) {
+      NoteFileProblem(FileProblem::NotAFile);
+      return;
+    }
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return;
-      if (Clock::now() >= deadline) return;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        NoteSystemFileProblem();
+        return;
+      }
+      if (Clock::now() >= deadline) {
+        NoteFileProblem(FileProblem::Held);
+        return;
+      }
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::microseconds(4000));
     }
@@ -156,7 +170,10 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
       state.file = std::move(file);
       break;
     }
-    if (Clock::now() >= deadline) return;
+    if (Clock::now() >= deadline) {
+      NoteFileProblem(FileProblem::Held);
+      return;
+    }
   }
   // What a killed save left: its half-written new content goes, and an in-place rewrite's
   // copy of the old content goes back where it came from.
@@ -229,10 +246,16 @@ FileReplacement::FileReplacement(const FileLock& lock) : m_state(std::make_uniqu
   const struct stat& old = locked.identity;
   // A file its owner cannot write is one the user marked read-only; Windows refuses to
   // replace those, and so do we (even where privileges would allow it).
-  if (!(old.st_mode & S_IWUSR)) return;
+  if (!(old.st_mode & S_IWUSR)) {
+    NoteFileProblem(FileProblem::ReadOnly);
+    return;
+  }
   bool ownerKept = false;
   if (old.st_nlink <= 1) {
-    if (!OpenTemporary(locked, old, state.file, state.created, ownerKept)) return;
+    if (!OpenTemporary(locked, old, state.file, state.created, ownerKept)) {
+      NoteSystemFileProblem();
+      return;
+    }
     if (ownerKept) {
       state.ok = true;
       return;
@@ -247,10 +270,14 @@ FileReplacement::FileReplacement(const FileLock& lock) : m_state(std::make_uniqu
   state.inPlace = true;
   {
     UniqueFd copy(::open(locked.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!copy.Valid()) return;
+    if (!copy.Valid()) {
+      NoteSystemFileProblem();
+      return;
+    }
     state.created = true;
     if (!CopyContent(locked.file.Get(), copy.Get()) || !copy.Close() ||
         ::rename(locked.temporary.c_str(), locked.backup.c_str()) != 0) {
+      NoteSystemFileProblem();
       ::unlink(locked.temporary.c_str());
       state.created = false;
       return;
@@ -259,6 +286,7 @@ FileReplacement::FileReplacement(const FileLock& lock) : m_state(std::make_uniqu
   SyncFolder(locked.folder);
   state.file.Reset(::open(locked.target.c_str(), O_WRONLY | O_CLOEXEC));
   state.ok = state.file.Valid();
+  if (!state.ok) NoteSystemFileProblem();
 }
 
 FileReplacement::~FileReplacement() {
@@ -282,11 +310,13 @@ bool FileReplacement::Write(std::string_view bytes) {
   bool injectedFailure = false;
   bytes = AllowedPart(state.written, bytes, injectedFailure);
   if (!WriteAll(state.file.Get(), bytes)) {
+    NoteSystemFileProblem();
     state.ok = false;
     return false;
   }
   state.written += bytes.size();
   state.ok = !injectedFailure;
+  if (injectedFailure) NoteFileProblem(FileProblem::DiskFull);
   return state.ok;
 }
 
@@ -298,7 +328,10 @@ bool FileReplacement::Commit() {
     state.ok = ::ftruncate(state.file.Get(), static_cast<off_t>(state.written)) == 0;
     state.ok = state.ok && ::fsync(state.file.Get()) == 0;
     state.ok = state.file.Close() && state.ok;
-    if (!state.ok) return false;
+    if (!state.ok) {
+      NoteSystemFileProblem();
+      return false;
+    }
     state.committed = locked.replaced = true;
     ::unlink(locked.backup.c_str());
     SyncFolder(locked.folder);
@@ -307,7 +340,10 @@ bool FileReplacement::Commit() {
   state.ok = ::fsync(state.file.Get()) == 0;
   state.ok = state.file.Close() && state.ok;
   state.ok = state.ok && ::rename(locked.temporary.c_str(), locked.target.c_str()) == 0;
-  if (!state.ok) return false;
+  if (!state.ok) {
+    NoteSystemFileProblem();
+    return false;
+  }
   state.committed = locked.replaced = true;
   // Make the rename itself durable; a failure here no longer endangers the content.
   SyncFolder(locked.folder);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/file_problem.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
 
@@ -35,18 +36,41 @@ FileStamp StampOf(DWORD sizeHigh, DWORD sizeLow, const FILETIME& lastWrite) {
 
 }  // namespace
 
+void NoteSystemFileProblem() {
+  switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      NoteFileProblem(FileProblem::Missing);
+      break;
+    case ERROR_ACCESS_DENIED: NoteFileProblem(FileProblem::Denied); break;
+    case ERROR_WRITE_PROTECT: NoteFileProblem(FileProblem::ReadOnly); break;
+    case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+      NoteFileProblem(FileProblem::Held);
+      break;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL:
+      NoteFileProblem(FileProblem::DiskFull);
+      break;
+    default: NoteFileProblem(FileProblem::Unknown); break;
+  }
+}
+
 UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* stamp) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return {};
   // A device name (CON, COM1, a pipe) is no file: what reads from it can wait forever.
   // Only what the system calls a disk file is kept open.
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
   UniqueFile file(::_wfopen(AsWide(path.c_str()), wideMode.c_str()));
-  if (!file) return {};
+  if (!file) {
+    NoteSystemFileProblem();
+    return {};
+  }
   const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file.Get())));
   BY_HANDLE_FILE_INFORMATION info;
   if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK ||
       !::GetFileInformationByHandle(handle, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    NoteFileProblem(FileProblem::NotAFile);
     return {};
   }
   if (stamp) *stamp = StampOf(info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime);

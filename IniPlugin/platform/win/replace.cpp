@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_lock.h"
+#include "platform/file_problem.h"
 #include "platform/unique.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
@@ -81,7 +82,10 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
                                    missing == Missing::Create ? OPEN_ALWAYS : OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!state.file.Valid()) {
-      if (::GetLastError() != ERROR_SHARING_VIOLATION || late()) return;
+      if (::GetLastError() != ERROR_SHARING_VIOLATION || late()) {
+        NoteSystemFileProblem();
+        return;
+      }
       ::Sleep(10);
       continue;
     }
@@ -89,6 +93,7 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
     if (!Identity(state.file.Get(), state.identity) ||
         (state.identity.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       state.file.Reset();
+      NoteFileProblem(FileProblem::NotAFile);
       return;
     }
     OVERLAPPED where = LockedByte();
@@ -103,6 +108,7 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
       where = LockedByte();
     }
     if (!locked) {
+      NoteSystemFileProblem();  // still locked when the wait ran out: a lock violation
       state.file.Reset();
       return;
     }
@@ -115,7 +121,10 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
       break;
     }
     state.file.Reset();
-    if (late()) return;
+    if (late()) {
+      NoteFileProblem(FileProblem::Held);
+      return;
+    }
   }
   state.target = FinalName(state.file.Get(), given);
   const std::size_t slash = state.target.find_last_of(L"\\/");
@@ -164,12 +173,16 @@ FileReplacement::FileReplacement(const FileLock& lock) : m_state(std::make_uniqu
   if (!lock.Held()) return;
   state.lock = lock.m_state.get();
   // Windows refuses to replace a read-only file; say so before writing anything.
-  if (state.lock->identity.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return;
+  if (state.lock->identity.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+    NoteFileProblem(FileProblem::ReadOnly);
+    return;
+  }
   // The temporary file sits beside the target, so that the final move is a rename on one
   // volume and never a copy.
   state.file.Reset(::CreateFileW(state.lock->temporary.c_str(), GENERIC_WRITE, 0, nullptr,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   state.created = state.ok = state.file.Valid();
+  if (!state.ok) NoteSystemFileProblem();
 }
 
 FileReplacement::~FileReplacement() {
@@ -190,6 +203,7 @@ bool FileReplacement::Write(std::string_view bytes) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
     if (!::WriteFile(state.file.Get(), bytes.data(), chunk, &written, nullptr) || written == 0) {
+      NoteSystemFileProblem();
       state.ok = false;
       return false;
     }
@@ -197,6 +211,7 @@ bool FileReplacement::Write(std::string_view bytes) {
     state.written += written;
   }
   state.ok = !injectedFailure;
+  if (injectedFailure) NoteFileProblem(FileProblem::DiskFull);
   return state.ok;
 }
 
@@ -206,7 +221,10 @@ bool FileReplacement::Commit() {
   FileLock::State& locked = *state.lock;
   state.ok = ::FlushFileBuffers(state.file.Get()) != 0;
   state.ok = state.file.Close() && state.ok;
-  if (!state.ok) return false;
+  if (!state.ok) {
+    NoteSystemFileProblem();
+    return false;
+  }
   // ReplaceFileW keeps what makes the file itself (ACL, owner, attributes, creation time,
   // streams), where a move would give it the folder's. A reader that opened the file
   // without delete sharing holds it for a moment: wait for about a second.
@@ -222,12 +240,17 @@ bool FileReplacement::Commit() {
       // Only a file that was not there is made by a move.
       state.ok = ::MoveFileExW(locked.temporary.c_str(), locked.target.c_str(),
                                MOVEFILE_WRITE_THROUGH) != 0;
-      if (!state.ok) return false;
+      if (!state.ok) {
+        NoteSystemFileProblem();
+        return false;
+      }
       break;
     }
     const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
                       error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
     if (!busy || ::GetTickCount() - start >= 1000) {
+      ::SetLastError(error);
+      NoteSystemFileProblem();
       state.ok = false;
       return false;
     }
