@@ -12,6 +12,7 @@
 #include "inidoc/Scan.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
+#include "platform/file_problem.h"
 #include "platform/replace.h"
 
 namespace iniplugin {
@@ -188,6 +189,12 @@ class IniFileReader::Loader {
     return true;
   }
 
+  // Why Feed or Finish said no: what the decoder refused, or else a text past the limit.
+  LoadResult Refused() const {
+    if (m_decoder.Refusal() == inidoc::TextRefusal::None) return {.tooLarge = true};
+    return {.refusal = m_decoder.Refusal(), .refusedAt = m_decoder.RefusedAt()};
+  }
+
   bool Finish() {
     if (!m_decoder.Finish() || m_document.m_text.size() >= kLargestText) return false;
     m_document.m_form = m_decoder.Form();
@@ -221,11 +228,15 @@ IniFileReader::LoadResult IniFileReader::Load(const std::u16string& path) {
   IniFileReader loaded;
   Loader loader(loaded, stamp.size);
   for (;;) {
-    if (!loader.Feed(std::string_view(block.get(), got))) return {};
+    if (!loader.Feed(std::string_view(block.get(), got))) return loader.Refused();
     if (got < kReadBlock) break;
     got = std::fread(block.get(), 1, kReadBlock, file.Get());
   }
-  if (std::ferror(file.Get()) || !loader.Finish()) return {};
+  if (std::ferror(file.Get())) {
+    platform::NoteSystemFileProblem();
+    return {};
+  }
+  if (!loader.Finish()) return loader.Refused();
   *this = std::move(loaded);
   return {.loaded = true};
 }

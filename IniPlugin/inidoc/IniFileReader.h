@@ -83,9 +83,13 @@ class IniFileReader {
 
   // What Load made of a file: true when it was loaded. A file whose text could not fit
   // (see inidoc::TextFits) is `tooLarge`, and is turned away before it is read.
+  // A file that was not `tooLarge` and could not be held without loss has the decoder's
+  // `refusal`; one that could not be read has none (the platform notes why).
   struct LoadResult {
     bool loaded = false;
     bool tooLarge = false;
+    inidoc::TextRefusal refusal = inidoc::TextRefusal::None;
+    std::uint64_t refusedAt = 0;  // for invalid UTF-8: the offset of its first bad byte
     explicit operator bool() const { return loaded; }
   };
 

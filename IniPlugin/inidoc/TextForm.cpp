@@ -21,6 +21,23 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // Staged text is converted in blocks of this many units.
 constexpr std::size_t kEncodeBlock = 16384;
 
+// Where the first byte of `bytes` lies that starts no valid UTF-8 character. Asked only
+// of text the strict decoder refused, so a sequence at a time is fast enough.
+std::size_t FirstInvalidUtf8(std::string_view bytes) {
+  std::u16string scratch;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    scratch.clear();
+    if (at + length > bytes.size() || !platform::AppendUtf8(bytes.substr(at, length), scratch)) {
+      return at;
+    }
+    at += length;
+  }
+  return at;
+}
+
 
 }  // namespace
 
@@ -35,15 +52,23 @@ bool TextFits(std::uint64_t bytes, std::string_view start) {
   return (utf16 ? bytes / 2 : bytes) < LargestText();
 }
 
+bool TextDecoder::Refuse(TextRefusal why) {
+  m_state = State::Refused;
+  m_refusal = why;
+  return false;
+}
+
 bool TextDecoder::ChooseForm() {
   const std::string_view start(m_held);
-  if (start.substr(0, 2) == kUtf16BigEndianMark) return false;
+  if (start.substr(0, 2) == kUtf16BigEndianMark) return Refuse(TextRefusal::BigEndian);
   if (start.substr(0, 2) == kUtf16Mark) {
     m_form = TextForm::Utf16;
     m_held.erase(0, 2);
+    m_decoded = 2;
   } else if (start.substr(0, 3) == kUtf8Mark) {
     m_form = TextForm::Utf8;
     m_held.erase(0, 3);
+    m_decoded = 3;
   } else {
     m_form = TextForm::Ansi;
   }
@@ -54,14 +79,23 @@ bool TextDecoder::DecodeBody(std::string_view bytes) {
   switch (m_form) {
     case TextForm::Utf16:
       platform::AppendUtf16(bytes, platform::ByteOrder::Little, m_text);
+      m_decoded += bytes.size();
       return true;
     case TextForm::Utf8:
-      return platform::AppendUtf8(bytes, m_text);
+      if (!platform::AppendUtf8(bytes, m_text)) {
+        m_refusedAt = m_decoded + FirstInvalidUtf8(bytes);
+        return Refuse(TextRefusal::InvalidUtf8);
+      }
+      m_decoded += bytes.size();
+      return true;
     case TextForm::Ansi:
       break;
   }
-  if (HasZeroByte(bytes.data(), bytes.data() + bytes.size())) return false;
+  if (HasZeroByte(bytes.data(), bytes.data() + bytes.size())) {
+    return Refuse(TextRefusal::NulWithoutMark);
+  }
   platform::AppendAnsiAsUtf16(bytes, m_text);
+  m_decoded += bytes.size();
   return true;
 }
 
@@ -72,10 +106,7 @@ bool TextDecoder::Feed(std::string_view bytes) {
     m_held.append(bytes.substr(0, take));
     bytes.remove_prefix(take);
     if (m_held.size() < 3) return true;
-    if (!ChooseForm()) {
-      m_state = State::Refused;
-      return false;
-    }
+    if (!ChooseForm()) return false;
     m_state = State::Body;
     // What was taken to look for the mark is body text, fed again below.
     std::string start;
@@ -114,7 +145,7 @@ bool TextDecoder::Finish() {
     if (!ChooseForm()) return false;
     m_state = State::Body;
   }
-  if (m_form == TextForm::Utf16 && m_held.size() % 2 != 0) return false;
+  if (m_form == TextForm::Utf16 && m_held.size() % 2 != 0) return Refuse(TextRefusal::OddLength);
   const bool ok = m_held.empty() || DecodeBody(m_held);
   m_held.clear();
   if (!ok) m_state = State::Refused;

@@ -26,6 +26,15 @@ std::size_t LargestText();
 // byte.
 bool TextFits(std::uint64_t bytes, std::string_view start);
 
+// Why a decoder refused a file.
+enum class TextRefusal {
+  None,
+  BigEndian,       // the mark FE FF
+  NulWithoutMark,  // NUL bytes without a mark: typically UTF-16 without one
+  OddLength,       // a UTF-16 body of odd length
+  InvalidUtf8,     // a UTF-8-marked body that is not valid UTF-8
+};
+
 struct DecodedText {
   TextForm form = TextForm::Ansi;
   // The text after the mark. In a marked form an empty file still has one (empty) line:
@@ -55,10 +64,16 @@ class TextDecoder {
   TextForm Form() const { return m_form; }
   bool Marked() const { return m_form != TextForm::Ansi; }
 
+  // Once refused: why, and for invalid UTF-8 the offset in the file of the first byte
+  // that is not part of a valid character.
+  TextRefusal Refusal() const { return m_refusal; }
+  std::uint64_t RefusedAt() const { return m_refusedAt; }
+
  private:
   enum class State { Start, Body, Refused };
   bool DecodeBody(std::string_view bytes);
   bool ChooseForm();
+  bool Refuse(TextRefusal why);
 
   std::u16string& m_text;
   State m_state = State::Start;
@@ -67,6 +82,10 @@ class TextDecoder {
   // (ANSI and UTF-8 text is decoded up to line ends, where a multi-byte character never
   // is cut) or the odd byte of a UTF-16 unit.
   std::string m_held;
+  // Bytes of the file decoded so far, the mark included.
+  std::uint64_t m_decoded = 0;
+  TextRefusal m_refusal = TextRefusal::None;
+  std::uint64_t m_refusedAt = 0;
 };
 
 // Encodes text handed in pieces into a form, appending to a byte string the caller owns:
