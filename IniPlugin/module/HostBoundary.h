@@ -7,6 +7,8 @@
 // so that whatever was thrown, however deep, comes back as a result code.
 #pragma once
 
+#include <string_view>
+
 #include "platform/windows_types.h"
 
 namespace iniplugin {
@@ -27,5 +29,14 @@ HRESULT ResultOf(Call&& call) noexcept {
     return HResultFromCurrentException();
   }
 }
+
+// The calling thread's error object, which hosts and scripting clients read (GetErrorInfo)
+// to tell a person why a call failed: `description` is that sentence, `iid` the interface
+// whose method failed, `source` the object's ProgID. Never throws: a description that
+// cannot be made leaves the thread without one.
+void SetHostError(const IID& iid, std::u16string_view source,
+                  std::u16string_view description) noexcept;
+// A successful call leaves no error object of an earlier failure behind.
+void ClearHostError() noexcept;
 
 }  // namespace iniplugin

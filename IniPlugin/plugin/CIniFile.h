@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/OrvHost.h"
+#include "plugin/HostCall.h"
 #include "inidoc/IniFileReader.h"
 #include "plugin/Guids.h"
 #include "module/Module.h"
@@ -21,9 +22,14 @@ inline HRESULT LoadFailure(const IniFileReader::LoadResult& result) {
   return result.tooLarge ? HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) : E_FAIL;
 }
 
-class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavigatorInit {
+class CIniFile : public IIniFile,
+                 public IOrvFileNavigator,
+                 public IOrvFileNavigatorInit,
+                 public ISupportErrorInfo {
  public:
   static constexpr bool kFreeThreaded = false;
+  // What the error objects of its failures name as their source.
+  static constexpr std::u16string_view kProgId = u"IniPlugin.IniFile";
 
   // One queued write.
   struct Data {
@@ -34,6 +40,12 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
 
   // IOrvFileNavigatorInit
   HRESULT STDMETHODCALLTYPE Init(BSTR filePath, INT_PTR unused) override;
+  // Init's work, as part of another call of the host's (the format object's
+  // CreateNavigator), which tells its failure.
+  HRESULT Open(BSTR filePath, INT_PTR unused, HostCall& call);
+
+  // ISupportErrorInfo: every failing call of the host's interfaces sets an error object.
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
   // IOrvFileNavigator: the plug-in's work
   HRESULT STDMETHODCALLTYPE SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
@@ -93,7 +105,7 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
   // file, makes it in the file at once. Refused text and values without a text form are
   // neither queued nor written.
   HRESULT QueueWrite(const profile::ProfileFile* source, const OrvVariableRecord& record,
-                     LONG dateLayout);
+                     LONG dateLayout, HostCall& call);
   // Puts into `text` the value of `key` in `section` from `source` (null: the document),
   // whole however long and up to its first NUL, or `defaultText` (null: the empty text)
   // when either is missing. A null name means to the profile reader what it always means
@@ -103,9 +115,13 @@ class CIniFile : public IIniFile, public IOrvFileNavigator, public IOrvFileNavig
                      const WCHAR* key, const WCHAR* defaultText, std::u16string& text) const;
   // Commit for a file the profile functions serve: flush, read every key back, and write
   // again what does not read back.
-  HRESULT CommitThroughProfile(const profile::ProfileFile& source);
+  // Commit's work, as part of a call of the host's.
+  HRESULT CommitQueued(HostCall& call);
+  HRESULT CommitThroughProfile(const profile::ProfileFile& source, HostCall& call);
   // Commit for a file the document serves: reload, apply the queue, save.
-  HRESULT CommitThroughDocument();
+  HRESULT CommitThroughDocument(HostCall& call);
+  // A call whose result says all there is to say (a method not supported, a null pointer).
+  static HRESULT AnswerPlainly(HRESULT hr);
 
   ModuleLockHolder m_moduleLock;
   std::u16string m_filePath;

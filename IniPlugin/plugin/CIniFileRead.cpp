@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "module/HostBoundary.h"
 #include "platform/com.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
@@ -60,8 +59,11 @@ void CIniFile::ReadValueText(const profile::ProfileFile* source, const WCHAR* se
 
 HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
                             OrvVariableRecord* records) {
-  if (!records) return E_POINTER;
-  try {
+  HostCall call(IID_IOrvFileNavigator, kProgId);
+  if (!records) return call.Finish(E_POINTER);
+  call.About(m_filePath);
+  return Answer(call, [&] {
+    call.Kept(u"nothing more was read");
     // One call reads one version of the file, and the file is checked once for it.
     const std::optional<profile::ProfileFile> source = ProfileSource();
     std::optional<profile::ProfileReadBatch> batch;
@@ -82,10 +84,8 @@ HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
       record.value.vt = VT_BSTR;
       if (firstMatch) break;
     }
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 }  // namespace iniplugin

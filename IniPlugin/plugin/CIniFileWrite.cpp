@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "inidoc/FlatIndex.h"
-#include "module/HostBoundary.h"
 #include "platform/codepage.h"
 #include "platform/file_lock.h"
+#include "platform/file_problem.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 #include "profile/Profile.h"
@@ -27,19 +27,24 @@ bool HasLineBreak(std::u16string_view text) {
   return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
 
-// Text that would change the file's structure instead of one value: a line break starts
-// a new line (an injected key or section), and a key that is empty, holds "=", or reads
-// as a comment or header after its leading spaces is a line that can never be read back
-// by that key. Leading spaces are dropped by every reader, so such a key would be added
-// again on every commit. A section without a name is refused too: the profile functions
-// and the document disagree about where its keys live.
-bool IsWritable(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
-  if (profile::TrimBlanks(section).empty()) return false;
-  if (key.empty() || key.front() == u' ' || key.find(u'=') != std::u16string_view::npos) {
-    return false;
+// Why the text would change the file's structure instead of one value, or empty when it
+// would not: a line break starts a new line (an injected key or section), and a key that
+// is empty, holds "=", or reads as a comment or header after its leading spaces is a line
+// that can never be read back by that key. Leading spaces are dropped by every reader, so
+// such a key would be added again on every commit. A section without a name is refused
+// too: the profile functions and the document disagree about where its keys live.
+std::u16string_view WhyNotWritable(std::u16string_view section, std::u16string_view key,
+                                   std::u16string_view value) {
+  if (HasLineBreak(value)) return u"a value cannot hold a line break";
+  if (HasLineBreak(section) || HasLineBreak(key)) return u"a name cannot hold a line break";
+  if (profile::TrimBlanks(section).empty()) return u"a section needs a name";
+  if (key.empty()) return u"a key needs a name";
+  if (key.front() == u' ') return u"a key name cannot begin with a space";
+  if (key.find(u'=') != std::u16string_view::npos) return u"a key name cannot hold \"=\"";
+  if (key.front() == u';' || key.front() == u'[') {
+    return u"a key name cannot begin with \";\" or \"[\"";
   }
-  return key.front() != u';' && key.front() != u'[';
+  return {};
 }
 
 // The queued writes that decide what the file must hold: the last write to each key, as
@@ -93,20 +98,26 @@ bool CIniFile::HasValue(const profile::ProfileFile* source,
 }
 
 HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, const OrvVariableRecord& record,
-                             LONG dateLayout) {
+                             LONG dateLayout, HostCall& call) {
   const std::u16string_view section = platform::BstrCText(record.sectionName);
   const std::u16string_view key = platform::BstrCText(record.keyName);
+  const auto refuse = [&](HRESULT hr, std::u16string_view why) {
+    return call.Fail(hr, describe::Variable(section, key).append(u": ").append(why));
+  };
   std::u16string text;
   try {
     text = ValueToText(record.value, dateLayout);
   } catch (const ValueConversionError& error) {
-    return error.Result();
+    return refuse(error.Result(), describe::ConversionFailure(error.Result()));
   }
-  if (!IsWritable(section, key, text)) return E_INVALIDARG;
+  if (const std::u16string_view why = WhyNotWritable(section, key, text); !why.empty()) {
+    return refuse(E_INVALIDARG, why);
+  }
   if (source && source->StoresAnsi() &&
       !(platform::AnsiHoldsExactly(section) && platform::AnsiHoldsExactly(key) &&
         platform::AnsiHoldsExactly(text))) {
-    return kNoTranslation;
+    return refuse(kNoTranslation, m_filePath + u" is stored in the ANSI code page, which "
+                                               u"cannot hold this text exactly");
   }
 
   auto data = std::make_unique<Data>(Data{std::u16string(section), std::u16string(key),
@@ -125,24 +136,34 @@ HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, const OrvVariab
 
 HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
                             OrvVariableRecord* records, LONG dateLayout) {
-  if (count <= 0) return S_OK;
-  if (!records) return E_POINTER;
-  try {
+  HostCall call(IID_IOrvFileNavigator, kProgId);
+  if (count <= 0) return call.Finish(S_OK);
+  if (!records) return call.Finish(E_POINTER);
+  call.About(m_filePath);
+  return Answer(call, [&] {
     const std::optional<profile::ProfileFile> source = ProfileSource();
     const profile::ProfileFile* const profile = source ? &*source : nullptr;
     if (!firstMatch) {
       HRESULT result = S_OK;
-      bool wrote = false;
+      LONG refused = 0;
       for (LONG i = 0; i < count; ++i) {
-        const HRESULT hr = QueueWrite(profile, records[i], dateLayout);
+        const HRESULT hr = QueueWrite(profile, records[i], dateLayout, call);
         records[i].handled = SUCCEEDED(hr) ? 1 : 0;
-        wrote = wrote || SUCCEEDED(hr);
+        refused += FAILED(hr) ? 1 : 0;
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
       }
       // The profile functions may hold direct writes until their flush: one flush for the
       // whole call puts them in the file before SetValues returns, and costs one rewrite
       // of the file instead of one per record.
-      if (wrote && profile) profile->Flush();
+      if (refused < count && profile) profile->Flush();
+      if (refused == count) {
+        call.Kept(u"nothing was written");
+      } else if (refused > 0) {
+        call.Kept(describe::Number(static_cast<std::uint64_t>(refused)) + u" of " +
+                  describe::Number(static_cast<std::uint64_t>(count)) +
+                  (refused == 1 ? u" values was not written; the others were"
+                                : u" values were not written; the others were"));
+      }
       return result;
     }
 
@@ -153,38 +174,42 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
         records[i].handled = 0;
         continue;
       }
-      const HRESULT hr = QueueWrite(profile, records[i], dateLayout);
+      const HRESULT hr = QueueWrite(profile, records[i], dateLayout, call);
       records[i].handled = SUCCEEDED(hr) ? 1 : 0;
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr)) {
+        call.Kept(u"nothing was written");
+        return hr;
+      }
       // A failed commit keeps the write queued for the host's own Commit, which reports it.
       Commit();
       return S_OK;
     }
-    const HRESULT hr = QueueWrite(profile, records[0], dateLayout);
+    const HRESULT hr = QueueWrite(profile, records[0], dateLayout, call);
     records[0].handled = SUCCEEDED(hr) ? 1 : 0;
+    if (FAILED(hr)) call.Kept(u"nothing was written");
     if (SUCCEEDED(hr) && profile) profile->Flush();
     return hr;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 HRESULT CIniFile::Commit() {
+  HostCall call(IID_IOrvFileNavigator, kProgId);
+  return Answer(call, [&] { return CommitQueued(call); });
+}
+
+HRESULT CIniFile::CommitQueued(HostCall& call) {
   if (m_pendingWrites.empty()) return S_OK;
-  HRESULT hr;
-  try {
-    const std::optional<profile::ProfileFile> source = ProfileSource();
-    hr = source ? CommitThroughProfile(*source) : CommitThroughDocument();
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  call.About(m_filePath);
+  call.Kept(describe::QueuedKept(m_pendingWrites.size()));
+  const std::optional<profile::ProfileFile> source = ProfileSource();
+  const HRESULT hr = source ? CommitThroughProfile(*source, call) : CommitThroughDocument(call);
   // Only a commit that put them all in the file ends the queued writes: after any failure
   // a later Commit can still write them.
   if (SUCCEEDED(hr)) m_pendingWrites.clear();
   return hr;
 }
 
-HRESULT CIniFile::CommitThroughProfile(const profile::ProfileFile& source) {
+HRESULT CIniFile::CommitThroughProfile(const profile::ProfileFile& source, HostCall& call) {
   const std::vector<const Data*> last = LastWrites(m_pendingWrites);
   std::vector<const Data*> missing;
   std::u16string text;
@@ -211,20 +236,27 @@ HRESULT CIniFile::CommitThroughProfile(const profile::ProfileFile& source) {
                  platform::AsWide(data->m_keyName.c_str()),
                  platform::AsWide(data->m_valueText.c_str()));
   }
-  if (!source.Flush()) return E_FAIL;
-  return collectMissing(missing).empty() ? S_OK : E_FAIL;
+  const std::size_t lost = source.Flush() ? collectMissing(missing).size() : missing.size();
+  if (lost == 0) return S_OK;
+  if (platform::LastFileProblem() != platform::FileProblem::Unknown) {
+    return call.Fail(E_FAIL, describe::SaveFailure(m_filePath));
+  }
+  return call.Fail(E_FAIL, m_filePath + u" did not keep " + describe::Number(lost) + u" of the " +
+                               describe::Number(last.size()) + u" values written to it");
 }
 
-HRESULT CIniFile::CommitThroughDocument() {
+HRESULT CIniFile::CommitThroughDocument(HostCall& call) {
   // The navigator's own document changes only with a save that succeeded: reads served
   // from it after a failed Commit still show the file as it is.
   // Held from the read to the replacement, so that another writer's save in between is
   // neither lost to ours nor ours to it.
   const platform::FileLock lock(m_filePath, platform::FileLock::Missing::Fail);
-  if (!lock.Held()) return E_FAIL;
+  if (!lock.Held()) return call.Fail(E_FAIL, describe::SaveFailure(m_filePath));
+  // From here on a failure leaves the file as it was.
+  call.Kept(u"it was left unchanged and " + describe::QueuedKept(m_pendingWrites.size()));
   IniFileReader document;
   if (const IniFileReader::LoadResult loaded = document.Load(m_filePath); !loaded) {
-    return LoadFailure(loaded);
+    return call.Fail(LoadFailure(loaded), describe::LoadFailure(m_filePath, loaded));
   }
   // Where saving would only write back the bytes just read, the file is left alone rather
   // than rewritten.
@@ -232,7 +264,7 @@ HRESULT CIniFile::CommitThroughDocument() {
     for (const auto& data : m_pendingWrites) {
       document.SetValue(data->m_sectionName, data->m_keyName, data->m_valueText);
     }
-    if (!document.Save(lock)) return E_FAIL;
+    if (!document.Save(lock)) return call.Fail(E_FAIL, describe::SaveFailure(m_filePath));
   }
   m_document = std::move(document);
   return S_OK;

@@ -10,7 +10,7 @@
 
 namespace iniplugin {
 
-class CIniFormat : public IIniFormat, public IOrvFileFormat {
+class CIniFormat : public IIniFormat, public IOrvFileFormat, public ISupportErrorInfo {
  public:
   static constexpr bool kFreeThreaded = true;
 
@@ -21,6 +21,9 @@ class CIniFormat : public IIniFormat, public IOrvFileFormat {
                                             IOrvFileNavigator** navigator) override;
   HRESULT STDMETHODCALLTYPE FormatMethod6(INT_PTR, INT_PTR, INT_PTR, INT_PTR, void* a5) override;
   HRESULT STDMETHODCALLTYPE FormatMethod7(INT_PTR, void* a2) override;
+
+  // ISupportErrorInfo: every failing call of the host's interfaces sets an error object.
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
  protected:
   CIniFormat() = default;

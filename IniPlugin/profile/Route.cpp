@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/file_problem.h"
 #include "platform/profile_api.h"
 #include "platform/wide.h"
 #include "profile/Profile.h"
@@ -59,7 +60,11 @@ DWORD ProfileFile::Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWST
 
 BOOL ProfileFile::Write(LPCWSTR section, LPCWSTR key, LPCWSTR value) const {
   const LPCWSTR file = platform::AsWide(m_path.c_str());
-  if (m_system) return m_system->write(section, key, value, file);
+  if (m_system) {
+    const BOOL wrote = m_system->write(section, key, value, file);
+    if (!wrote) platform::NoteSystemFileProblem();  // what a failed Commit will tell
+    return wrote;
+  }
   return WritePrivateProfileStringW(section, key, value, file);
 }
 

@@ -57,6 +57,8 @@ class AllocationFailureTest : public PluginTestWith<std::tuple<int, Throw>> {
   void ForgetParsedFile() {
     const std::u16string path = U16Path(m_path);
     profile::WriteProfileString(nullptr, nullptr, nullptr, platform::AsWide(path.c_str()));
+    // So does a failed call's error object, until the host reads it.
+    SetErrorInfo(0, nullptr);
   }
 
   Throw Thrown() const { return std::get<1>(GetParam()); }

@@ -10,6 +10,9 @@
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
+#include "inidoc/TextForm.h"
+#include "platform/file_lock.h"
+#include "platform/path.h"
 #include "platform/profile_api.h"
 #include "platform/replace.h"
 #include "profile/Route.h"
@@ -440,6 +443,92 @@ TEST_P(SetValuesTest, FailedDirectWriteIsLeftToCommit) {
     WriteBytes(m_path, Encode(form, u"[S]\r\nk=old\r\nother=1\r\n"));
     ASSERT_EQ(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\nother=1\r\n"));
+  }
+}
+
+// Each kind of failure as the host reads it from the thread's error object: one sentence
+// naming the file or variable, the reason, and what was kept.
+TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
+  enum class Step { Open, OpenTooLarge, SetLineBreak, CommitOnFullDisk, CommitWhileHeld };
+  struct Row {
+    const char* name;
+    int mode;  // -1: both
+    Step step;
+    std::string bytes;
+    HRESULT hr;
+    std::u16string sentence;  // "@" stands for the file's full path
+  };
+  const std::string utf16 = Encode(Form::Utf16, u"[S]\r\nk=old\r\n");
+  const Row rows[] = {
+      {"not UTF-8", 1, Step::Open, "\xEF\xBB\xBF[S]\r\nk=\xC3(\r\n", E_FAIL,
+       u"@ is not valid UTF-8 (byte 10); it was left unchanged."},
+      {"big-endian", 1, Step::Open, std::string("\xFE\xFF\0[", 4), E_FAIL,
+       u"@ is big-endian UTF-16 (mark FE FF), which the plug-in cannot write back; it was left "
+       u"unchanged."},
+      {"too large", 1, Step::OpenTooLarge, utf16, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+       u"@ is too large for the plug-in to load; it was left unchanged."},
+      {"line break", -1, Step::SetLineBreak, utf16, E_INVALIDARG,
+       u"[S] k: a value cannot hold a line break; nothing was written."},
+      {"full disk", 1, Step::CommitOnFullDisk, utf16, E_FAIL,
+       u"@ could not be saved: the disk is full; it was left unchanged and the queued value was "
+       u"kept for the next Commit."},
+      {"held", 1, Step::CommitWhileHeld, utf16, E_FAIL,
+       u"@ is held by another program; the queued value was kept for the next Commit."},
+  };
+  for (const Row& row : rows) {
+    if (row.mode != -1 && row.mode != Mode()) continue;
+    SCOPED_TRACE(row.name);
+    m_path = m_dir / "settings.ini";
+    WriteBytes(m_path, row.bytes);
+    const std::u16string path = platform::FullPath(U16Path(m_path));
+    ComPtr<IOrvFileNavigator> navigator;
+    RecordArray records;
+    AddText(records, u"S", u"k", row.step == Step::SetLineBreak ? u"a\r\nb" : u"new");
+    switch (row.step) {
+      case Step::OpenTooLarge:
+        std::filesystem::resize_file(m_path, 2 * std::uint64_t{inidoc::LargestText()});
+        [[fallthrough]];
+      case Step::Open:
+        Open(path, row.hr);
+        break;
+      case Step::SetLineBreak:
+        navigator = Open(path);
+        EXPECT_EQ(Set(navigator.Get(), 0, records), row.hr);
+        break;
+      case Step::CommitOnFullDisk:
+      case Step::CommitWhileHeld: {
+        navigator = Open(path);
+        ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+        std::optional<platform::FileLock> held;
+        if (row.step == Step::CommitWhileHeld) {
+          held.emplace(path, platform::FileLock::Missing::Fail);
+          platform::SetLockWaitForTesting(50);
+        }
+        platform::SetWriteFailureForTesting(row.step == Step::CommitOnFullDisk ? 3 : -1);
+        EXPECT_EQ(navigator->Commit(), row.hr);
+        platform::SetWriteFailureForTesting(-1);
+        platform::SetLockWaitForTesting(-1);
+        break;
+      }
+    }
+    platform::ComPtr<IErrorInfo> error;
+    ASSERT_EQ(GetErrorInfo(0, error.Receive()), S_OK);
+    UniqueBstr description, source;
+    ASSERT_EQ(error->GetDescription(description.Receive()), S_OK);
+    std::u16string expected = row.sentence;
+    if (const std::size_t at = expected.find(u'@'); at != std::u16string::npos) {
+      expected.replace(at, 1, path);
+    }
+    EXPECT_EQ(description.View(), expected);
+    ASSERT_EQ(error->GetSource(source.Receive()), S_OK);
+    EXPECT_EQ(source.View(), navigator ? u"IniPlugin.IniFile" : u"IniPlugin.IniFormat");
+
+    // A success afterwards leaves none behind, as does the reading itself.
+    if (navigator) {
+      Set(navigator.Get(), 0, records);
+      ASSERT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
+      EXPECT_EQ(GetErrorInfo(0, error.Receive()), S_FALSE);
+    }
   }
 }
 
