@@ -140,7 +140,11 @@ check "refused text fails the call" "1
 SetValues: 0x80070057 (E_INVALIDARG)
 Commit: 0x00000000 (S_OK)" "$status
 $out"
-check "and the message names it" "inihost: SetValues failed: 0x80070057 (E_INVALIDARG)" "$(tr -d '\r' < "$work/stderr")"
+check "and the message names it and says why" "inihost: SetValues failed: 0x80070057 (E_INVALIDARG)
+inihost: [Main] bad=key: a key name cannot hold \"=\"; 1 of 2 values was not written; the others were." "$(tr -d '\r' < "$work/stderr")"
+run --json set "$f" Main k "str:a
+b"
+check "--json carries the description" '1 {"SetValues":"0x80070057","Commit":"0x00000000","error":"[Main] k: a value cannot hold a line break; nothing was written."}' "$status $(printf '%s\n' "$out" | grep error)"
 run set "$f" Main nothing null
 check "a value without text form" "1 SetValues: 0x80020005 (DISP_E_TYPEMISMATCH)" "$status $(printf '%s\n' "$out" | grep SetValues)"
 run set "$f" Main later 7 --no-commit
@@ -166,7 +170,8 @@ check "an unregistered ProgID fails" 1 "$status"
 if [ "$build" = native ]; then
   # Profile mode 1 (NT 4) opens the file at once, so a missing file fails CreateNavigator.
   out=$(INIPLUGIN_OS_VERSION=2.4 "$bin/inihost" get "$work/missing.ini" S k 2>"$work/stderr"); status=$?
-  check "CreateNavigator failure" "1 inihost: CreateNavigator failed: 0x80004005 (E_FAIL)" "$status $(cat "$work/stderr")"
+  check "CreateNavigator failure" "1 inihost: CreateNavigator failed: 0x80004005 (E_FAIL)
+inihost: $work/missing.ini does not exist; it was left unchanged." "$status $(cat "$work/stderr")"
 fi
 
 echo "$passed passed, $failed failed"

@@ -39,6 +39,14 @@ HRESULT ModuleHost::CallEntry(const char* name) {
   return entry ? entry() : E_NOTIMPL;
 }
 
+HRESULT ModuleHost::TakeErrorInfo(IErrorInfo** info) {
+  using GetErrorInfoFunction = HRESULT(STDMETHODCALLTYPE*)(ULONG, IErrorInfo**);
+  if (auto own = reinterpret_cast<GetErrorInfoFunction>(m_library->Export("GetErrorInfo"))) {
+    return own(0, info);
+  }
+  return GetErrorInfo(0, info);
+}
+
 HRESULT ModuleHost::Register() { return CallEntry("DllRegisterServer"); }
 HRESULT ModuleHost::Unregister() { return CallEntry("DllUnregisterServer"); }
 

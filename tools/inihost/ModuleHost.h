@@ -20,6 +20,9 @@ class ModuleHost {
   HRESULT CreateFormat(iniplugin::platform::ComPtr<IOrvFileFormat>& format);
   HRESULT Register();
   HRESULT Unregister();
+  // Takes the calling thread's error object: from the module, where it keeps its own (the
+  // native build), else from the system, which keeps it for every module.
+  HRESULT TakeErrorInfo(IErrorInfo** info);
 
  private:
   explicit ModuleHost(std::unique_ptr<iniplugin::platform::LoadedLibrary> library)

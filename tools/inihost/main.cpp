@@ -63,11 +63,24 @@ class Host {
   }
 
  private:
-  // Reports a failed call on stderr; true when the call succeeded.
-  bool Check(const char* method, HRESULT hr) {
+  // The sentence a failed call left in the thread's error object; empty when it left none.
+  // Reading it takes it: call it right after the call, before the next one.
+  std::string TakeDescription();
+  // Reports a failed call on stderr, its description after the result; with --json, also
+  // as a line on stdout unless `jsonLine` is false (the caller prints it with its results).
+  // True when the call succeeded.
+  bool Check(const char* method, HRESULT hr, bool jsonLine = true) {
+    return Report(method, hr, SUCCEEDED(hr) ? std::string() : TakeDescription(), jsonLine);
+  }
+  bool Report(const char* method, HRESULT hr, const std::string& description,
+              bool jsonLine = true) {
     if (SUCCEEDED(hr)) return true;
     std::cerr << "inihost: " << method << " failed: " << HexResult(hr) << " (" << ResultName(hr)
               << ")\n";
+    if (!description.empty()) std::cerr << "inihost: " << description << "\n";
+    if (jsonLine && m_options.json) {
+      std::cout << json{{method, HexResult(hr)}, {"error", description}}.dump() << "\n";
+    }
     return false;
   }
   std::u16string ModulePath(const std::string& explicitPath);
@@ -80,6 +93,15 @@ class Host {
   const Options& m_options;
   std::unique_ptr<ModuleHost> m_module;
 };
+
+std::string Host::TakeDescription() {
+  ComPtr<IErrorInfo> info;
+  const HRESULT hr = m_module ? m_module->TakeErrorInfo(info.Receive())
+                              : GetErrorInfo(0, info.Receive());
+  UniqueBstr description;
+  if (hr != S_OK || !info || FAILED(info->GetDescription(description.Receive()))) return {};
+  return Utf8(description.View());
+}
 
 std::u16string Host::ModulePath(const std::string& explicitPath) {
   if (!explicitPath.empty()) return Utf16(explicitPath).value_or(u"");
@@ -199,8 +221,10 @@ int Host::Set() {
   const HRESULT setResult = navigator->SetValues(0, m_options.firstMatch ? 1 : 0, 0,
                                                  records.Count(), records.Data(),
                                                  m_options.dateLayout);
+  const std::string setWhy = FAILED(setResult) ? TakeDescription() : std::string();
   // Commit also after a failed SetValues: it still writes what was queued.
   const HRESULT commitResult = m_options.noCommit ? S_OK : navigator->Commit();
+  const std::string commitWhy = FAILED(commitResult) ? TakeDescription() : std::string();
 
   for (LONG i = 0; i < records.Count(); ++i) {
     const OrvVariableRecord& record = records[static_cast<std::size_t>(i)];
@@ -216,6 +240,10 @@ int Host::Set() {
   if (m_options.json) {
     json results{{"SetValues", HexResult(setResult)}};
     if (!m_options.noCommit) results["Commit"] = HexResult(commitResult);
+    // The first failure's description: the one that explains what follows it.
+    if (FAILED(setResult) || FAILED(commitResult)) {
+      results["error"] = FAILED(setResult) ? setWhy : commitWhy;
+    }
     std::cout << results.dump() << "\n";
   } else {
     std::cout << "SetValues: " << HexResult(setResult) << " (" << ResultName(setResult) << ")\n";
@@ -224,8 +252,8 @@ int Host::Set() {
                 << ")\n";
     }
   }
-  const bool setOk = Check("SetValues", setResult);
-  const bool commitOk = Check("Commit", commitResult);
+  const bool setOk = Report("SetValues", setResult, setWhy, false);
+  const bool commitOk = Report("Commit", commitResult, commitWhy, false);
   return setOk && commitOk ? 0 : kFailed;
 }
 
