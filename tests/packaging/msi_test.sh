@@ -3,7 +3,8 @@
 # registry entries are exactly those the module's self-registration writes, a newer
 # version replaces an older one, and uninstalling removes the files and entries and
 # leaves CLSID.
-#   msi_test.sh WINE_RUN BIN_DIR WXS_FILE   (WINEPREFIX set by the caller)
+#   msi_test.sh WINE_RUN BIN_DIR WXS_FILE [MSI]   (WINEPREFIX set by the caller)
+# MSI is the package to install, by default BIN_DIR/IniPlugin.msi.
 set -uo pipefail
 wine_run=$1
 bin=$2
@@ -13,17 +14,9 @@ trap 'rm -rf "$work"' EXIT
 
 w() { "$wine_run" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
+msi=$(winpath "${4:-$bin/IniPlugin.msi}")
 
-passed=0
-failed=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAILED: %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-  fi
-}
+. "$(dirname "$0")/check.sh"
 
 guids=$(sed -n 's|^// \({[0-9A-F-]*}\)$|\1|p' "$(dirname "$0")/../../IniPlugin/plugin/Guids.cpp")
 keys=(IniPlugin.IniFormat IniPlugin.IniFormat.1 IniPlugin.IniFile IniPlugin.IniFile.1)
@@ -49,7 +42,7 @@ entries() {  # entries MODULE_PATH
 present() { local n=0; for key in "${keys[@]}"; do w reg query "HKCR\\$key" /reg:32 >/dev/null && n=$((n + 1)); done; echo "$n"; }
 
 dll=$(winpath "$bin/IniPlugin.dll")
-w msiexec /x "$(winpath "$bin/IniPlugin.msi")" /qn
+w msiexec /x "$msi" /qn
 w regsvr32 /u /s "$dll"
 check "nothing registered at the start" 0 "$(present)"
 
@@ -59,7 +52,7 @@ self=$(entries "$dll")
 w regsvr32 /u /s "$dll"
 check "self-registration writes entries" 1 "$([ "$(printf '%s\n' "$self" | wc -l)" -gt 30 ] && echo 1)"
 
-w msiexec /i "$(winpath "$bin/IniPlugin.msi")" /qn
+w msiexec /i "$msi" /qn
 check "msiexec /i" 0 "$?"
 folder="$WINEPREFIX/drive_c/Program Files (x86)/IniPlugin"
 winfolder='C:\Program Files (x86)\IniPlugin'
@@ -83,7 +76,7 @@ versions=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall
            awk '/DisplayName/ && /IniPlugin/ {on = 1} on && /DisplayVersion/ {print $3; on = 0}')
 check "one version installed after the upgrade" "1.0.99" "$versions"
 check "the upgrade keeps the registration" "$self" "$(entries "$winfolder\\IniPlugin.dll")"
-w msiexec /i "$(winpath "$bin/IniPlugin.msi")" /qn
+w msiexec /i "$msi" /qn
 check "an older version does not replace a newer one" "1 1.0.99" \
   "$([ $? -ne 0 ] && echo 1) $(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:32 |
       awk '/DisplayName/ && /IniPlugin/ {on = 1} on && /DisplayVersion/ {print $3; on = 0}')"
@@ -95,5 +88,4 @@ check "uninstall removes every entry" 0 "$(present)"
 w reg query 'HKCR\CLSID' /reg:32 >/dev/null
 check "uninstall leaves CLSID" 0 "$?"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
