@@ -176,18 +176,12 @@ bool Encodable(std::u16string_view text, Encoding encoding) {
 // as the platform's own do; a line break would start another line; a key that is empty,
 // holds "=" or starts with "[" makes a line that is not that key's entry; and a character
 // the file's encoding cannot hold is stored as something else ('?' in ANSI, U+FFFD for
-// a lone surrogate in UTF-8). Nor can an ANSI file carry, in its unnamed first section, a
-// key that starts with the ANSI form of a byte-order mark: written first in the file, it
-// turns the file into a marked one.
+// a lone surrogate in UTF-8). A section name with "]" makes a header whose name ends there.
 bool Representable(std::u16string_view section, std::u16string_view key, std::u16string_view value,
                    Encoding encoding) {
   section = Trim(section);
   key = Trim(key);
-  if (encoding == Encoding::Ansi && section.empty()) {
-    for (std::u16string_view mark : {u"\u00EF\u00BB\u00BF", u"\u00FF\u00FE", u"\u00FE\u00FF"}) {
-      if (key.substr(0, mark.size()) == mark) return false;
-    }
-  }
+  if (section.find(u']') != std::u16string_view::npos) return false;
   for (std::u16string_view text : {section, key, value}) {
     if (text.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
     if (!Encodable(text, encoding)) return false;

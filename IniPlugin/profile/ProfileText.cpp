@@ -170,12 +170,10 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
 
   Section& current = m_sections.back();
   if (text[first] == u'[') {
-    std::uint32_t close = last - 1;
-    while (close > first && text[close] != u']') --close;
-    if (close == first) {  // no "]": the reader ignores the line, a writer keeps it
-      current.insertAt = next;
-      return;
-    }
+    // The name ends at the first "]", or with the line's text where there is none.
+    const char16_t* const base = text.data();
+    const auto close =
+        static_cast<std::uint32_t>(inidoc::FindUnit(base + first + 1, base + last, u']') - base);
     current.end = lineStart;
     IndexEntries(current);
     Section& opened = m_sections.emplace_back();
@@ -227,8 +225,10 @@ void ProfileText::IndexEntries(Section& section) {
 
 void ProfileText::Index() {
   // Inserting from the last to the first leaves the first of equal names in the index.
+  // The lines before the first header are no section a name finds: the empty name finds
+  // a "[]" header's.
   m_sectionIndex.Reserve(m_sections.size());
-  for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 0;) {
+  for (auto i = static_cast<std::uint32_t>(m_sections.size()); i-- > 1;) {
     const Section& section = m_sections[i];
     m_sectionIndex.InsertOrReplace(i, section.nameHash, [&](std::uint32_t other) {
       return EqualsFolded(Name(m_sections[other]), Name(section));
@@ -272,6 +272,7 @@ std::u16string_view ProfileText::Value(const Entry& entry) const {
 
 std::vector<std::u16string_view> ProfileText::SectionNames() const {
   std::vector<std::u16string_view> names;
+  // An empty name would read as the end of the list.
   for (std::size_t i = 1; i < m_sections.size(); ++i) {
     if (m_sections[i].nameLength > 0) names.push_back(Name(m_sections[i]));
   }

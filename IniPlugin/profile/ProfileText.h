@@ -6,11 +6,12 @@
 // - lines end at CR LF, LF or a lone CR; a NUL ends a line's text early;
 // - blanks (space, tab, vertical tab, form feed) around a line, a name and a value do not
 //   count;
-// - a line whose text starts with "[" and contains a "]" opens a section named by the text
-//   between the "[" and the last "]"; a "[" line without "]" is ignored;
+// - a line whose text starts with "[" opens a section named by the text between the "["
+//   and the first "]" (or the end of the line's text, where there is none);
 // - any other non-blank line is an entry: the name before the first "=", the value after
 //   it; a line without "=" is an entry without a value, which reads as missing;
-// - lines before the first header belong to a section without a name;
+// - lines before the first header belong to a section no name finds: the empty name
+//   finds a "[]" header's section;
 // - names match without regard to case (A to Z only); the first section and the first
 //   entry of a name win; duplicates are never merged;
 // - an entry with an empty name right after another with an empty name is dropped.
@@ -80,8 +81,8 @@ class ProfileText {
   void TakeLines(bool final = false);
   void Finish();
 
-  // The section named `name` (trimmed by the caller), or nullptr. The unnamed section
-  // before the first header answers to the empty name.
+  // The first section a header opens with the name `name` (trimmed by the caller), or
+  // nullptr. The lines before the first header are never found, not even by "".
   const Section* FindSection(std::u16string_view name) const;
   // The entry named `name` (trimmed by the caller) in `section`, or nullptr.
   const Entry* FindEntry(const Section& section, std::u16string_view name) const;

@@ -113,6 +113,16 @@ std::vector<CorpusFile> MakeCorpus() {
       {"long_value.ini", "[S]\r\nlong=" + std::string(10000, 'x') + "y\r\nnext=1\r\n"},
       {"many_sections.ini", ManySections()},
       {"cr_before_crlf.ini", "[S]\r\r\nk=1\r\n"},
+      // Ctrl-Z, which DOS editors left at a file's end, in a value, a name, a header and
+      // on a line of its own at the end.
+      {"ctrl_z.ini", "[S]\r\na=1\x1A" "2\r\n\x1A" "b=3\r\nc\x1A=4\r\n[T\x1A]\r\nd=5\r\n\x1A"},
+      {"nul_before_first_section.ini",
+       "Data \0 before \0 first \0 section\r\n[section1]\r\nkey1=string1\r\n"s},
+      {"unclosed_header.ini", "[S]\r\na=1\r\n[T   \r\nb=2\r\n[U=1\r\nc=3\r\n[\r\nd=4\r\n"},
+      // A stray last byte (an LF) after a last line without a line break.
+      {"utf16le_odd_length.ini", Utf16File(u"[S]\r\nk=v\r\nj=w") + "\n"},
+      {"empty_section_name.ini",
+       "\r\nkey=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n"},
   };
 }
 
