@@ -38,6 +38,11 @@ std::u16string_view WhyNotWritable(std::u16string_view section, std::u16string_v
   if (HasLineBreak(value)) return u"a value cannot hold a line break";
   if (HasLineBreak(section) || HasLineBreak(key)) return u"a name cannot hold a line break";
   if (profile::TrimBlanks(section).empty()) return u"a section needs a name";
+  // The system's reader ends a header's name at its first "]": the value would be written
+  // again on every commit under a header that never reads back by this name.
+  if (section.find(u']') != std::u16string_view::npos) {
+    return u"a section name cannot hold \"]\"";
+  }
   if (key.empty()) return u"a key needs a name";
   if (key.front() == u' ') return u"a key name cannot begin with a space";
   if (key.find(u'=') != std::u16string_view::npos) return u"a key name cannot hold \"=\"";
