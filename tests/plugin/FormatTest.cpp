@@ -52,6 +52,10 @@ TEST_P(FormatTest, InterfacesOfTheFormatObject) {
   EXPECT_EQ(format->QueryInterface(IID_IOrvFileNavigator, again.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_EQ(again.Get(), nullptr);
   EXPECT_EQ(format->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  ComPtr<ISupportErrorInfo> errors;
+  ASSERT_EQ(format->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()), S_OK);
+  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IOrvFileFormat), S_OK);
+  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
 
   // The marshaler exists where the system has one; either way the answer is consistent.
   ComPtr<IUnknown> marshal;

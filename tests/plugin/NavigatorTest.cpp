@@ -132,6 +132,12 @@ TEST_P(NavigatorTest, InterfacesOfTheNavigator) {
   EXPECT_EQ(navigator->QueryInterface(IID_IOrvFileNavigatorInit, init.ReceiveVoid()), S_OK);
   EXPECT_EQ(navigator->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_EQ(navigator->QueryInterface(IID_IMarshal, format.ReceiveVoid()), E_NOINTERFACE);
+  ComPtr<ISupportErrorInfo> errors;
+  ASSERT_EQ(navigator->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()), S_OK);
+  for (const IID* iid : {&IID_IOrvFileNavigator, &IID_IOrvFileNavigatorInit, &IID_IIniFile}) {
+    EXPECT_EQ(errors->InterfaceSupportsErrorInfo(*iid), S_OK);
+  }
+  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IOrvFileFormat), S_FALSE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, NavigatorTest, ::testing::Values(0, 1), ModeName);
