@@ -1,5 +1,6 @@
 #include "plugin/CIniFile.h"
 
+#include "platform/file_problem.h"
 #include "platform/path.h"
 #include "platform/wide.h"
 #include "plugin/ProfileMode.h"
@@ -48,6 +49,8 @@ HRESULT CIniFile::Open(BSTR filePath, INT_PTR, HostCall& call) {
   if (mode == 0) return S_OK;
   const IniFileReader::LoadResult loaded = m_document.Load(m_filePath);
   if (loaded) return S_OK;
+  // A file that is not there was not left anything.
+  if (platform::LastFileProblem() == platform::FileProblem::Missing) call.Kept({});
   return call.Fail(LoadFailure(loaded), describe::LoadFailure(m_filePath, loaded));
 }
 
