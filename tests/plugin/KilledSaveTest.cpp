@@ -1,20 +1,29 @@
-// A process killed at random moments while it saves a large file: the file is every time
-// either the whole old file or the whole new one.
+// Saves across processes: a process killed at random moments while it saves a large file
+// leaves every time either the whole old file or the whole new one (POSIX); two processes
+// committing to one file lose nothing; a file another program holds open is waited for.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "FileForms.h"
 #include "PluginFixture.h"
 #include "Records.h"
+#include "platform/path.h"
 
 namespace iniplugin::test {
 namespace {
@@ -30,6 +39,7 @@ class KilledSaveTest : public ::testing::Test {
   void TearDown() override { ProfileMode::ResetForTesting(); }
 };
 
+#ifndef _WIN32
 TEST_F(KilledSaveTest, LeavesTheOldOrTheNewFile) {
   TempDir dir;
   const fs::path path = dir / "large.ini";
@@ -107,28 +117,69 @@ TEST_F(KilledSaveTest, LeavesTheOldOrTheNewFile) {
   EXPECT_GT(news, 0);
 }
 
+#endif
+
+// One writer of the test below: 500 commits to keys of its own, each a new key. The exit
+// status tells the first call that failed.
+constexpr int kCommits = 500;
+int CommitKeys(const std::u16string& path, char16_t name) {
+  UniqueBstr bstr = Bstr(path);
+  ComPtr<IOrvFileNavigator> navigator;
+  if (NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()) != S_OK) return 2;
+  for (int i = 0; i < kCommits; ++i) {
+    RecordArray records;
+    const std::string digits = std::to_string(i);
+    const std::u16string key = std::u16string(1, name) + std::u16string(digits.begin(), digits.end());
+    AddText(records, u"S", key.c_str(), u"1");
+    if (navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) != S_OK) return 3;
+    if (navigator->Commit() != S_OK) return 4;
+  }
+  return 0;
+}
+
 // Two processes committing to keys of their own in one file, each commit a new key: any
 // save that replaced the file from a read older than the other's last save drops a key.
+// A UTF-8 file, which our own profile functions serve on every system.
 TEST_F(KilledSaveTest, TwoWritersLoseNoKey) {
-  constexpr int kCommits = 500;
+#ifdef _WIN32
+  // The writers are this program again, told by its environment which one each is.
+  if (const char* name = std::getenv("INIPLUGIN_TEST_WRITER")) {
+    const char* file = std::getenv("INIPLUGIN_TEST_FILE");
+    std::_Exit(CommitKeys(platform::FullPath(U16Path(file ? file : "")), static_cast<char16_t>(name[0])));
+  }
+#endif
   TempDir dir;
   const fs::path path = dir / "shared.ini";
-  WriteBytes(path, "[S]\r\n");
+  WriteBytes(path, "\xEF\xBB\xBF[S]\r\n");
+#ifdef _WIN32
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=KilledSaveTest.TwoWritersLoseNoKey";
+  ::SetEnvironmentVariableW(L"INIPLUGIN_TEST_FILE", path.wstring().c_str());
+  std::vector<HANDLE> writers;
+  for (const wchar_t* name : {L"a", L"b"}) {
+    ::SetEnvironmentVariableW(L"INIPLUGIN_TEST_WRITER", name);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process));
+    ::CloseHandle(process.hThread);
+    writers.push_back(process.hProcess);
+  }
+  ::SetEnvironmentVariableW(L"INIPLUGIN_TEST_WRITER", nullptr);
+  for (HANDLE writer : writers) {
+    EXPECT_EQ(::WaitForSingleObject(writer, 600'000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    EXPECT_TRUE(::GetExitCodeProcess(writer, &status));
+    EXPECT_EQ(status, 0u);
+    ::CloseHandle(writer);
+  }
+#else
   auto writer = [&](char16_t name) {
     const pid_t child = ::fork();
-    if (child != 0) return child;
-    UniqueBstr bstr = Bstr(U16Path(path));
-    ComPtr<IOrvFileNavigator> navigator;
-    if (NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()) != S_OK) std::_Exit(2);
-    for (int i = 0; i < kCommits; ++i) {
-      RecordArray records;
-      const std::string digits = std::to_string(i);
-      const std::u16string key = std::u16string(1, name) + std::u16string(digits.begin(), digits.end());
-      AddText(records, u"S", key.c_str(), u"1");
-      if (navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) != S_OK) std::_Exit(3);
-      if (navigator->Commit() != S_OK) std::_Exit(4);
-    }
-    std::_Exit(0);
+    if (child == 0) std::_Exit(CommitKeys(U16Path(path), name));
+    return child;
   };
   const pid_t first = writer(u'a'), second = writer(u'b');
   for (pid_t child : {first, second}) {
@@ -137,6 +188,7 @@ TEST_F(KilledSaveTest, TwoWritersLoseNoKey) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
+#endif
   const std::string file = ReadBytes(path);
   for (const char* name : {"a", "b"}) {
     for (int i = 0; i < kCommits; ++i) {
@@ -145,6 +197,59 @@ TEST_F(KilledSaveTest, TwoWritersLoseNoKey) {
     }
   }
 }
+
+#ifdef _WIN32
+// Another program holds the file open without delete sharing (an editor, a scanner): the
+// replacement waits for it about a second, then either succeeds or fails with the file
+// unchanged and the value kept for the next Commit. Held for a moment, or throughout.
+TEST_F(KilledSaveTest, AFileHeldWithoutDeleteSharingIsWaitedFor) {
+  ProfileMode::ResetForTesting(1);  // a UTF-16 file: Commit replaces it through the document
+  TempDir dir;
+  const fs::path path = dir / "held.ini";
+  const std::string oldFile = Encode(Form::Utf16, u"[S]\r\nk=old\r\n");
+  for (const DWORD heldFor : {300u, INFINITE}) {
+    SCOPED_TRACE(heldFor);
+    WriteBytes(path, oldFile);
+    ComPtr<IOrvFileNavigator> navigator = [&] {
+      UniqueBstr bstr = Bstr(U16Path(path));
+      ComPtr<IOrvFileNavigator> opened;
+      EXPECT_EQ(NewFormat()->CreateNavigator(bstr.Get(), 0, opened.Receive()), S_OK);
+      return opened;
+    }();
+    ASSERT_TRUE(navigator);
+    RecordArray records;
+    AddText(records, u"S", u"k", u"new");
+    ASSERT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+    const HANDLE held = ::CreateFileW(path.wstring().c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // Let go of while Commit waits, or only after it.
+    std::thread release;
+    if (heldFor != INFINITE) {
+      release = std::thread([&] {
+        ::Sleep(heldFor);
+        ::CloseHandle(held);
+      });
+    }
+    const HRESULT hr = navigator->Commit();
+    if (release.joinable()) {
+      release.join();
+    } else {
+      ::CloseHandle(held);
+    }
+    if (hr == S_OK) {
+      EXPECT_EQ(ReadBytes(path), Encode(Form::Utf16, u"[S]\r\nk=new\r\n"));
+    } else {
+      EXPECT_EQ(hr, E_FAIL);
+      EXPECT_EQ(ReadBytes(path), oldFile);
+      EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 1u);
+    }
+    std::printf("held %s: Commit answered 0x%08lX\n", heldFor == INFINITE ? "throughout" : "300 ms",
+                static_cast<unsigned long>(hr));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace iniplugin::test
