@@ -12,6 +12,7 @@
 #include "inidoc/Scan.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
+#include "platform/memory.h"
 #include "platform/replace.h"
 
 namespace iniplugin {
@@ -181,7 +182,9 @@ class IniFileReader::Loader {
       // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
       const bool utf16 = bytes.substr(0, 2) == "\xFF\xFE";
       const std::uint64_t units = utf16 ? m_sizeHint / 2 : m_sizeHint;
-      m_document.m_text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
+      std::u16string& text = m_document.m_text;
+      text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
+      platform::AdviseLargeBuffer(text.data(), text.capacity() * sizeof(char16_t));
     }
     if (!m_decoder.Feed(bytes) || m_document.m_text.size() >= kLargestText) return false;
     m_parser.TakeEndedLines();
