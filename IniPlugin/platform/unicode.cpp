@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/cpu.h"
+
 namespace iniplugin::platform {
 
 namespace {
@@ -49,15 +51,81 @@ void AppendAsUtf16Le(std::u16string_view text, std::string& bytes) {
   }
 }
 
-// Strict UTF-8 (no overlong forms, surrogates, values past U+10FFFF or cut sequences),
-// with plain ASCII copied eight bytes at a time. False, with `text` partly extended, on
-// anything else.
+namespace {
+
+// Decodes the sequence that starts at the lead byte `in[0]` (0x80 or above) into `out`.
+// The bytes it took, or 0 when it is not strict UTF-8 (an overlong form, a surrogate, a
+// value past U+10FFFF, a cut sequence).
+int DecodeSequence(const unsigned char* in, const unsigned char* end, char16_t*& out) {
+  const unsigned char lead = *in;
+  int extra = 0;
+  char32_t c = 0, least = 0;
+  if (lead >= 0xC2 && lead < 0xE0) {
+    extra = 1, c = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    extra = 2, c = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead < 0xF5) {
+    extra = 3, c = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (end - in <= extra) return 0;
+  for (int k = 1; k <= extra; ++k) {
+    if ((in[k] & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (in[k] & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return 0;
+  if (c >= 0x10000) {
+    *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+    *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    *out++ = static_cast<char16_t>(c);
+  }
+  return extra + 1;
+}
+
+#if INIPLUGIN_SSE2_CODE
+// Sixteen bytes a step while they are ASCII, as most of any file is; stops with fewer than
+// sixteen left. All sixteen are widened and stored before looking: the units past the
+// first non-ASCII byte are written again by what follows, and there is room for them
+// because no sequence makes more units than it has bytes.
+INIPLUGIN_SSE2_FUNCTION bool DecodeUtf8Wide(const unsigned char*& in, const unsigned char* end,
+                                            char16_t*& out) {
+  const __m128i zero = _mm_setzero_si128();
+  while (end - in >= 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(chunk, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(chunk, zero));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+    if (high == 0) {
+      in += 16;
+      out += 16;
+      continue;
+    }
+    const int ascii = std::countr_zero(high);
+    in += ascii;
+    out += ascii;
+    const int used = DecodeSequence(in, end, out);
+    if (used == 0) return false;
+    in += used;
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+// Strict UTF-8, with plain ASCII copied sixteen (SSE2) or eight bytes at a time. False,
+// with `text` partly extended, on anything that is not strict UTF-8.
 bool AppendUtf8(std::string_view bytes, std::u16string& text) {
   const std::size_t start = text.size();
   char16_t* const begin = Extend(text, bytes.size());  // never more units than bytes
   char16_t* out = begin;
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   const unsigned char* const end = in + bytes.size();
+#if INIPLUGIN_SSE2_CODE
+  if (WideInstructions() && !DecodeUtf8Wide(in, end, out)) return false;
+#endif
   while (in < end) {
     if (end - in >= 8) {
       std::uint64_t word;
@@ -69,36 +137,13 @@ bool AppendUtf8(std::string_view bytes, std::u16string& text) {
         continue;
       }
     }
-    const unsigned char lead = *in;
-    if (lead < 0x80) {
-      *out++ = lead;
-      ++in;
+    if (*in < 0x80) {
+      *out++ = *in++;
       continue;
     }
-    int extra = 0;
-    char32_t c = 0, least = 0;
-    if (lead >= 0xC2 && lead < 0xE0) {
-      extra = 1, c = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      extra = 2, c = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-      extra = 3, c = lead & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (end - in <= extra) return false;
-    for (int k = 1; k <= extra; ++k) {
-      if ((in[k] & 0xC0) != 0x80) return false;
-      c = (c << 6) | (in[k] & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
-    if (c >= 0x10000) {
-      *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      *out++ = static_cast<char16_t>(c);
-    }
-    in += extra + 1;
+    const int used = DecodeSequence(in, end, out);
+    if (used == 0) return false;
+    in += used;
   }
   text.resize(start + static_cast<std::size_t>(out - begin));
   return true;

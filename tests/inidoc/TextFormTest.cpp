@@ -1,6 +1,7 @@
 #include "inidoc/TextForm.h"
 #include "inidoc/Scan.h"
 #include "platform/codepage.h"
+#include "platform/cpu.h"
 #include "platform/portable.h"
 #include "platform/unicode.h"
 
@@ -59,8 +60,10 @@ TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
 
 // Decoding a file fed in pieces of any size gives what decoding it whole gives: pieces
 // that cut a mark, a CR LF, a UTF-8 sequence or a UTF-16 unit in two change nothing, and a
-// refusal found in a late piece is still a refusal.
+// refusal found in a late piece is still a refusal. The SSE2 paths give what the plain
+// ones give, on runs of ASCII long enough for them.
 TEST(TextFormTest, PiecesDecodeAsTheWhole) {
+  const std::string ascii(21, 'k');
   const std::vector<std::pair<const char*, std::string>> files = {
       {"ANSI", "[S]\r\na=\xE9\x80\r\nb=2"},
       {"UTF-16", "\xFF\xFE" + std::string("[\0S\0]\0\r\0\n\0" "a\0=\0\x2D\x4E", 16)},
@@ -72,25 +75,35 @@ TEST(TextFormTest, PiecesDecodeAsTheWhole) {
       {"big-endian mark", "\xFE\xFF\0a"},
       {"UTF-8 cut at the end", "\xEF\xBB\xBF" "a=\xE2\x82"},
       {"UTF-8 broken across a line", "\xEF\xBB\xBF" "a=\xC3\r\n\xA9"},
+      {"UTF-8, long runs", "\xEF\xBB\xBF[" + ascii + "\xC3\xA9" + ascii + "]\r\n" + ascii +
+                              "=\xF0\x9F\x98\x80\xE2\x82\xAC" + ascii + "\xC3\xA9\r\n" + ascii},
+      {"UTF-8 broken after a long run", "\xEF\xBB\xBF" + ascii + "=\xE0\x80\xAF" + ascii},
+      {"UTF-8 cut after a long run", "\xEF\xBB\xBF" + ascii + ascii + "\xE2\x82"},
   };
   for (const auto& [name, bytes] : files) {
+    platform::UseWideInstructions(false);
     const std::optional<DecodedText> whole = DecodeFile(bytes);
-    for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
-      SCOPED_TRACE(std::string(name) + ", pieces of " + std::to_string(piece));
-      std::u16string text;
-      TextDecoder decoder(text);
-      bool ok = true;
-      for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
-        ok = decoder.Feed(std::string_view(bytes).substr(at, piece));
+    for (const bool wide : {false, true}) {
+      platform::UseWideInstructions(wide);
+      for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
+        SCOPED_TRACE(std::string(name) + (wide ? ", SSE2" : "") + ", pieces of " +
+                     std::to_string(piece));
+        std::u16string text;
+        TextDecoder decoder(text);
+        bool ok = true;
+        for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
+          ok = decoder.Feed(std::string_view(bytes).substr(at, piece));
+        }
+        ok = ok && decoder.Finish();
+        ASSERT_EQ(ok, whole.has_value());
+        if (!ok) continue;
+        EXPECT_EQ(text, whole->text);
+        EXPECT_EQ(decoder.Form(), whole->form);
+        EXPECT_EQ(decoder.Marked(), whole->marked);
       }
-      ok = ok && decoder.Finish();
-      ASSERT_EQ(ok, whole.has_value());
-      if (!ok) continue;
-      EXPECT_EQ(text, whole->text);
-      EXPECT_EQ(decoder.Form(), whole->form);
-      EXPECT_EQ(decoder.Marked(), whole->marked);
     }
   }
+  platform::UseWideInstructions(true);
 }
 
 // The encoder converts in blocks; a surrogate pair that straddles a block edge is still one
