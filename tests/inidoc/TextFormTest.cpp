@@ -31,11 +31,30 @@ TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
   }
 }
 
+// Both ways, on the SSE2 paths and the plain ones; runs of ASCII long enough for the SSE2
+// steps, with a character of each length at every place in a step.
 TEST(TextFormTest, Utf8RoundTripsEveryPlane) {
-  const std::u16string text = u"a\u00E9\u20AC\U0001F600z";
-  const std::string bytes = platform::Utf16ToUtf8(text);
-  EXPECT_EQ(bytes, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
-  EXPECT_EQ(platform::Utf8ToUtf16(bytes), text);
+  const std::u16string run(21, u'k');
+  const std::string runBytes(21, 'k');
+  const std::vector<std::pair<std::u16string, std::string>> cases = {
+      {u"a\u00E9\u20AC\U0001F600z", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z"},
+      {run + u"\u00E9" + run + u"\U0001F600\u007F" + run + u"\u20AC",
+       runBytes + "\xC3\xA9" + runBytes + "\xF0\x9F\x98\x80\x7F" + runBytes + "\xE2\x82\xAC"},
+  };
+  for (const bool wide : {false, true}) {
+    platform::UseWideInstructions(wide);
+    for (const auto& [text, bytes] : cases) {
+      // Each character at every place in a sixteen-unit step.
+      for (std::size_t shift = 0; shift < 16; ++shift) {
+        SCOPED_TRACE(std::to_string(shift) + (wide ? ", SSE2" : ""));
+        const std::u16string shifted = run.substr(0, shift) + text;
+        const std::string shiftedBytes = runBytes.substr(0, shift) + bytes;
+        EXPECT_EQ(platform::Utf16ToUtf8(shifted), shiftedBytes);
+        EXPECT_EQ(platform::Utf8ToUtf16(shiftedBytes), shifted);
+      }
+    }
+  }
+  platform::UseWideInstructions(true);
 }
 
 TEST(TextFormTest, Utf8RejectsMalformedInput) {
@@ -48,6 +67,8 @@ TEST(TextFormTest, Utf8RejectsMalformedInput) {
 
 TEST(TextFormTest, LoneSurrogateBecomesReplacementInUtf8) {
   EXPECT_EQ(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  const std::u16string late = std::u16string(20, u'k') + char16_t(0xDC00) + u"k";
+  EXPECT_EQ(platform::Utf16ToUtf8(late), std::string(20, 'k') + "\xEF\xBF\xBDk");
 }
 
 TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
