@@ -48,9 +48,11 @@ class FoldedHash {
   FoldedHash() : m_value(2166136261u ^ HashSeed()) {}
 
   FoldedHash& Add(std::u16string_view text) {
-    for (char16_t c : text) {
-      m_value = (m_value ^ FoldCase(c)) * 16777619u;
-    }
+    for (char16_t c : text) Add(c);
+    return *this;
+  }
+  FoldedHash& Add(char16_t c) {
+    m_value = (m_value ^ FoldCase(c)) * 16777619u;
     return *this;
   }
   // FNV's low bits depend only on the low bits of the text: names that differ in a digit

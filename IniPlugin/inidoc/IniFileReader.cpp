@@ -128,8 +128,12 @@ class IniFileReader::Parser {
     if (lead > 0) m_document.m_textIsRendered = false;
     const char16_t* const rest = line + lead;
     const char16_t* const restEnd = line + length;
+    // The key is hashed in the same pass that looks for its end: it is read once, and
+    // the index needs nothing more of it.
+    FoldedHash hash;
+    hash.Add(*rest);
     const char16_t* equals = rest + 1;
-    while (equals < restEnd && *equals != u'=') ++equals;
+    for (; equals < restEnd && *equals != u'='; ++equals) hash.Add(*equals);
     const auto restPos = pos + lead;
     // No "=", or "=" as the first character: a raw line.
     if (*rest == u'=' || equals == restEnd) {
@@ -139,7 +143,7 @@ class IniFileReader::Parser {
     const auto keyLength = static_cast<std::uint32_t>(equals - rest);
     value.m_key = Span{restPos, keyLength};
     value.m_valueLength = length - lead - keyLength - 1;
-    ++m_entries;
+    m_hashes.push_back(hash.Value());
   }
 
   void CloseSection() {
@@ -151,12 +155,13 @@ class IniFileReader::Parser {
     section.m_values = m_document.Pool().Allocate<Value>(count);
     std::copy(m_lines.begin(), m_lines.end(), section.m_values);
     section.m_valueCount = section.m_valueCapacity = count;
-    section.m_valueMap.Reserve(m_entries);
+    section.m_valueMap.Reserve(m_hashes.size());
+    const std::uint32_t* hash = m_hashes.data();
     for (std::uint32_t i = 0; i < count; ++i) {
-      if (!section.m_values[i].IsRaw()) m_document.IndexEntry(section, i);
+      if (!section.m_values[i].IsRaw()) m_document.IndexEntry(section, i, *hash++);
     }
     m_lines.clear();
-    m_entries = 0;
+    m_hashes.clear();
   }
 
   IniFileReader& m_document;
@@ -164,7 +169,8 @@ class IniFileReader::Parser {
   bool m_tookLine = false;
   // The open section's lines, moved into it when it closes.
   std::vector<Value> m_lines;
-  std::size_t m_entries = 0;
+  // The hashes of its entries' keys, in order.
+  std::vector<std::uint32_t> m_hashes;
 };
 
 // Feeds a file's bytes through the decoder into the document's text and splits the lines
@@ -252,9 +258,13 @@ void IniFileReader::IndexSection(std::uint32_t number) {
 }
 
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
+  IndexEntry(section, number, FoldedHash().Add(Text(section.m_values[number].m_key)).Value());
+}
+
+void IniFileReader::IndexEntry(Section& section, std::uint32_t number, std::uint32_t hash) {
   const std::u16string_view key = Text(section.m_values[number].m_key);
   section.m_valueMap.InsertOrReplace(
-      number, FoldedHash().Add(key).Value(),
+      number, hash,
       [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); });
 }
 
