@@ -158,7 +158,11 @@ class IniFileReader::Parser {
     section.m_valueMap.Reserve(m_hashes.size());
     const std::uint32_t* hash = m_hashes.data();
     for (std::uint32_t i = 0; i < count; ++i) {
-      if (!section.m_values[i].IsRaw()) m_document.IndexEntry(section, i, *hash++);
+      if (section.m_values[i].IsRaw()) continue;
+      const std::u16string_view key = m_document.Text(section.m_values[i].m_key);
+      section.m_valueMap.InsertOrReplace(i, *hash++, [&](std::uint32_t other) {
+        return EqualsFolded(m_document.Text(section.m_values[other].m_key), key);
+      });
     }
     m_lines.clear();
     m_hashes.clear();
@@ -258,13 +262,9 @@ void IniFileReader::IndexSection(std::uint32_t number) {
 }
 
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
-  IndexEntry(section, number, FoldedHash().Add(Text(section.m_values[number].m_key)).Value());
-}
-
-void IniFileReader::IndexEntry(Section& section, std::uint32_t number, std::uint32_t hash) {
   const std::u16string_view key = Text(section.m_values[number].m_key);
   section.m_valueMap.InsertOrReplace(
-      number, hash,
+      number, FoldedHash().Add(key).Value(),
       [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); });
 }
 

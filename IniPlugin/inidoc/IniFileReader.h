@@ -159,8 +159,6 @@ class IniFileReader {
   std::uint32_t FindEntry(const Section& section, std::u16string_view key) const;
   void IndexSection(std::uint32_t number);
   void IndexEntry(Section& section, std::uint32_t number);
-  // The same with the key's FoldedHash already taken.
-  void IndexEntry(Section& section, std::uint32_t number, std::uint32_t hash);
 
   inidoc::FlatIndex m_sectionMap;
   // A deque: a file of a hundred thousand sections never has two copies of the list
