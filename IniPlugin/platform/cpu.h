@@ -30,17 +30,17 @@ inline bool Detect() {
   return false;
 #endif
 }
-inline bool& Flag() {
-  static bool use = Detect();
-  return use;
-}
+// Read at every search: a plain variable set as the module starts, not a function's
+// static, whose guard would be tested at each read. Whatever runs before it is set takes
+// the plain paths.
+inline bool g_wide = Detect();
 }  // namespace cpu_detail
 
 // Whether the SSE2 paths may run.
-inline bool WideInstructions() { return cpu_detail::Flag(); }
+inline bool WideInstructions() { return cpu_detail::g_wide; }
 
 // Tests turn the SSE2 paths off to run the plain ones on the same input; turning them on
 // is refused where the processor lacks them.
-inline void UseWideInstructions(bool use) { cpu_detail::Flag() = use && cpu_detail::Detect(); }
+inline void UseWideInstructions(bool use) { cpu_detail::g_wide = use && cpu_detail::Detect(); }
 
 }  // namespace iniplugin::platform

@@ -15,10 +15,12 @@ namespace iniplugin::inidoc {
 namespace {
 
 // Every length, start alignment and place of the zero, so that the vector steps, the word
-// steps and the tail each meet it (and bytes with the high bit set never pass for one).
+// steps and the tail each meet it (and bytes with the high bit set never pass for one),
+// with the SSE2 steps and without.
 TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
   std::string buffer(96, '\x80');
-  for (std::size_t offset = 0; offset < 16; ++offset) {
+  for (std::size_t offset = 0; offset < 32; ++offset) {
+    platform::UseWideInstructions(offset < 16);
     for (std::size_t length = 0; offset + length <= buffer.size(); ++length) {
       const char* begin = buffer.data() + offset;
       EXPECT_FALSE(HasZeroByte(begin, begin + length));
@@ -29,6 +31,7 @@ TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
       }
     }
   }
+  platform::UseWideInstructions(true);
 }
 
 // Both ways, on the SSE2 paths and the plain ones; runs of ASCII long enough for the SSE2
