@@ -21,6 +21,12 @@ char16_t* Extend(std::u16string& text, std::size_t count) {
 
 void AppendUtf16(std::string_view bytes, ByteOrder order, std::u16string& text) {
   const std::size_t count = bytes.size() / 2;
+  if (std::endian::native == std::endian::little && order == ByteOrder::Little &&
+      reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(char16_t) == 0) {
+    // Copied in one pass: growing the text first would clear the room only to overwrite it.
+    text.append(reinterpret_cast<const char16_t*>(bytes.data()), count);
+    return;
+  }
   char16_t* out = Extend(text, count);
   if (order == ByteOrder::Big) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -38,12 +44,12 @@ void AppendUtf16(std::string_view bytes, ByteOrder order, std::u16string& text) 
 }
 
 void AppendAsUtf16Le(std::u16string_view text, std::string& bytes) {
-  const std::size_t old = bytes.size();
-  bytes.resize(old + text.size() * 2);
-  char* out = bytes.data() + old;
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, text.data(), text.size() * 2);
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
   } else {
+    const std::size_t old = bytes.size();
+    bytes.resize(old + text.size() * 2);
+    char* out = bytes.data() + old;
     for (std::size_t i = 0; i < text.size(); ++i) {
       out[2 * i] = static_cast<char>(text[i] & 0xFF);
       out[2 * i + 1] = static_cast<char>(text[i] >> 8);
