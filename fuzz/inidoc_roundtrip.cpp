@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "inidoc/IniFileReader.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -32,9 +33,20 @@ bool SameDocument(const iniplugin::IniFileReader& a, const iniplugin::IniFileRea
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  // The plain decoding and encoding are the answer the SSE2 ones must give.
+  iniplugin::platform::UseWideInstructions(false);
+  iniplugin::IniFileReader plain;
+  const bool plainLoaded = plain.LoadBytes(bytes);
+  const std::string plainSaved = plainLoaded ? plain.Serialize() : std::string();
+  iniplugin::platform::UseWideInstructions(true);
+
   iniplugin::IniFileReader first;
-  if (!first.LoadBytes(std::string_view(reinterpret_cast<const char*>(data), size))) return 0;
+  Require(first.LoadBytes(bytes) == plainLoaded);
+  if (!plainLoaded) return 0;
+  Require(SameDocument(first, plain));
   const std::string saved = first.Serialize();
+  Require(saved == plainSaved);
 
   iniplugin::IniFileReader second;
   Require(second.LoadBytes(saved));

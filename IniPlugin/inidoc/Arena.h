@@ -7,10 +7,13 @@
 // stays until the arena goes. Only types that can be copied byte for byte are held.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <type_traits>
 #include <vector>
+
+#include "platform/memory.h"
 
 namespace iniplugin::inidoc {
 
@@ -34,15 +37,20 @@ class Arena {
 
  private:
   static constexpr std::size_t kAlign = 8;
-  static constexpr std::size_t kBlock = 1 << 16;
+  // Blocks start small, for the many small files, and double up to the largest size as
+  // a document grows: a 50 MB file takes a few dozen blocks instead of six hundred, and
+  // its large blocks can be backed by huge pages.
+  static constexpr std::size_t kFirstBlock = 1 << 16;
+  static constexpr std::size_t kLargestBlock = 1 << 22;
   static constexpr std::size_t kLargest = std::size_t{1} << 30;
 
   std::byte* Take(std::size_t bytes) {
     // A large array gets a block of its own, so that blocks are never left mostly empty.
-    if (bytes > kBlock / 4) return NewBlock(bytes);
+    if (bytes > kFirstBlock / 4) return NewBlock(bytes);
     if (m_left < bytes) {
-      m_next = NewBlock(kBlock);
-      m_left = kBlock;
+      m_next = NewBlock(m_blockSize);
+      m_left = m_blockSize;
+      m_blockSize = std::min(2 * m_blockSize, kLargestBlock);
     }
     std::byte* taken = m_next;
     m_next += bytes;
@@ -53,12 +61,14 @@ class Arena {
   std::byte* NewBlock(std::size_t bytes) {
     m_blocks.push_back(std::make_unique_for_overwrite<std::byte[]>(bytes));
     m_footprint += bytes;
+    platform::AdviseLargeBuffer(m_blocks.back().get(), bytes);
     return m_blocks.back().get();
   }
 
   std::vector<std::unique_ptr<std::byte[]>> m_blocks;
   std::byte* m_next = nullptr;
   std::size_t m_left = 0;
+  std::size_t m_blockSize = kFirstBlock;
   std::size_t m_footprint = 0;
 };
 

@@ -5,9 +5,7 @@
 
 namespace iniplugin::inidoc {
 
-namespace {
-
-std::uint32_t DrawSeed() {
+std::uint32_t DrawHashSeed() {
   try {
     return std::random_device()();
   } catch (...) {
@@ -20,13 +18,6 @@ std::uint32_t DrawSeed() {
     const std::uint64_t mixed = (now ^ (where << 16)) * 0x9E3779B97F4A7C15ull;
     return static_cast<std::uint32_t>(mixed >> 32);
   }
-}
-
-}  // namespace
-
-std::uint32_t HashSeed() {
-  static const std::uint32_t seed = DrawSeed();
-  return seed;
 }
 
 }  // namespace iniplugin::inidoc

@@ -34,7 +34,11 @@ inline bool EqualsFolded(std::u16string_view a, std::u16string_view b) {
 // Where every FoldedHash of this process starts: drawn from a random source on first use.
 // With a fixed start a file's names could be chosen to share one hash, and loading it
 // would turn every lookup into a walk over all of them.
-std::uint32_t HashSeed();
+std::uint32_t DrawHashSeed();
+inline std::uint32_t HashSeed() {
+  static const std::uint32_t seed = DrawHashSeed();
+  return seed;
+}
 
 // FNV-1a over case-folded UTF-16 units from this process's seed, fed piece by piece so
 // that "[" + name + "]" hashes without being assembled. Hashes are never stored beyond
@@ -44,9 +48,11 @@ class FoldedHash {
   FoldedHash() : m_value(2166136261u ^ HashSeed()) {}
 
   FoldedHash& Add(std::u16string_view text) {
-    for (char16_t c : text) {
-      m_value = (m_value ^ FoldCase(c)) * 16777619u;
-    }
+    for (char16_t c : text) Add(c);
+    return *this;
+  }
+  FoldedHash& Add(char16_t c) {
+    m_value = (m_value ^ FoldCase(c)) * 16777619u;
     return *this;
   }
   // FNV's low bits depend only on the low bits of the text: names that differ in a digit
@@ -97,7 +103,7 @@ class FlatIndex {
   // later of two duplicates is the one found.
   template <class Matches>
   void InsertOrReplace(std::uint32_t id, std::uint32_t hash, Matches&& matches) {
-    if (CapacityFor(m_count + 1) > m_capacity) Rehash(m_capacity == 0 ? kSmallest : m_capacity * 2);
+    if (Crowded(m_count + 1, m_capacity)) Rehash(m_capacity == 0 ? kSmallest : m_capacity * 2);
     const std::size_t mask = m_capacity - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = m_slots[i];
@@ -125,9 +131,10 @@ class FlatIndex {
 
   // At most three slots in four in use: linear probing stays short, and a section of
   // twenty entries takes 32 slots.
+  static bool Crowded(std::size_t count, std::size_t capacity) { return capacity * 3 < count * 4; }
   static std::size_t CapacityFor(std::size_t count) {
     std::size_t capacity = kSmallest;
-    while (capacity * 3 < count * 4) capacity *= 2;
+    while (Crowded(count, capacity)) capacity *= 2;
     return capacity;
   }
 

@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_problem.h"
+#include "platform/memory.h"
 #include "platform/replace.h"
 
 namespace iniplugin {
@@ -128,8 +129,12 @@ class IniFileReader::Parser {
     if (lead > 0) m_document.m_textIsRendered = false;
     const char16_t* const rest = line + lead;
     const char16_t* const restEnd = line + length;
+    // The key is hashed in the same pass that looks for its end: it is read once, and
+    // the index needs nothing more of it.
+    FoldedHash hash;
+    hash.Add(*rest);
     const char16_t* equals = rest + 1;
-    while (equals < restEnd && *equals != u'=') ++equals;
+    for (; equals < restEnd && *equals != u'='; ++equals) hash.Add(*equals);
     const auto restPos = pos + lead;
     // No "=", or "=" as the first character: a raw line.
     if (*rest == u'=' || equals == restEnd) {
@@ -139,7 +144,7 @@ class IniFileReader::Parser {
     const auto keyLength = static_cast<std::uint32_t>(equals - rest);
     value.m_key = Span{restPos, keyLength};
     value.m_valueLength = length - lead - keyLength - 1;
-    ++m_entries;
+    m_hashes.push_back(hash.Value());
   }
 
   void CloseSection() {
@@ -151,12 +156,17 @@ class IniFileReader::Parser {
     section.m_values = m_document.Pool().Allocate<Value>(count);
     std::copy(m_lines.begin(), m_lines.end(), section.m_values);
     section.m_valueCount = section.m_valueCapacity = count;
-    section.m_valueMap.Reserve(m_entries);
+    section.m_valueMap.Reserve(m_hashes.size());
+    const std::uint32_t* hash = m_hashes.data();
     for (std::uint32_t i = 0; i < count; ++i) {
-      if (!section.m_values[i].IsRaw()) m_document.IndexEntry(section, i);
+      if (section.m_values[i].IsRaw()) continue;
+      const std::u16string_view key = m_document.Text(section.m_values[i].m_key);
+      section.m_valueMap.InsertOrReplace(i, *hash++, [&](std::uint32_t other) {
+        return EqualsFolded(m_document.Text(section.m_values[other].m_key), key);
+      });
     }
     m_lines.clear();
-    m_entries = 0;
+    m_hashes.clear();
   }
 
   IniFileReader& m_document;
@@ -164,7 +174,8 @@ class IniFileReader::Parser {
   bool m_tookLine = false;
   // The open section's lines, moved into it when it closes.
   std::vector<Value> m_lines;
-  std::size_t m_entries = 0;
+  // The hashes of its entries' keys, in order.
+  std::vector<std::uint32_t> m_hashes;
 };
 
 // Feeds a file's bytes through the decoder into the document's text and splits the lines
@@ -182,7 +193,9 @@ class IniFileReader::Loader {
       // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
       const bool utf16 = bytes.substr(0, 2) == "\xFF\xFE";
       const std::uint64_t units = utf16 ? m_sizeHint / 2 : m_sizeHint;
-      m_document.m_text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
+      std::u16string& text = m_document.m_text;
+      text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
+      platform::AdviseLargeBuffer(text.data(), text.capacity() * sizeof(char16_t));
     }
     if (!m_decoder.Feed(bytes) || m_document.m_text.size() >= kLargestText) return false;
     m_parser.TakeEndedLines();

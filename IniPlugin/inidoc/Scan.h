@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "platform/cpu.h"
 
 namespace iniplugin::inidoc {
 
@@ -59,11 +57,14 @@ inline const char16_t* FindEither(const char16_t* p, const char16_t* end, char16
   return p;
 }
 
-// The first unit in [p, end) equal to `a`, `b` or `c`, or `end`.
-inline const char16_t* FindAnyOf3(const char16_t* p, const char16_t* end, char16_t a, char16_t b,
-                                  char16_t c) {
-  using namespace scan_detail;
-#if defined(__SSE2__)
+namespace scan_detail {
+
+#if INIPLUGIN_SSE2_CODE
+// Eight units a step where the processor has the vector registers for it (the 32-bit
+// module asks at run time). Each stops at the first match, or with fewer than eight units
+// left, for the plain loops to finish.
+INIPLUGIN_SSE2_FUNCTION inline const char16_t* FindAnyOf3Wide(const char16_t* p, const char16_t* end,
+                                                               char16_t a, char16_t b, char16_t c) {
   const __m128i va = _mm_set1_epi16(static_cast<short>(a));
   const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
   const __m128i vc = _mm_set1_epi16(static_cast<short>(c));
@@ -75,6 +76,45 @@ inline const char16_t* FindAnyOf3(const char16_t* p, const char16_t* end, char16
     const int hits = _mm_movemask_epi8(match);
     if (hits) return p + std::countr_zero(static_cast<unsigned>(hits)) / 2;
     p += 8;
+  }
+  return p;
+}
+
+INIPLUGIN_SSE2_FUNCTION inline const char16_t* FindUnitWide(const char16_t* p, const char16_t* end,
+                                                            char16_t a) {
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  while (end - p >= 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(units, va));
+    if (hits) return p + std::countr_zero(static_cast<unsigned>(hits)) / 2;
+    p += 8;
+  }
+  return p;
+}
+
+// Sixteen bytes a step, all of them: see HasZeroByte.
+INIPLUGIN_SSE2_FUNCTION inline bool HasZeroByteWide(const char*& p, const char* end) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i found = zero;
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, zero));
+    p += 16;
+  }
+  return _mm_movemask_epi8(found) != 0;
+}
+#endif
+
+}  // namespace scan_detail
+
+// The first unit in [p, end) equal to `a`, `b` or `c`, or `end`.
+inline const char16_t* FindAnyOf3(const char16_t* p, const char16_t* end, char16_t a, char16_t b,
+                                  char16_t c) {
+  using namespace scan_detail;
+#if INIPLUGIN_SSE2_CODE
+  if (platform::WideInstructions()) {
+    p = FindAnyOf3Wide(p, end, a, b, c);
+    if (p < end && (*p == a || *p == b || *p == c)) return p;
   }
 #endif
   if constexpr (kWordSearch) {
@@ -93,14 +133,10 @@ inline const char16_t* FindAnyOf3(const char16_t* p, const char16_t* end, char16
 // The first unit in [p, end) equal to `a`, or `end`.
 inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t a) {
   using namespace scan_detail;
-#if defined(__SSE2__)
-  // Eight units a step where the processor has the vector registers for it.
-  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
-  while (end - p >= 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(units, va));
-    if (hits) return p + std::countr_zero(static_cast<unsigned>(hits)) / 2;
-    p += 8;
+#if INIPLUGIN_SSE2_CODE
+  if (platform::WideInstructions()) {
+    p = FindUnitWide(p, end, a);
+    if (p < end && *p == a) return p;
   }
 #endif
   if constexpr (kWordSearch) {
@@ -119,15 +155,8 @@ inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t
 // file is checked whole before it is decoded, and almost never has one. The C library's
 // memchr is fast on some systems and a byte loop on others.
 inline bool HasZeroByte(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i found = zero;
-  while (end - p >= 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, zero));
-    p += 16;
-  }
-  if (_mm_movemask_epi8(found) != 0) return true;
+#if INIPLUGIN_SSE2_CODE
+  if (platform::WideInstructions() && scan_detail::HasZeroByteWide(p, end)) return true;
 #endif
   using Word = std::size_t;
   constexpr Word kByteOnes = ~Word{0} / 0xFF;  // 0x0101...

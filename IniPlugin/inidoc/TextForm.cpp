@@ -114,28 +114,39 @@ bool TextDecoder::Feed(std::string_view bytes) {
     if (!start.empty() && !Feed(start)) return false;
   }
 
+  bool ok = true;
+  if (!m_held.empty()) {
+    // Only what completes the held piece joins it (the odd byte's partner, or the rest of
+    // the held line): the block's other lines decode where they stand, not from a copy.
+    std::size_t join = 1;
+    if (m_form != TextForm::Utf16) {
+      const std::size_t lineEnd = bytes.find('\n');
+      join = lineEnd == std::string_view::npos ? bytes.size() + 1 : lineEnd + 1;
+    }
+    if (join > bytes.size()) {
+      m_held.append(bytes);
+      return true;
+    }
+    m_held.append(bytes.substr(0, join));
+    bytes.remove_prefix(join);
+    ok = DecodeBody(m_held);
+    m_held.clear();
+  }
+
   // Whole units (UTF-16) or whole lines (ANSI, UTF-8) go now; the rest waits.
   std::size_t cut;
   if (m_form == TextForm::Utf16) {
-    const std::size_t whole = (m_held.size() + bytes.size()) / 2 * 2;
-    cut = whole > m_held.size() ? whole - m_held.size() : 0;
+    cut = bytes.size() / 2 * 2;
   } else {
     const std::size_t lineEnd = bytes.rfind('\n');
     cut = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
   }
-  bool ok = true;
-  if (cut > 0 && m_held.empty()) {
-    ok = DecodeBody(bytes.substr(0, cut));
-  } else if (cut > 0) {
-    m_held.append(bytes.substr(0, cut));
-    ok = DecodeBody(m_held);
-    m_held.clear();
-  }
+  if (ok && cut > 0) ok = DecodeBody(bytes.substr(0, cut));
   if (!ok) {
     m_state = State::Refused;
     return false;
   }
-  m_held.append(bytes.substr(cut));
+  m_held.assign(bytes.substr(cut));
   return true;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/cpu.h"
+
 namespace iniplugin::platform {
 
 namespace {
@@ -19,6 +21,12 @@ char16_t* Extend(std::u16string& text, std::size_t count) {
 
 void AppendUtf16(std::string_view bytes, ByteOrder order, std::u16string& text) {
   const std::size_t count = bytes.size() / 2;
+  if (std::endian::native == std::endian::little && order == ByteOrder::Little &&
+      reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(char16_t) == 0) {
+    // Copied in one pass: growing the text first would clear the room only to overwrite it.
+    text.append(reinterpret_cast<const char16_t*>(bytes.data()), count);
+    return;
+  }
   char16_t* out = Extend(text, count);
   if (order == ByteOrder::Big) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -36,12 +44,12 @@ void AppendUtf16(std::string_view bytes, ByteOrder order, std::u16string& text) 
 }
 
 void AppendAsUtf16Le(std::u16string_view text, std::string& bytes) {
-  const std::size_t old = bytes.size();
-  bytes.resize(old + text.size() * 2);
-  char* out = bytes.data() + old;
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, text.data(), text.size() * 2);
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
   } else {
+    const std::size_t old = bytes.size();
+    bytes.resize(old + text.size() * 2);
+    char* out = bytes.data() + old;
     for (std::size_t i = 0; i < text.size(); ++i) {
       out[2 * i] = static_cast<char>(text[i] & 0xFF);
       out[2 * i + 1] = static_cast<char>(text[i] >> 8);
@@ -49,15 +57,81 @@ void AppendAsUtf16Le(std::u16string_view text, std::string& bytes) {
   }
 }
 
-// Strict UTF-8 (no overlong forms, surrogates, values past U+10FFFF or cut sequences),
-// with plain ASCII copied eight bytes at a time. False, with `text` partly extended, on
-// anything else.
+namespace {
+
+// Decodes the sequence that starts at the lead byte `in[0]` (0x80 or above) into `out`.
+// The bytes it took, or 0 when it is not strict UTF-8 (an overlong form, a surrogate, a
+// value past U+10FFFF, a cut sequence).
+int DecodeSequence(const unsigned char* in, const unsigned char* end, char16_t*& out) {
+  const unsigned char lead = *in;
+  int extra = 0;
+  char32_t c = 0, least = 0;
+  if (lead >= 0xC2 && lead < 0xE0) {
+    extra = 1, c = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    extra = 2, c = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead < 0xF5) {
+    extra = 3, c = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (end - in <= extra) return 0;
+  for (int k = 1; k <= extra; ++k) {
+    if ((in[k] & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (in[k] & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return 0;
+  if (c >= 0x10000) {
+    *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+    *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    *out++ = static_cast<char16_t>(c);
+  }
+  return extra + 1;
+}
+
+#if INIPLUGIN_SSE2_CODE
+// Sixteen bytes a step while they are ASCII, as most of any file is; stops with fewer than
+// sixteen left. All sixteen are widened and stored before looking: the units past the
+// first non-ASCII byte are written again by what follows, and there is room for them
+// because no sequence makes more units than it has bytes.
+INIPLUGIN_SSE2_FUNCTION bool DecodeUtf8Wide(const unsigned char*& in, const unsigned char* end,
+                                            char16_t*& out) {
+  const __m128i zero = _mm_setzero_si128();
+  while (end - in >= 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(chunk, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(chunk, zero));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+    if (high == 0) {
+      in += 16;
+      out += 16;
+      continue;
+    }
+    const int ascii = std::countr_zero(high);
+    in += ascii;
+    out += ascii;
+    const int used = DecodeSequence(in, end, out);
+    if (used == 0) return false;
+    in += used;
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+// Strict UTF-8, with plain ASCII copied sixteen (SSE2) or eight bytes at a time. False,
+// with `text` partly extended, on anything that is not strict UTF-8.
 bool AppendUtf8(std::string_view bytes, std::u16string& text) {
   const std::size_t start = text.size();
   char16_t* const begin = Extend(text, bytes.size());  // never more units than bytes
   char16_t* out = begin;
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   const unsigned char* const end = in + bytes.size();
+#if INIPLUGIN_SSE2_CODE
+  if (WideInstructions() && !DecodeUtf8Wide(in, end, out)) return false;
+#endif
   while (in < end) {
     if (end - in >= 8) {
       std::uint64_t word;
@@ -69,70 +143,102 @@ bool AppendUtf8(std::string_view bytes, std::u16string& text) {
         continue;
       }
     }
-    const unsigned char lead = *in;
-    if (lead < 0x80) {
-      *out++ = lead;
-      ++in;
+    if (*in < 0x80) {
+      *out++ = *in++;
       continue;
     }
-    int extra = 0;
-    char32_t c = 0, least = 0;
-    if (lead >= 0xC2 && lead < 0xE0) {
-      extra = 1, c = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      extra = 2, c = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-      extra = 3, c = lead & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (end - in <= extra) return false;
-    for (int k = 1; k <= extra; ++k) {
-      if ((in[k] & 0xC0) != 0x80) return false;
-      c = (c << 6) | (in[k] & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
-    if (c >= 0x10000) {
-      *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      *out++ = static_cast<char16_t>(c);
-    }
-    in += extra + 1;
+    const int used = DecodeSequence(in, end, out);
+    if (used == 0) return false;
+    in += used;
   }
   text.resize(start + static_cast<std::size_t>(out - begin));
   return true;
 }
 
-// UTF-8 of the text; an unpaired surrogate becomes U+FFFD.
+namespace {
+
+// Encodes the character at text[i] (U+0080 or above, or a surrogate), moving `i` past it.
+void EncodeCharacter(std::u16string_view text, std::size_t& i, char*& out) {
+  char32_t c = text[i++];
+  if (IsHighSurrogate(static_cast<char16_t>(c)) && i < text.size() && IsLowSurrogate(text[i])) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+  } else if (c >= 0xD800 && c < 0xE000) {
+    c = 0xFFFD;
+  }
+  if (c < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (c >> 6));
+  } else if (c < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (c >> 18));
+    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  }
+  *out++ = static_cast<char>(0x80 | (c & 0x3F));
+}
+
+#if INIPLUGIN_SSE2_CODE
+// Sixteen units a step while they are ASCII; stops with fewer than sixteen left. All
+// sixteen are narrowed and stored before looking, as in decoding: a character past the
+// ASCII ones writes over the rest, and the room is there because the output has three
+// bytes for every unit.
+INIPLUGIN_SSE2_FUNCTION void EncodeUtf8Wide(std::u16string_view text, std::size_t& i, char*& out) {
+  const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  while (text.size() - i >= 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
+    // A byte a unit: set where the unit is ASCII.
+    const __m128i ascii = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(low, nonAscii), zero),
+                                          _mm_cmpeq_epi16(_mm_and_si128(high, nonAscii), zero));
+    const auto others = static_cast<unsigned>(~_mm_movemask_epi8(ascii)) & 0xFFFFu;
+    if (others == 0) {
+      i += 16;
+      out += 16;
+      continue;
+    }
+    const int plain = std::countr_zero(others);
+    i += plain;
+    out += plain;
+    EncodeCharacter(text, i, out);
+  }
+}
+#endif
+
+}  // namespace
+
+// UTF-8 of the text, ASCII sixteen (SSE2) or four units at a time; an unpaired surrogate
+// becomes U+FFFD.
 void AppendAsUtf8(std::u16string_view text, std::string& bytes) {
   const std::size_t start = bytes.size();
   bytes.resize(start + text.size() * 3);  // three bytes a unit at most
   char* const begin = bytes.data() + start;
   char* out = begin;
+  std::size_t i = 0;
+#if INIPLUGIN_SSE2_CODE
+  if (WideInstructions()) EncodeUtf8Wide(text, i, out);
+#endif
   const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t c = text[i];
-    if (c < 0x80) {
-      *out++ = static_cast<char>(c);
+  while (i < n) {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (n - i >= 4) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & 0xFF80FF80FF80FF80ull) == 0) {
+          for (int k = 0; k < 4; ++k) out[k] = static_cast<char>(word >> (16 * k));
+          i += 4;
+          out += 4;
+          continue;
+        }
+      }
+    }
+    if (text[i] < 0x80) {
+      *out++ = static_cast<char>(text[i++]);
       continue;
     }
-    if (IsHighSurrogate(static_cast<char16_t>(c)) && i + 1 < n && IsLowSurrogate(text[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (c >> 6));
-    } else if (c < 0x10000) {
-      *out++ = static_cast<char>(0xE0 | (c >> 12));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xF0 | (c >> 18));
-      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    }
-    if (c >= 0x80) *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    EncodeCharacter(text, i, out);
   }
   bytes.resize(start + static_cast<std::size_t>(out - begin));
 }

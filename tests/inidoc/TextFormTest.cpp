@@ -1,6 +1,7 @@
 #include "inidoc/TextForm.h"
 #include "inidoc/Scan.h"
 #include "platform/codepage.h"
+#include "platform/cpu.h"
 #include "platform/portable.h"
 #include "platform/unicode.h"
 
@@ -14,10 +15,12 @@ namespace iniplugin::inidoc {
 namespace {
 
 // Every length, start alignment and place of the zero, so that the vector steps, the word
-// steps and the tail each meet it (and bytes with the high bit set never pass for one).
+// steps and the tail each meet it (and bytes with the high bit set never pass for one),
+// with the SSE2 steps and without.
 TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
   std::string buffer(96, '\x80');
-  for (std::size_t offset = 0; offset < 16; ++offset) {
+  for (std::size_t offset = 0; offset < 32; ++offset) {
+    platform::UseWideInstructions(offset < 16);
     for (std::size_t length = 0; offset + length <= buffer.size(); ++length) {
       const char* begin = buffer.data() + offset;
       EXPECT_FALSE(HasZeroByte(begin, begin + length));
@@ -28,13 +31,33 @@ TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
       }
     }
   }
+  platform::UseWideInstructions(true);
 }
 
+// Both ways, on the SSE2 paths and the plain ones; runs of ASCII long enough for the SSE2
+// steps, with a character of each length at every place in a step.
 TEST(TextFormTest, Utf8RoundTripsEveryPlane) {
-  const std::u16string text = u"a\u00E9\u20AC\U0001F600z";
-  const std::string bytes = platform::Utf16ToUtf8(text);
-  EXPECT_EQ(bytes, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
-  EXPECT_EQ(platform::Utf8ToUtf16(bytes), text);
+  const std::u16string run(21, u'k');
+  const std::string runBytes(21, 'k');
+  const std::vector<std::pair<std::u16string, std::string>> cases = {
+      {u"a\u00E9\u20AC\U0001F600z", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z"},
+      {run + u"\u00E9" + run + u"\U0001F600\u007F" + run + u"\u20AC",
+       runBytes + "\xC3\xA9" + runBytes + "\xF0\x9F\x98\x80\x7F" + runBytes + "\xE2\x82\xAC"},
+  };
+  for (const bool wide : {false, true}) {
+    platform::UseWideInstructions(wide);
+    for (const auto& [text, bytes] : cases) {
+      // Each character at every place in a sixteen-unit step.
+      for (std::size_t shift = 0; shift < 16; ++shift) {
+        SCOPED_TRACE(std::to_string(shift) + (wide ? ", SSE2" : ""));
+        const std::u16string shifted = run.substr(0, shift) + text;
+        const std::string shiftedBytes = runBytes.substr(0, shift) + bytes;
+        EXPECT_EQ(platform::Utf16ToUtf8(shifted), shiftedBytes);
+        EXPECT_EQ(platform::Utf8ToUtf16(shiftedBytes), shifted);
+      }
+    }
+  }
+  platform::UseWideInstructions(true);
 }
 
 TEST(TextFormTest, Utf8RejectsMalformedInput) {
@@ -47,6 +70,8 @@ TEST(TextFormTest, Utf8RejectsMalformedInput) {
 
 TEST(TextFormTest, LoneSurrogateBecomesReplacementInUtf8) {
   EXPECT_EQ(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  const std::u16string late = std::u16string(20, u'k') + char16_t(0xDC00) + u"k";
+  EXPECT_EQ(platform::Utf16ToUtf8(late), std::string(20, 'k') + "\xEF\xBF\xBDk");
 }
 
 TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
@@ -59,8 +84,10 @@ TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
 
 // Decoding a file fed in pieces of any size gives what decoding it whole gives: pieces
 // that cut a mark, a CR LF, a UTF-8 sequence or a UTF-16 unit in two change nothing, and a
-// refusal found in a late piece is still a refusal.
+// refusal found in a late piece is still a refusal. The SSE2 paths give what the plain
+// ones give, on runs of ASCII long enough for them.
 TEST(TextFormTest, PiecesDecodeAsTheWhole) {
+  const std::string ascii(21, 'k');
   const std::vector<std::pair<const char*, std::string>> files = {
       {"ANSI", "[S]\r\na=\xE9\x80\r\nb=2"},
       {"UTF-16", "\xFF\xFE" + std::string("[\0S\0]\0\r\0\n\0" "a\0=\0\x2D\x4E", 16)},
@@ -72,25 +99,35 @@ TEST(TextFormTest, PiecesDecodeAsTheWhole) {
       {"big-endian mark", "\xFE\xFF\0a"},
       {"UTF-8 cut at the end", "\xEF\xBB\xBF" "a=\xE2\x82"},
       {"UTF-8 broken across a line", "\xEF\xBB\xBF" "a=\xC3\r\n\xA9"},
+      {"UTF-8, long runs", "\xEF\xBB\xBF[" + ascii + "\xC3\xA9" + ascii + "]\r\n" + ascii +
+                              "=\xF0\x9F\x98\x80\xE2\x82\xAC" + ascii + "\xC3\xA9\r\n" + ascii},
+      {"UTF-8 broken after a long run", "\xEF\xBB\xBF" + ascii + "=\xE0\x80\xAF" + ascii},
+      {"UTF-8 cut after a long run", "\xEF\xBB\xBF" + ascii + ascii + "\xE2\x82"},
   };
   for (const auto& [name, bytes] : files) {
+    platform::UseWideInstructions(false);
     const std::optional<DecodedText> whole = DecodeFile(bytes);
-    for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
-      SCOPED_TRACE(std::string(name) + ", pieces of " + std::to_string(piece));
-      std::u16string text;
-      TextDecoder decoder(text);
-      bool ok = true;
-      for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
-        ok = decoder.Feed(std::string_view(bytes).substr(at, piece));
+    for (const bool wide : {false, true}) {
+      platform::UseWideInstructions(wide);
+      for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
+        SCOPED_TRACE(std::string(name) + (wide ? ", SSE2" : "") + ", pieces of " +
+                     std::to_string(piece));
+        std::u16string text;
+        TextDecoder decoder(text);
+        bool ok = true;
+        for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
+          ok = decoder.Feed(std::string_view(bytes).substr(at, piece));
+        }
+        ok = ok && decoder.Finish();
+        ASSERT_EQ(ok, whole.has_value());
+        if (!ok) continue;
+        EXPECT_EQ(text, whole->text);
+        EXPECT_EQ(decoder.Form(), whole->form);
+        EXPECT_EQ(decoder.Marked(), whole->marked);
       }
-      ok = ok && decoder.Finish();
-      ASSERT_EQ(ok, whole.has_value());
-      if (!ok) continue;
-      EXPECT_EQ(text, whole->text);
-      EXPECT_EQ(decoder.Form(), whole->form);
-      EXPECT_EQ(decoder.Marked(), whole->marked);
     }
   }
+  platform::UseWideInstructions(true);
 }
 
 // The encoder converts in blocks; a surrogate pair that straddles a block edge is still one
