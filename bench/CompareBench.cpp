@@ -66,10 +66,15 @@ void* CountedNew(std::size_t size) noexcept {
   Count(p, +1);
   return p;
 }
+// What the replaced operator delete gets came from malloc in the replaced operator new; GCC
+// sees only a delete meeting a free once it inlines this.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void CountedDelete(void* p) noexcept {
   Count(p, -1);
   std::free(p);
 }
+#pragma GCC diagnostic pop
 }  // namespace
 
 void* operator new(std::size_t size) {
