@@ -14,6 +14,11 @@ namespace iniplugin::platform {
 // that class and queries it for `riid`.
 HRESULT CreateRegisteredObject(std::u16string_view progId, REFIID riid, void** object);
 
+// Takes the calling thread's error object, which a failed call of an object left: on
+// Windows the system keeps it for every module; elsewhere each module the runtime loaded
+// keeps its own (and exports GetErrorInfo), so each is asked in turn. S_FALSE when none.
+HRESULT TakeErrorInfo(IErrorInfo** info);
+
 // Ends this thread's use of the runtime and unloads what it loaded. Call only once every
 // object it created has been released.
 void ReleaseRegisteredObjects();

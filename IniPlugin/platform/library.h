@@ -23,6 +23,16 @@ class LoadedLibrary {
   // The full path of the loaded module file, as the module itself would report it.
   std::u16string FilePath() const;
 
+  // Takes the calling thread's error object from a module that keeps its own (it exports
+  // GetErrorInfo, as the native build's module does); S_FALSE when it keeps none or has
+  // none to give.
+  HRESULT TakeOwnErrorInfo(IErrorInfo** info) const {
+    using GetErrorInfoFunction = HRESULT(STDMETHODCALLTYPE*)(ULONG, IErrorInfo**);
+    auto own = reinterpret_cast<GetErrorInfoFunction>(Export("GetErrorInfo"));
+    *info = nullptr;
+    return own ? own(0, info) : S_FALSE;
+  }
+
  private:
   // Dropping the object unloads the module (the system may keep it while others hold it).
   struct Unloader {

@@ -163,6 +163,9 @@ run register
 check "register" "0 DllRegisterServer: 0x00000000 (S_OK)" "$status $out"
 run --progid IniPlugin.IniFormat get "$(path "$work/ansi.ini")" Main keep
 check "objects through the ProgID" "0 [Main] keep = 1" "$status $out"
+run --progid IniPlugin.IniFormat set "$(path "$work/ansi.ini")" Main k "str:a
+b"
+check "and their failures' descriptions" "inihost: [Main] k: a value cannot hold a line break; nothing was written." "$(tr -d '\r' < "$work/stderr" | tail -1)"
 run unregister
 check "unregister" "0 DllUnregisterServer: 0x00000000 (S_OK)" "$status $out"
 run --progid IniPlugin.IniFormat info

@@ -1,5 +1,6 @@
 #include "ModuleHost.h"
 
+#include "platform/com_runtime.h"
 #include "plugin/Guids.h"
 
 namespace inihost {
@@ -40,11 +41,8 @@ HRESULT ModuleHost::CallEntry(const char* name) {
 }
 
 HRESULT ModuleHost::TakeErrorInfo(IErrorInfo** info) {
-  using GetErrorInfoFunction = HRESULT(STDMETHODCALLTYPE*)(ULONG, IErrorInfo**);
-  if (auto own = reinterpret_cast<GetErrorInfoFunction>(m_library->Export("GetErrorInfo"))) {
-    return own(0, info);
-  }
-  return GetErrorInfo(0, info);
+  if (m_library->TakeOwnErrorInfo(info) == S_OK) return S_OK;
+  return iniplugin::platform::TakeErrorInfo(info);
 }
 
 HRESULT ModuleHost::Register() { return CallEntry("DllRegisterServer"); }

@@ -97,7 +97,7 @@ class Host {
 std::string Host::TakeDescription() {
   ComPtr<IErrorInfo> info;
   const HRESULT hr = m_module ? m_module->TakeErrorInfo(info.Receive())
-                              : GetErrorInfo(0, info.Receive());
+                              : iniplugin::platform::TakeErrorInfo(info.Receive());
   UniqueBstr description;
   if (hr != S_OK || !info || FAILED(info->GetDescription(description.Receive()))) return {};
   return Utf8(description.View());

@@ -53,6 +53,13 @@ HRESULT CreateRegisteredObject(std::u16string_view progId, REFIID riid, void** o
   return hr;
 }
 
+HRESULT TakeErrorInfo(IErrorInfo** info) {
+  for (const std::unique_ptr<LoadedLibrary>& module : LoadedModules()) {
+    if (module->TakeOwnErrorInfo(info) == S_OK) return S_OK;
+  }
+  return GetErrorInfo(0, info);
+}
+
 void ReleaseRegisteredObjects() { LoadedModules().clear(); }
 
 HRESULT CreateFreeThreadedMarshaler(IUnknown*, IUnknown** marshaler) {

@@ -24,6 +24,8 @@ HRESULT CreateRegisteredObject(std::u16string_view progId, REFIID riid, void** o
   return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, object);
 }
 
+HRESULT TakeErrorInfo(IErrorInfo** info) { return ::GetErrorInfo(0, info); }
+
 void ReleaseRegisteredObjects() {
   if (g_initialised) ::CoUninitialize();
   g_initialised = false;
