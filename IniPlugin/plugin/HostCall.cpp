@@ -44,9 +44,9 @@ HRESULT HostCall::Finish(HRESULT hr) noexcept {
       sentence = m_what;
     } else {
       if (!m_file.empty()) sentence.append(m_file).append(u": ");
-      const std::u16string_view reason = GeneralReason(hr);
-      sentence.append(reason);
-      if (m_file.empty()) sentence[0] = u'T';  // every reason above starts "the "
+      sentence.append(GeneralReason(hr));
+      // Standing first, the reason (each starts "the ") starts the sentence.
+      if (m_file.empty()) sentence[0] = u'T';
     }
     if (!m_kept.empty()) sentence.append(u"; ").append(m_kept);
     sentence.push_back(u'.');
