@@ -6,6 +6,7 @@
 
 #include "inidoc/Scan.h"
 #include "platform/codepage.h"
+#include "platform/memory.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::profile {
@@ -115,6 +116,8 @@ ProfileText::ProfileText(std::u16string text)
 ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
     : m_arena(std::make_unique<inidoc::Arena>()) {
   m_text.reserve(expectedUnits);
+  // Written once, front to back, into fresh memory: see AdviseLargeBuffer.
+  platform::AdviseLargeBuffer(m_text.data(), m_text.capacity() * sizeof(char16_t));
   Start(expectedUnits);
 }
 
@@ -125,6 +128,7 @@ void ProfileText::Start(std::size_t expectedUnits) {
   // Room for a record every twenty characters, more than most files need, so that the
   // records of a large file are rarely moved; pages never written cost nothing.
   m_entries.reserve(expectedUnits / 20 + 16);
+  platform::AdviseLargeBuffer(m_entries.data(), m_entries.capacity() * sizeof(Entry));
 }
 
 void ProfileText::TakeLines(bool final) {
