@@ -6,6 +6,7 @@
 
 #include "inidoc/Scan.h"
 #include "platform/codepage.h"
+#include "platform/memory.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::profile {
@@ -115,6 +116,8 @@ ProfileText::ProfileText(std::u16string text)
 ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
     : m_arena(std::make_unique<inidoc::Arena>()) {
   m_text.reserve(expectedUnits);
+  // Written once, front to back, into fresh memory: see AdviseLargeBuffer.
+  platform::AdviseLargeBuffer(m_text.data(), m_text.capacity() * sizeof(char16_t));
   Start(expectedUnits);
 }
 
@@ -125,6 +128,7 @@ void ProfileText::Start(std::size_t expectedUnits) {
   // Room for a record every twenty characters, more than most files need, so that the
   // records of a large file are rarely moved; pages never written cost nothing.
   m_entries.reserve(expectedUnits / 20 + 16);
+  platform::AdviseLargeBuffer(m_entries.data(), m_entries.capacity() * sizeof(Entry));
 }
 
 void ProfileText::TakeLines(bool final) {
@@ -192,22 +196,34 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
   Entry entry;
   entry.lineStart = lineStart;
   entry.lineEnd = next;
-  const std::u16string_view line = text.substr(first, last - first);
-  const std::size_t equals = line.find(u'=');
-  std::u16string_view name = line;
-  if (equals != std::u16string_view::npos) {
-    name = TrimTrailingBlanks(line.substr(0, equals));
-    const std::u16string_view value = TrimBlanks(line.substr(equals + 1));
-    entry.hasValue = true;
-    entry.valueStart = static_cast<std::uint32_t>(value.data() - text.data());
-    entry.valueLength = static_cast<std::uint32_t>(value.size());
-  }
   entry.nameStart = first;
-  entry.nameLength = static_cast<std::uint32_t>(name.size());
+  // The name is hashed in the pass that looks for its "=", so that the section's index
+  // never reads it again; blanks before "=" go into the running hash but not the kept one.
+  const char16_t* const base = text.data();
+  const char16_t* p = base + first;
+  const char16_t* const end = base + last;
+  FoldedHash running, kept;
+  const char16_t* nameEnd = p;
+  for (; p < end && *p != u'='; ++p) {
+    running.Add(*p);
+    if (!IsBlank(*p)) {
+      kept = running;
+      nameEnd = p + 1;
+    }
+  }
+  if (p < end) {
+    const char16_t* valueStart = p + 1;
+    while (valueStart < end && IsBlank(*valueStart)) ++valueStart;
+    entry.hasValue = true;
+    entry.valueStart = static_cast<std::uint32_t>(valueStart - base);
+    entry.valueLength = static_cast<std::uint32_t>(end - valueStart);
+  }
+  entry.nameLength = static_cast<std::uint32_t>(nameEnd - (base + first));
   if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
     return;  // the reader folds a run of unnamed entries into the first
   }
   m_entries.push_back(entry);
+  m_hashes.push_back(kept.Value());
   ++current.entryCount;
 }
 
@@ -218,9 +234,10 @@ void ProfileText::IndexEntries(Section& section) {
   for (std::uint32_t i = section.entryCount; i-- > 0;) {
     const std::u16string_view name = Name(entries[i]);
     section.entryIndex.InsertOrReplace(
-        i, FoldedHash().Add(name).Value(),
+        i, m_hashes[i],
         [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
   }
+  m_hashes.clear();
 }
 
 void ProfileText::Index() {

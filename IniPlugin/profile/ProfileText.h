@@ -129,6 +129,8 @@ class ProfileText {
   std::unique_ptr<inidoc::Arena> m_arena;
   std::vector<Section> m_sections;
   std::vector<Entry> m_entries;
+  // The hashes of the open section's entry names, in order, until its index is built.
+  std::vector<std::uint32_t> m_hashes;
   inidoc::FlatIndex m_sectionIndex;
   std::u16string_view m_lineBreak = u"\r\n";
   std::uint32_t m_parsed = 0;  // where the first line not yet taken starts
