@@ -35,12 +35,12 @@ HRESULT CIniFile::InterfaceSupportsErrorInfo(REFIID riid) {
              : S_FALSE;
 }
 
-HRESULT CIniFile::Init(BSTR filePath, INT_PTR unused) {
+HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
   HostCall call(IID_IOrvFileNavigatorInit, kProgId);
-  return Answer(call, [&] { return Open(filePath, unused, call); });
+  return Answer(call, [&] { return Open(filePath, call); });
 }
 
-HRESULT CIniFile::Open(BSTR filePath, INT_PTR, HostCall& call) {
+HRESULT CIniFile::Open(BSTR filePath, HostCall& call) {
   const int mode = ProfileMode::DecideOnce();
   // Made absolute once: every later read, write, flush and commit names the same file.
   m_filePath = platform::FullPath(std::u16string(platform::BstrCText(filePath)));

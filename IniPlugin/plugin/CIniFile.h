@@ -42,7 +42,7 @@ class CIniFile : public IIniFile,
   HRESULT STDMETHODCALLTYPE Init(BSTR filePath, INT_PTR unused) override;
   // Init's work, as part of another call of the host's (the format object's
   // CreateNavigator), which tells its failure.
-  HRESULT Open(BSTR filePath, INT_PTR unused, HostCall& call);
+  HRESULT Open(BSTR filePath, HostCall& call);
 
   // ISupportErrorInfo: every failing call of the host's interfaces sets an error object.
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;

@@ -63,7 +63,7 @@ HRESULT CIniFormat::GetFormatValue(LONG, LONG* value) {
   return call.Finish(S_OK);
 }
 
-HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR initWord,
+HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR,
                                     IOrvFileNavigator** navigator) {
   HostCall call(IID_IOrvFileFormat, kSource);
   if (!navigator) return call.Finish(E_POINTER);
@@ -76,7 +76,7 @@ HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR initWord,
     created->AddRef();
     holder = platform::ComPtr<ComObject<CIniFile>>::Attach(created);
     // Opened as part of this call, so that its failure is told as this call's.
-    const HRESULT hr = created->Open(filePath, initWord, call);
+    const HRESULT hr = created->Open(filePath, call);
     if (FAILED(hr)) return hr;  // the holder destroys the navigator
     *navigator = static_cast<IOrvFileNavigator*>(holder.Detach());
     return S_OK;

@@ -18,6 +18,27 @@ std::u16string_view GeneralReason(HRESULT hr) {
   }
 }
 
+// What the platform noted of the last failed file operation, said of a file being read or
+// written; read-only and a full disk matter only to a writer.
+std::u16string_view ProblemReason(bool writing) {
+  switch (platform::LastFileProblem()) {
+    case platform::FileProblem::Missing: return u" does not exist";
+    case platform::FileProblem::Denied:
+      return writing ? u" cannot be written: access is denied"
+                     : u" cannot be read: access is denied";
+    case platform::FileProblem::ReadOnly:
+      if (writing) return u" is read-only";
+      break;
+    case platform::FileProblem::Held: return u" is held by another program";
+    case platform::FileProblem::NotAFile: return u" is not a file";
+    case platform::FileProblem::DiskFull:
+      if (writing) return u" could not be saved: the disk is full";
+      break;
+    case platform::FileProblem::Unknown: break;
+  }
+  return writing ? u" could not be saved" : u" could not be read";
+}
+
 // When even the sentence cannot be made, memory has run out.
 constexpr std::u16string_view kNoMemory = u"The plug-in ran out of memory.";
 
@@ -99,29 +120,11 @@ std::u16string LoadFailure(std::u16string_view path, const IniFileReader::LoadRe
     case inidoc::TextRefusal::None:
       break;
   }
-  switch (platform::LastFileProblem()) {
-    case platform::FileProblem::Missing: return text.append(u" does not exist");
-    case platform::FileProblem::Denied: return text.append(u" cannot be read: access is denied");
-    case platform::FileProblem::Held: return text.append(u" is held by another program");
-    case platform::FileProblem::NotAFile: return text.append(u" is not a file");
-    default: return text.append(u" could not be read");
-  }
+  return text.append(ProblemReason(false));
 }
 
 std::u16string SaveFailure(std::u16string_view path) {
-  std::u16string text(path);
-  switch (platform::LastFileProblem()) {
-    case platform::FileProblem::Missing: return text.append(u" does not exist");
-    case platform::FileProblem::Denied:
-      return text.append(u" cannot be written: access is denied");
-    case platform::FileProblem::ReadOnly: return text.append(u" is read-only");
-    case platform::FileProblem::Held: return text.append(u" is held by another program");
-    case platform::FileProblem::NotAFile: return text.append(u" is not a file");
-    case platform::FileProblem::DiskFull:
-      return text.append(u" could not be saved: the disk is full");
-    case platform::FileProblem::Unknown: break;
-  }
-  return text.append(u" could not be saved");
+  return std::u16string(path).append(ProblemReason(true));
 }
 
 std::u16string_view ConversionFailure(HRESULT hr) {
