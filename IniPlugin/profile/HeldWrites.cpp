@@ -154,11 +154,12 @@ std::u16string FoldedText(const HeldProfile& profile) {
 
 void FoldWrites(HeldProfile& profile) {
   if (profile.replaced.empty() && profile.added.empty()) return;
-  std::u16string folded = FoldedText(profile);
+  // Parsed before the kept writes are let go: should the parse fail, they are still kept.
+  ProfileText folded(FoldedText(profile));
   profile.replaced.clear();
   profile.added.clear();
   profile.addedIndex.clear();
-  profile.text = ProfileText(std::move(folded));
+  profile.text = std::move(folded);
 }
 
 BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR key,
@@ -166,12 +167,14 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
   // A file we could only read with losses is never overwritten.
   if (!profile.writable) return FALSE;
   if (!profile.Dirty() && !platform::CanReplaceFile(profile.path)) return FALSE;
-  const auto log = [&] {
-    profile.log.push_back(LoggedWrite{
-        std::u16string(sectionName),
-        key ? std::optional<std::u16string>(WideView(key)) : std::nullopt,
-        value ? std::optional<std::u16string>(WideView(value)) : std::nullopt});
-  };
+  // Made, with room for it in the log, before the parsed form changes: once it has, the
+  // write is logged without allocating. A write made in the form and missing from the log
+  // would answer reads, and a read-back after the flush, from a file that never got it.
+  LoggedWrite logged{std::u16string(sectionName),
+                     key ? std::optional<std::u16string>(WideView(key)) : std::nullopt,
+                     value ? std::optional<std::u16string>(WideView(value)) : std::nullopt};
+  profile.log.reserve(profile.log.size() + 1);
+  const auto log = [&] { profile.log.push_back(std::move(logged)); };
 
   const ProfileText& parsed = profile.text;
   const ProfileText::Section* section = key && value ? parsed.FindSection(sectionName) : nullptr;
@@ -194,9 +197,13 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
     const std::uint32_t at = section->insertAt;
     // Adding after a last line without a line break needs one first: the general way.
     if (IsPlainName(storedName) && (at == 0 || IsLineBreak(parsed.Text()[at - 1]))) {
+      // Everything that allocates comes first: an index entry must never name an entry
+      // that failed to be added.
+      AddedEntry entry{number, storedName, std::move(stored)};
+      profile.added.reserve(profile.added.size() + 1);
       profile.addedIndex.emplace(AddedKey(number, storedName),
                                  static_cast<std::uint32_t>(profile.added.size()));
-      profile.added.push_back(AddedEntry{number, storedName, std::move(stored)});
+      profile.added.push_back(std::move(entry));
       log();
       return TRUE;
     }

@@ -94,10 +94,16 @@ BOOL Write(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
   ProfileCache& cache = Cache();
   std::lock_guard<std::mutex> lock(cache.Mutex());
   if (!section) {
-    if (!key && !value) cache.Flush(path);
+    if (!key && !value) cache.Flush(path, ProfileCache::AfterFlush::Drop);
     return FALSE;
   }
   const std::u16string_view sectionName = TrimBlanks(WideView(section));
+  // A file with writes already held is not looked at again: its flush looks, under the
+  // file's lock, and makes every held write again on any change it finds, so a look at
+  // each write (a thousand for one SetValues) would change nothing it writes.
+  if (HeldProfile* held = cache.Kept(path); held && held->Dirty()) {
+    return ApplyWrite(*held, sectionName, key, value);
+  }
   const Loaded loaded = cache.Load(path);
   if (loaded.status == LoadStatus::Unreadable) return FALSE;
   if (loaded.status == LoadStatus::Missing) {
@@ -164,7 +170,7 @@ bool FlushHeldWrites(LPCWSTR file) {
     const std::u16string path(WideView(file));
     ProfileCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.Mutex());
-    return cache.Flush(path);
+    return cache.Flush(path, ProfileCache::AfterFlush::Keep);
   } catch (const std::exception&) {
     return false;
   }

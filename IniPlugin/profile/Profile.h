@@ -25,15 +25,17 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
 // returns FALSE.
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
 // The flush call, telling what the platform's cannot: true when the file holds every write
-// made to it (nothing was held, or the held writes were put down). Its parsed form is
-// dropped either way, so that no write that failed to reach the file answers a read.
+// made to it (nothing was held, or the held writes were put down). After a failure its
+// parsed form is dropped, so that no write that failed to reach the file answers a read;
+// after a success it is kept, and the next read compares the file's bytes with those
+// written rather than parsing them again.
 bool FlushHeldWrites(LPCWSTR file);
 
 // While one is alive on a thread, that thread's reads of `path` see the file as it was at
 // the first of them (with every write the process makes): its stamp is checked once, not at
 // each read, where the check would cost more than the read itself. A run of reads that
 // belong together (one GetValues) so also never mixes two versions of the file. Batches
-// nest; writes always check the file.
+// nest. A write checks the file unless writes to it are held already: their flush checks it.
 class ProfileReadBatch {
  public:
   explicit ProfileReadBatch(std::u16string path);

@@ -113,21 +113,25 @@ HeldProfile& ProfileCache::Create(const std::u16string& path) {
   return Keep(std::make_unique<CachedProfile>(path)).held;
 }
 
-bool ProfileCache::Flush(const std::u16string& path) {
+bool ProfileCache::Flush(const std::u16string& path, AfterFlush form) {
   const auto slot = Find(path);
   if (slot == m_profiles.end()) return true;
-  if (!(*slot)->Dirty()) {
-    Forget(path);
-    return true;
-  }
-  bool putDown = false;
+  bool putDown = !(*slot)->Dirty();
   try {
-    // Held from the look at the file to its replacement: Load sees any other writer's
-    // change made before, and makes our writes again on it, and none comes in between.
-    const platform::FileLock lock(path, platform::FileLock::Missing::Create);
-    if (lock.Held()) {
-      const Loaded loaded = Load(path);
-      putDown = !loaded.profile || !loaded.profile->Dirty() || PutDown(*loaded.profile, lock);
+    if (!putDown) {
+      // Held from the look at the file to its replacement: Load sees any other writer's
+      // change made before, and makes our writes again on it, and none comes in between.
+      const platform::FileLock lock(path, platform::FileLock::Missing::Create);
+      if (lock.Held()) {
+        const Loaded loaded = Load(path);
+        if (!loaded.profile || !loaded.profile->Dirty()) {
+          putDown = true;
+        } else if (const std::optional<std::string> bytes = PutDown(*loaded.profile, lock)) {
+          putDown = true;
+          // Stamped while the lock still keeps other writers of ours out.
+          Written(path, *bytes);
+        }
+      }
     }
   } catch (...) {
     // The parsed form goes whatever happened: writes that could not be put down must not
@@ -135,19 +139,40 @@ bool ProfileCache::Flush(const std::u16string& path) {
     Forget(path);
     throw;
   }
-  Forget(path);
+  if (!putDown || form == AfterFlush::Drop) Forget(path);
   return putDown;
 }
 
-// Writes the profile's text to its file, atomically. The profile is dropped after it,
-// so the kept writes are folded into the bytes without parsing the text again.
-bool ProfileCache::PutDown(HeldProfile& profile, const platform::FileLock& lock) {
+// Writes the profile's text to its file, atomically, and returns the bytes written. The
+// kept writes are folded into the bytes without parsing the text again: the profile goes
+// on answering them from where they are kept, as a parse of the new file would.
+std::optional<std::string> ProfileCache::PutDown(HeldProfile& profile,
+                                                 const platform::FileLock& lock) {
   const bool kept = !profile.replaced.empty() || !profile.added.empty();
-  const std::string bytes =
+  std::string bytes =
       EncodeProfile(profile.encoding, kept ? FoldedText(profile) : profile.text.Text());
-  if (!platform::ReplaceFileContents(lock, bytes)) return false;
+  if (!platform::ReplaceFileContents(lock, bytes)) return std::nullopt;
   profile.log.clear();
-  return true;
+  return bytes;
+}
+
+// The profile's writes reached its file as `bytes`: it stays the file's form. The stamp
+// is taken an instant after a change, so a second change could hide behind it: the next
+// use compares the file's bytes with these, which costs a read and a hash, not a parse.
+void ProfileCache::Written(const std::u16string& path, std::string_view bytes) {
+  const auto slot = Find(path);
+  if (slot == m_profiles.end()) return;
+  const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
+  if (!stamp) {
+    Forget(path);
+    return;
+  }
+  CachedProfile& cached = **slot;
+  cached.stamp = *stamp;
+  cached.exists = true;
+  cached.unsure = true;
+  cached.byteCount = bytes.size();
+  cached.contentHash = std::hash<std::string_view>()(bytes);
 }
 
 Loaded ProfileCache::LoadFromFile(const std::u16string& path,

@@ -54,17 +54,23 @@ class ProfileCache {
   // A profile for a file that does not exist yet, to take the first write that makes it.
   HeldProfile& Create(const std::u16string& path);
 
-  // Puts the file's unflushed writes down, and drops its parsed form: the next read
-  // parses the file again. True when the file holds every write made to it (nothing was
-  // held, or what was held was put down). The platform's flush call answers FALSE
-  // whatever happened, and so does ours; FlushHeldWrites tells.
-  bool Flush(const std::u16string& path);
+  // Puts the file's unflushed writes down. True when the file holds every write made to
+  // it (nothing was held, or what was held was put down). The platform's flush call
+  // answers FALSE whatever happened, and so does ours; FlushHeldWrites tells.
+  // After a failure the parsed form is dropped, so that no write that missed the file
+  // answers a read. After a success it is dropped when `form` says so, and otherwise
+  // kept: a read-back right after a flush then checks the file's bytes against the ones
+  // written instead of parsing them again.
+  enum class AfterFlush { Drop, Keep };
+  bool Flush(const std::u16string& path, AfterFlush form);
 
  private:
   struct CachedProfile;
   using Slot = std::vector<std::unique_ptr<CachedProfile>>::iterator;
 
-  static bool PutDown(HeldProfile& profile, const platform::FileLock& lock);
+  static std::optional<std::string> PutDown(HeldProfile& profile,
+                                            const platform::FileLock& lock);
+  void Written(const std::u16string& path, std::string_view bytes);
   Loaded LoadFromFile(const std::u16string& path,
                       const std::optional<platform::FileStamp>& stamp);
   CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp);
