@@ -80,7 +80,7 @@ ProfileCache& Cache() {
 // form as it is.
 Loaded LoadForRead(ProfileCache& cache, const std::u16string& path) {
   ProfileReadBatch* batch = t_readBatch;
-  if (!batch || batch->Path() != path) return cache.Load(path);
+  if (!batch || !SamePath(batch->Path(), path)) return cache.Load(path);
   if (batch->Checked()) {
     if (HeldProfile* kept = cache.Kept(path)) return {LoadStatus::Loaded, kept};
   }

@@ -1,9 +1,10 @@
 #include "profile/ProfileCache.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cstdio>
 #include <exception>
-#include <functional>
 #include <utility>
 
 #include "inidoc/TextForm.h"
@@ -27,6 +28,24 @@ bool MayFit(const std::u16string& path, const platform::FileStamp& stamp) {
   return inidoc::TextFits(stamp.size, std::string_view(mark, got));
 }
 
+// A hash of a file's bytes, eight at a time, to tell them from the bytes of another version
+// of the same size: a read-back after every flush takes one of the whole file, where the
+// standard string hash costs about as much as reading it.
+std::uint64_t ContentHash(std::string_view bytes) {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  std::uint64_t hash = bytes.size() * kMultiplier;
+  std::size_t at = 0;
+  for (; at + 8 <= bytes.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + at, sizeof word);
+    hash = std::rotl((hash ^ word) * kMultiplier, 31);
+  }
+  std::uint64_t last = 0;
+  if (at < bytes.size()) std::memcpy(&last, bytes.data() + at, bytes.size() - at);
+  hash = (hash ^ last) * kMultiplier;
+  return hash ^ (hash >> 32);
+}
+
 }  // namespace
 
 // One file's held profile and the version of the file it started from.
@@ -39,7 +58,7 @@ struct ProfileCache::CachedProfile {
   // The file as it was read at `stamp`: `byteCount` bytes, and `contentHash` their hash,
   // which only a stamp too recent to be trusted alone needs (0 for any other).
   CachedProfile(HeldProfile held, const platform::FileStamp& stamp, std::size_t byteCount,
-                std::size_t contentHash)
+                std::uint64_t contentHash)
       : held(std::move(held)),
         stamp(stamp),
         unsure(stamp.recent),
@@ -57,7 +76,7 @@ struct ProfileCache::CachedProfile {
   // it: the next use checks the content itself.
   bool unsure = false;
   std::size_t byteCount = 0;
-  std::size_t contentHash = 0;
+  std::uint64_t contentHash = 0;
   std::uint64_t lastUse = 0;
 };
 
@@ -93,7 +112,7 @@ Loaded ProfileCache::Load(const std::u16string& path) {
   if (cached.exists && cached.byteCount == stamp->size &&
       platform::ReadFileBytes(path, bytes) == platform::ReadResult::Ok &&
       cached.byteCount == bytes.size() &&
-      cached.contentHash == std::hash<std::string_view>()(bytes)) {
+      cached.contentHash == ContentHash(bytes)) {
     cached.stamp = *stamp;
     cached.unsure = stamp->recent;
     return Use(cached);
@@ -172,7 +191,7 @@ void ProfileCache::Written(const std::u16string& path, std::string_view bytes) {
   cached.exists = true;
   cached.unsure = true;
   cached.byteCount = bytes.size();
-  cached.contentHash = std::hash<std::string_view>()(bytes);
+  cached.contentHash = ContentHash(bytes);
 }
 
 Loaded ProfileCache::LoadFromFile(const std::u16string& path,
@@ -249,7 +268,7 @@ ProfileCache::CachedProfile* ProfileCache::Store(const std::u16string& path,
   Forget(path);
   // Only a stamp that may hide a change needs the content to tell; hashing a large file
   // on every first read would cost a good part of parsing it.
-  const std::size_t hash = stamp.recent ? std::hash<std::string_view>()(bytes) : 0;
+  const std::uint64_t hash = stamp.recent ? ContentHash(bytes) : 0;
   DecodedProfile decoded = DecodeProfile(bytes);
   if (decoded.text.size() >= ProfileText::kNone) return nullptr;
   HeldProfile held(path, decoded.encoding, decoded.writable,
@@ -280,7 +299,7 @@ void ProfileCache::Forget(const std::u16string& path) {
 
 ProfileCache::Slot ProfileCache::Find(const std::u16string& path) {
   return std::find_if(m_profiles.begin(), m_profiles.end(),
-                      [&](const auto& profile) { return profile->held.path == path; });
+                      [&](const auto& profile) { return SamePath(profile->held.path, path); });
 }
 
 Loaded ProfileCache::Use(CachedProfile& profile) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,13 @@
 namespace iniplugin::profile {
 
 struct HeldProfile;
+
+// Whether two paths are the same text. Every profile call compares its path with the kept
+// ones, and the standard comparison of 16-bit strings goes a unit at a time through a
+// folder name they all share.
+inline bool SamePath(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
 
 enum class LoadStatus { Missing, Unreadable, Loaded };
 
