@@ -50,7 +50,11 @@ void CIniFile::ReadValueText(const profile::ProfileFile* source, const WCHAR* se
     text.resize(size);
     const DWORD got =
         source->Read(section, key, defaultText, platform::AsWide(text.data()), size);
-    if (got + 2 < size) break;
+    if (got + 2 < size) {
+      // The reader ended the text at `got`: only what comes before can hold a NUL.
+      text.resize(got);
+      break;
+    }
     if (size > kLargestBufferSize / 2) throw std::bad_alloc();
     size *= 2;
   }

@@ -78,13 +78,15 @@ ProfileCache& Cache() {
 
 // Load, except that a read inside a batch whose file was checked already takes the parsed
 // form as it is.
-Loaded LoadForRead(ProfileCache& cache, const std::u16string& path) {
+// The path stays a view until the file has to be looked at: most reads of a GetValues
+// come after its first has looked.
+Loaded LoadForRead(ProfileCache& cache, std::u16string_view path) {
   ProfileReadBatch* batch = t_readBatch;
-  if (!batch || !SamePath(batch->Path(), path)) return cache.Load(path);
+  if (!batch || !SamePath(batch->Path(), path)) return cache.Load(std::u16string(path));
   if (batch->Checked()) {
     if (HeldProfile* kept = cache.Kept(path)) return {LoadStatus::Loaded, kept};
   }
-  const Loaded loaded = cache.Load(path);
+  const Loaded loaded = cache.Load(std::u16string(path));
   if (loaded.status == LoadStatus::Loaded) batch->MarkChecked();
   return loaded;
 }
@@ -129,10 +131,9 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
   if (!buffer || size == 0) return 0;
   char16_t* out = AsU16(buffer);
   try {
-    const std::u16string path(WideView(file));
     ProfileCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.Mutex());
-    const Loaded loaded = LoadForRead(cache, path);
+    const Loaded loaded = LoadForRead(cache, WideView(file));
     HeldProfile* profile = loaded.status == LoadStatus::Loaded ? loaded.profile : nullptr;
     // Name lists are read from the text with every write folded in.
     if (profile && (!section || !key)) FoldWrites(*profile);

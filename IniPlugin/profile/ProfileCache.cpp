@@ -122,7 +122,7 @@ Loaded ProfileCache::Load(const std::u16string& path) {
   return LoadFromFile(path, stamp);
 }
 
-HeldProfile* ProfileCache::Kept(const std::u16string& path) {
+HeldProfile* ProfileCache::Kept(std::u16string_view path) {
   const auto slot = Find(path);
   return slot != m_profiles.end() ? Use(**slot).profile : nullptr;
 }
@@ -297,7 +297,7 @@ void ProfileCache::Forget(const std::u16string& path) {
   if (slot != m_profiles.end()) m_profiles.erase(slot);
 }
 
-ProfileCache::Slot ProfileCache::Find(const std::u16string& path) {
+ProfileCache::Slot ProfileCache::Find(std::u16string_view path) {
   return std::find_if(m_profiles.begin(), m_profiles.end(),
                       [&](const auto& profile) { return SamePath(profile->held.path, path); });
 }

@@ -57,7 +57,7 @@ class ProfileCache {
 
   // The file's parsed form as it was when last checked, without looking at the file;
   // nullptr when none is kept.
-  HeldProfile* Kept(const std::u16string& path);
+  HeldProfile* Kept(std::u16string_view path);
 
   // A profile for a file that does not exist yet, to take the first write that makes it.
   HeldProfile& Create(const std::u16string& path);
@@ -87,7 +87,7 @@ class ProfileCache {
                        std::string_view bytes);
   CachedProfile& Keep(std::unique_ptr<CachedProfile> profile);
   void Forget(const std::u16string& path);
-  Slot Find(const std::u16string& path);
+  Slot Find(std::u16string_view path);
   Loaded Use(CachedProfile& profile);
 
   std::mutex m_mutex;
