@@ -58,6 +58,15 @@ std::optional<Edit> EditFor(const ProfileText& profile, std::u16string_view sect
   return edit;
 }
 
+// Room for one more element, growing the way push_back does: reserving one more at each
+// write would move the whole vector at each write.
+template <class T>
+void ReserveOneMore(std::vector<T>& items) {
+  if (items.size() == items.capacity()) {
+    items.reserve(std::max<std::size_t>(8, items.capacity() * 2));
+  }
+}
+
 // The key under which an added entry is found: its section and its name without case.
 std::u16string AddedKey(std::uint32_t section, std::u16string_view name) {
   std::u16string key;
@@ -173,7 +182,7 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
   LoggedWrite logged{std::u16string(sectionName),
                      key ? std::optional<std::u16string>(WideView(key)) : std::nullopt,
                      value ? std::optional<std::u16string>(WideView(value)) : std::nullopt};
-  profile.log.reserve(profile.log.size() + 1);
+  ReserveOneMore(profile.log);
   const auto log = [&] { profile.log.push_back(std::move(logged)); };
 
   const ProfileText& parsed = profile.text;
@@ -200,7 +209,7 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
       // Everything that allocates comes first: an index entry must never name an entry
       // that failed to be added.
       AddedEntry entry{number, storedName, std::move(stored)};
-      profile.added.reserve(profile.added.size() + 1);
+      ReserveOneMore(profile.added);
       profile.addedIndex.emplace(AddedKey(number, storedName),
                                  static_cast<std::uint32_t>(profile.added.size()));
       profile.added.push_back(std::move(entry));
