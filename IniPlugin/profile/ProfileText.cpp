@@ -256,37 +256,42 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
   }
 
   current.insertAt = next;
-  Entry entry;
+  const char16_t* const base = text.data();
+  const char16_t* const start = base + first;
+  const char16_t* const end = base + last;
+  // The name is hashed in the pass that looks for its "=", so that the section's index
+  // never reads it again. Lines starting with ";" are mostly comments, which nobody looks
+  // up: they stay out of the index (FindEntry looks for them one by one).
+  const bool indexed = *start != u';';
+  FoldedHash hash;
+  const char16_t* equals = start;
+  if (indexed) {
+    for (; equals < end && *equals != u'='; ++equals) hash.Add(*equals);
+  } else {
+    equals = inidoc::FindUnit(start, end, u'=');
+  }
+  const char16_t* nameEnd = equals;
+  while (nameEnd > start && IsBlank(nameEnd[-1])) --nameEnd;
+  const auto nameLength = static_cast<std::uint32_t>(nameEnd - start);
+  if (nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
+    return;  // the reader folds a run of unnamed entries into the first
+  }
+  // Blanks before "=" went into the hash; they are rare enough to hash the name again.
+  if (indexed && nameEnd != equals) hash = FoldedHash().Add(text.substr(first, nameLength));
+  // Filled in place: a record assembled aside and copied in costs a stall on every line.
+  Entry& entry = m_entries.emplace_back();
   entry.lineStart = lineStart;
   entry.lineEnd = next;
   entry.nameStart = first;
-  // The name is hashed in the pass that looks for its "=", so that the section's index
-  // never reads it again; blanks before "=" go into the running hash but not the kept one.
-  const char16_t* const base = text.data();
-  const char16_t* p = base + first;
-  const char16_t* const end = base + last;
-  FoldedHash running, kept;
-  const char16_t* nameEnd = p;
-  for (; p < end && *p != u'='; ++p) {
-    running.Add(*p);
-    if (!IsBlank(*p)) {
-      kept = running;
-      nameEnd = p + 1;
-    }
-  }
-  if (p < end) {
-    const char16_t* valueStart = p + 1;
+  entry.nameLength = nameLength;
+  if (equals < end) {
+    const char16_t* valueStart = equals + 1;
     while (valueStart < end && IsBlank(*valueStart)) ++valueStart;
     entry.hasValue = true;
     entry.valueStart = static_cast<std::uint32_t>(valueStart - base);
     entry.valueLength = static_cast<std::uint32_t>(end - valueStart);
   }
-  entry.nameLength = static_cast<std::uint32_t>(nameEnd - (base + first));
-  if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
-    return;  // the reader folds a run of unnamed entries into the first
-  }
-  m_entries.push_back(entry);
-  m_hashes.push_back(kept.Value());
+  m_hashes.push_back(hash.Value());
   ++current.entryCount;
 }
 
@@ -296,6 +301,7 @@ void ProfileText::IndexEntries(Section& section) {
   const Entry* const entries = m_entries.data() + section.firstEntry;
   for (std::uint32_t i = section.entryCount; i-- > 0;) {
     const std::u16string_view name = Name(entries[i]);
+    if (!name.empty() && name.front() == u';') continue;
     section.entryIndex.InsertOrReplace(
         i, m_hashes[i],
         [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
@@ -327,6 +333,12 @@ const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) c
 const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
                                                  std::u16string_view name) const {
   const Entry* const entries = m_entries.data() + section.firstEntry;
+  if (!name.empty() && name.front() == u';') {  // not in the index: see TakeLine
+    for (std::uint32_t i = 0; i < section.entryCount; ++i) {
+      if (EqualsFolded(Name(entries[i]), name)) return entries + i;
+    }
+    return nullptr;
+  }
   const std::uint32_t found =
       section.entryIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t id) {
         return EqualsFolded(Name(entries[id]), name);
