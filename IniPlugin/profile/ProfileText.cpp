@@ -191,6 +191,7 @@ void ProfileText::Start(std::size_t expectedUnits) {
   // records of a large file are rarely moved; pages never written cost nothing.
   m_entries.reserve(expectedUnits / 20 + 16);
   platform::AdviseLargeBuffer(m_entries.data(), m_entries.capacity() * sizeof(Entry));
+  m_hashes.reserve(m_entries.capacity());
 }
 
 void ProfileText::TakeLines(bool final) {
@@ -296,17 +297,18 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
 }
 
 void ProfileText::IndexEntries(Section& section) {
+  if (section.entryCount <= kScanned) return;
   // Inserting from the last to the first leaves the first of equal names in the index.
   section.entryIndex.Reserve(section.entryCount);
   const Entry* const entries = m_entries.data() + section.firstEntry;
+  const std::uint32_t* const hashes = m_hashes.data() + section.firstEntry;
   for (std::uint32_t i = section.entryCount; i-- > 0;) {
     const std::u16string_view name = Name(entries[i]);
     if (!name.empty() && name.front() == u';') continue;
     section.entryIndex.InsertOrReplace(
-        i, m_hashes[i],
+        i, hashes[i],
         [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
   }
-  m_hashes.clear();
 }
 
 void ProfileText::Index() {
@@ -339,10 +341,16 @@ const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
     }
     return nullptr;
   }
-  const std::uint32_t found =
-      section.entryIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t id) {
-        return EqualsFolded(Name(entries[id]), name);
-      });
+  const std::uint32_t hash = FoldedHash().Add(name).Value();
+  if (section.entryCount <= kScanned) {
+    const std::uint32_t* const hashes = m_hashes.data() + section.firstEntry;
+    for (std::uint32_t i = 0; i < section.entryCount; ++i) {
+      if (hashes[i] == hash && EqualsFolded(Name(entries[i]), name)) return entries + i;
+    }
+    return nullptr;
+  }
+  const std::uint32_t found = section.entryIndex.Find(
+      hash, [&](std::uint32_t id) { return EqualsFolded(Name(entries[id]), name); });
   return found == kNone ? nullptr : entries + found;
 }
 
