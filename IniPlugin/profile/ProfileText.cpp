@@ -197,29 +197,33 @@ void ProfileText::Start(std::size_t expectedUnits) {
 void ProfileText::TakeLines(bool final) {
   if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
   const char16_t* const base = m_text.data();
-  const auto size = static_cast<std::uint32_t>(m_text.size());
-  const char16_t* const limit = base + size;
+  const char16_t* const limit = base + m_text.size();
   StopFinder stops(base + m_parsed, limit);
-  while (m_parsed < size) {
-    const std::uint32_t lineStart = m_parsed;
+  // Pointers rather than m_text and m_parsed, which the compiler would reload after every
+  // TakeLine; the string's terminating NUL makes *limit readable.
+  const char16_t* line = base + m_parsed;
+  while (line < limit) {
     // The line's text ends at its break or at a NUL, the line itself only at its break.
-    const char16_t* stop = stops.Next(base + lineStart);
-    const auto contentEnd = static_cast<std::uint32_t>(stop - base);
-    while (stop < limit && *stop == u'\0') stop = stops.Next(stop + 1);
-    const auto end = static_cast<std::uint32_t>(stop - base);
+    const char16_t* const stop = stops.Next(line);
+    const char16_t* end = stop;
+    if (*end == u'\0') {
+      while (end < limit && *end == u'\0') end = stops.Next(end + 1);
+    }
     // Until the last piece, a line must have its break, and a CR its chance of an LF.
-    if (!final && (end == size || (end + 1 == size && m_text[end] == u'\r'))) return;
-    std::uint32_t next = end;
-    if (next < size) {
-      next += (m_text[next] == u'\r' && next + 1 < size && m_text[next + 1] == u'\n') ? 2 : 1;
+    if (!final && (end == limit || (end + 1 == limit && *end == u'\r'))) break;
+    const char16_t* next = end;
+    if (next < limit) {
+      next += (*next == u'\r' && next + 1 < limit && next[1] == u'\n') ? 2 : 1;
       if (!m_breakSeen) {
         m_breakSeen = true;
-        m_lineBreak = next - end == 2 ? u"\r\n" : m_text[end] == u'\n' ? u"\n" : u"\r";
+        m_lineBreak = next - end == 2 ? u"\r\n" : *end == u'\n' ? u"\n" : u"\r";
       }
     }
-    m_parsed = next;
-    TakeLine(lineStart, contentEnd, next);
+    TakeLine(static_cast<std::uint32_t>(line - base), static_cast<std::uint32_t>(stop - base),
+             static_cast<std::uint32_t>(next - base));
+    line = next;
   }
+  m_parsed = static_cast<std::uint32_t>(line - base);
 }
 
 void ProfileText::Finish() {
