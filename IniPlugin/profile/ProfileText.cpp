@@ -1,5 +1,7 @@
 #include "profile/ProfileText.h"
 
+#include <bit>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -18,6 +20,66 @@ using inidoc::FoldedHash;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
 
+
+// Finds where each line's text stops (CR, LF or NUL). With the vector registers it marks
+// every stop in sixty-four units at once and hands them out one by one: lines are short,
+// and a search per line would spend more on starting up than on searching.
+class StopFinder {
+ public:
+  StopFinder(const char16_t* start, const char16_t* limit)
+      : m_window(start), m_windowEnd(start), m_limit(limit) {}
+
+  // The first stop in [p, limit), or limit. `p` never goes back.
+  const char16_t* Next(const char16_t* p) {
+#if INIPLUGIN_SSE2_CODE
+    if (m_wide) {
+      for (;;) {
+        if (p < m_windowEnd) {
+          const std::uint64_t later = m_stops & (~std::uint64_t{0} << (p - m_window));
+          if (later != 0) return m_window + std::countr_zero(later);
+          p = m_windowEnd;
+        }
+        if (m_limit - p < kWindow) break;
+        m_window = p;
+        m_windowEnd = p + kWindow;
+        m_stops = StopsWide(p);
+      }
+    }
+#endif
+    return inidoc::FindAnyOf3(p, m_limit, u'\r', u'\n', u'\0');
+  }
+
+ private:
+  static constexpr std::ptrdiff_t kWindow = 64;
+
+#if INIPLUGIN_SSE2_CODE
+  // A bit for each of the kWindow units at `p` that is a CR, an LF or a NUL. Packing to
+  // bytes with signed saturation keeps 0 to 127 as they are and turns every other unit
+  // into 0x7F or 0x80, so that a byte compare tests eight more units at a time.
+  INIPLUGIN_SSE2_FUNCTION static std::uint64_t StopsWide(const char16_t* p) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i nul = _mm_setzero_si128();
+    std::uint64_t stops = 0;
+    for (int i = 0; i < kWindow / 16; ++i) {
+      const __m128i bytes =
+          _mm_packs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + 8)));
+      const __m128i found = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
+          _mm_cmpeq_epi8(bytes, nul));
+      stops |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(found))} << (16 * i);
+    }
+    return stops;
+  }
+  const bool m_wide = platform::WideInstructions();
+#endif
+  // The stops of [m_window, m_windowEnd); empty until the first search.
+  const char16_t* m_window;
+  const char16_t* m_windowEnd;
+  std::uint64_t m_stops = 0;
+  const char16_t* const m_limit;
+};
 
 constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
@@ -129,33 +191,39 @@ void ProfileText::Start(std::size_t expectedUnits) {
   // records of a large file are rarely moved; pages never written cost nothing.
   m_entries.reserve(expectedUnits / 20 + 16);
   platform::AdviseLargeBuffer(m_entries.data(), m_entries.capacity() * sizeof(Entry));
+  m_hashes.reserve(m_entries.capacity());
 }
 
 void ProfileText::TakeLines(bool final) {
   if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
   const char16_t* const base = m_text.data();
-  const auto size = static_cast<std::uint32_t>(m_text.size());
-  const char16_t* const limit = base + size;
-  while (m_parsed < size) {
-    const std::uint32_t lineStart = m_parsed;
+  const char16_t* const limit = base + m_text.size();
+  StopFinder stops(base + m_parsed, limit);
+  // Pointers rather than m_text and m_parsed, which the compiler would reload after every
+  // TakeLine; the string's terminating NUL makes *limit readable.
+  const char16_t* line = base + m_parsed;
+  while (line < limit) {
     // The line's text ends at its break or at a NUL, the line itself only at its break.
-    const char16_t* stop = inidoc::FindAnyOf3(base + lineStart, limit, u'\r', u'\n', u'\0');
-    const auto contentEnd = static_cast<std::uint32_t>(stop - base);
-    if (stop < limit && *stop == u'\0') stop = inidoc::FindEither(stop, limit, u'\r', u'\n');
-    const auto end = static_cast<std::uint32_t>(stop - base);
+    const char16_t* const stop = stops.Next(line);
+    const char16_t* end = stop;
+    if (*end == u'\0') {
+      while (end < limit && *end == u'\0') end = stops.Next(end + 1);
+    }
     // Until the last piece, a line must have its break, and a CR its chance of an LF.
-    if (!final && (end == size || (end + 1 == size && m_text[end] == u'\r'))) return;
-    std::uint32_t next = end;
-    if (next < size) {
-      next += (m_text[next] == u'\r' && next + 1 < size && m_text[next + 1] == u'\n') ? 2 : 1;
+    if (!final && (end == limit || (end + 1 == limit && *end == u'\r'))) break;
+    const char16_t* next = end;
+    if (next < limit) {
+      next += (*next == u'\r' && next + 1 < limit && next[1] == u'\n') ? 2 : 1;
       if (!m_breakSeen) {
         m_breakSeen = true;
-        m_lineBreak = next - end == 2 ? u"\r\n" : m_text[end] == u'\n' ? u"\n" : u"\r";
+        m_lineBreak = next - end == 2 ? u"\r\n" : *end == u'\n' ? u"\n" : u"\r";
       }
     }
-    m_parsed = next;
-    TakeLine(lineStart, contentEnd, next);
+    TakeLine(static_cast<std::uint32_t>(line - base), static_cast<std::uint32_t>(stop - base),
+             static_cast<std::uint32_t>(next - base));
+    line = next;
   }
+  m_parsed = static_cast<std::uint32_t>(line - base);
 }
 
 void ProfileText::Finish() {
@@ -193,51 +261,58 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
   }
 
   current.insertAt = next;
-  Entry entry;
+  const char16_t* const base = text.data();
+  const char16_t* const start = base + first;
+  const char16_t* const end = base + last;
+  // The name is hashed in the pass that looks for its "=", so that the section's index
+  // never reads it again. Lines starting with ";" are mostly comments, which nobody looks
+  // up: they stay out of the index (FindEntry looks for them one by one).
+  const bool indexed = *start != u';';
+  FoldedHash hash;
+  const char16_t* equals = start;
+  if (indexed) {
+    for (; equals < end && *equals != u'='; ++equals) hash.Add(*equals);
+  } else {
+    equals = inidoc::FindUnit(start, end, u'=');
+  }
+  const char16_t* nameEnd = equals;
+  while (nameEnd > start && IsBlank(nameEnd[-1])) --nameEnd;
+  const auto nameLength = static_cast<std::uint32_t>(nameEnd - start);
+  if (nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
+    return;  // the reader folds a run of unnamed entries into the first
+  }
+  // Blanks before "=" went into the hash; they are rare enough to hash the name again.
+  if (indexed && nameEnd != equals) hash = FoldedHash().Add(text.substr(first, nameLength));
+  // Filled in place: a record assembled aside and copied in costs a stall on every line.
+  Entry& entry = m_entries.emplace_back();
   entry.lineStart = lineStart;
   entry.lineEnd = next;
   entry.nameStart = first;
-  // The name is hashed in the pass that looks for its "=", so that the section's index
-  // never reads it again; blanks before "=" go into the running hash but not the kept one.
-  const char16_t* const base = text.data();
-  const char16_t* p = base + first;
-  const char16_t* const end = base + last;
-  FoldedHash running, kept;
-  const char16_t* nameEnd = p;
-  for (; p < end && *p != u'='; ++p) {
-    running.Add(*p);
-    if (!IsBlank(*p)) {
-      kept = running;
-      nameEnd = p + 1;
-    }
-  }
-  if (p < end) {
-    const char16_t* valueStart = p + 1;
+  entry.nameLength = nameLength;
+  if (equals < end) {
+    const char16_t* valueStart = equals + 1;
     while (valueStart < end && IsBlank(*valueStart)) ++valueStart;
     entry.hasValue = true;
     entry.valueStart = static_cast<std::uint32_t>(valueStart - base);
     entry.valueLength = static_cast<std::uint32_t>(end - valueStart);
   }
-  entry.nameLength = static_cast<std::uint32_t>(nameEnd - (base + first));
-  if (entry.nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
-    return;  // the reader folds a run of unnamed entries into the first
-  }
-  m_entries.push_back(entry);
-  m_hashes.push_back(kept.Value());
+  m_hashes.push_back(hash.Value());
   ++current.entryCount;
 }
 
 void ProfileText::IndexEntries(Section& section) {
+  if (section.entryCount <= kScanned) return;
   // Inserting from the last to the first leaves the first of equal names in the index.
   section.entryIndex.Reserve(section.entryCount);
   const Entry* const entries = m_entries.data() + section.firstEntry;
+  const std::uint32_t* const hashes = m_hashes.data() + section.firstEntry;
   for (std::uint32_t i = section.entryCount; i-- > 0;) {
     const std::u16string_view name = Name(entries[i]);
+    if (!name.empty() && name.front() == u';') continue;
     section.entryIndex.InsertOrReplace(
-        i, m_hashes[i],
+        i, hashes[i],
         [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
   }
-  m_hashes.clear();
 }
 
 void ProfileText::Index() {
@@ -264,10 +339,22 @@ const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) c
 const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
                                                  std::u16string_view name) const {
   const Entry* const entries = m_entries.data() + section.firstEntry;
-  const std::uint32_t found =
-      section.entryIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t id) {
-        return EqualsFolded(Name(entries[id]), name);
-      });
+  if (!name.empty() && name.front() == u';') {  // not in the index: see TakeLine
+    for (std::uint32_t i = 0; i < section.entryCount; ++i) {
+      if (EqualsFolded(Name(entries[i]), name)) return entries + i;
+    }
+    return nullptr;
+  }
+  const std::uint32_t hash = FoldedHash().Add(name).Value();
+  if (section.entryCount <= kScanned) {
+    const std::uint32_t* const hashes = m_hashes.data() + section.firstEntry;
+    for (std::uint32_t i = 0; i < section.entryCount; ++i) {
+      if (hashes[i] == hash && EqualsFolded(Name(entries[i]), name)) return entries + i;
+    }
+    return nullptr;
+  }
+  const std::uint32_t found = section.entryIndex.Find(
+      hash, [&](std::uint32_t id) { return EqualsFolded(Name(entries[id]), name); });
   return found == kNone ? nullptr : entries + found;
 }
 

@@ -63,7 +63,8 @@ class ProfileText {
     std::uint32_t firstEntry = 0, entryCount = 0;
     // The section's entries by name, numbered from firstEntry: small per-section tables
     // stay in the cache while a file is indexed, where one table over every entry of a
-    // large file would cost a cache miss an entry.
+    // large file would cost a cache miss an entry. Empty for a section of kScanned
+    // entries or fewer, which a lookup searches through the names' hashes instead.
     inidoc::FlatIndex entryIndex;
   };
 
@@ -129,7 +130,11 @@ class ProfileText {
   std::unique_ptr<inidoc::Arena> m_arena;
   std::vector<Section> m_sections;
   std::vector<Entry> m_entries;
-  // The hashes of the open section's entry names, in order, until its index is built.
+  // Most sections are small: comparing a few dozen hashes finds an entry about as fast
+  // as an index does, and building an index for every section cost a tenth of a read.
+  static constexpr std::uint32_t kScanned = 32;
+  // The hash of every entry's name, numbered like m_entries; for a line starting with
+  // ";", which lookups find by walking the section, the empty name's.
   std::vector<std::uint32_t> m_hashes;
   inidoc::FlatIndex m_sectionIndex;
   std::u16string_view m_lineBreak = u"\r\n";

@@ -190,6 +190,10 @@ TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
       u"; c\r\n[S]\r\n  k = \"v\" \r\nj\r\n\r\n[T]\rx=1\r=a\r\n=b\r\n",
       u"top=1\n[A]\nk=1\0tail\r\nk=2\n[a]\nm=3",
       u"[S]\r\n[no close\r\nk=1\r",
+      std::u16string(u"[S]\r\nk=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+                     u"\0tail\r\nj=1\rK=2\r\n;c=3\n[T]\r\n"
+                     u"a=yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\r\n\0\r\n;d\rb=2",
+                     176),
   };
   const auto dump = [](const profile::ProfileText& text) {
     std::u16string out(text.LineBreak());
