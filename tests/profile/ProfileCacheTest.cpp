@@ -9,6 +9,7 @@
 
 #include "ProfileApi.h"
 #include "platform/portable.h"
+#include "platform/wide.h"
 #include "profile/ProfileText.h"
 #include "support/Files.h"
 #include "profile/Profile.h"
@@ -33,6 +34,12 @@ TEST(ProfileCacheTest, SeesChangesThatKeepTheSize) {
     WriteBytes(path, std::string("[S]\r\nk=") + digit + "\r\n");
     EXPECT_EQ(Value(file, u"S", u"k"), std::u16string(1, digit));
   }
+  // The form kept after our own flush gives way to the next change as well.
+  ASSERT_TRUE(PortableProfile().write(u"S", u"k", u"x", file.c_str()));
+  ASSERT_TRUE(profile::FlushHeldWrites(platform::AsWide(file.c_str())));
+  EXPECT_EQ(Value(file, u"S", u"k"), u"x");
+  WriteBytes(path, "[S]\r\nk=y\r\n");
+  EXPECT_EQ(Value(file, u"S", u"k"), u"y");
 }
 
 TEST(ProfileCacheTest, SeesChangesOfSettledFiles) {
