@@ -227,6 +227,16 @@ class FlatIndex {
 
   std::size_t Size() const { return m_count; }
 
+  // Starts fetching the slot a key of this hash is placed in first, for a caller that
+  // places many.
+  void Prefetch(std::uint32_t hash) const {
+#if defined(__GNUC__)
+    if (m_capacity != 0) __builtin_prefetch(&m_slots[hash & (m_capacity - 1)]);
+#else
+    (void)hash;
+#endif
+  }
+
  private:
   struct Slot {
     std::uint32_t id;

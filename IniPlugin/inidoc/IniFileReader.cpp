@@ -128,6 +128,7 @@ class IniFileReader::Parser {
                                       : static_cast<std::uint32_t>(m_start + (found - line)));
     }
     CloseSection();
+    IndexSections();
   }
 
  private:
@@ -199,7 +200,31 @@ class IniFileReader::Parser {
     m_inSection = true;
     // A blank or comment line that opens the file's first section is never indexed.
     if (first != u'\0' && first != u';') {
-      m_document.IndexSection(static_cast<std::uint32_t>(m_document.m_sections.size() - 1));
+      const std::u16string_view key = Trim(m_document.Text(Span{pos, length}));
+      const auto number = static_cast<std::uint32_t>(m_document.m_sections.size() - 1);
+      m_sectionKeys.Push({number, FoldedHash().Add(key).Value()});
+    }
+  }
+
+  // Indexes the sections once all are read: the index is sized once instead of growing
+  // through a dozen sizes, and the slot of a section a few ahead is fetched while one is
+  // placed. A large file's section index is larger than the fastest caches, and placing
+  // the sections as they were read waited on memory for most of them.
+  void IndexSections() {
+    FlatIndex& index = m_document.m_sectionMap;
+    const std::size_t count = m_sectionKeys.Size();
+    const SectionKey* const keys = m_sectionKeys.Data();
+    index.Reserve(count);
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) index.Prefetch(keys[i + kAhead].hash);
+      const auto header = [&](std::uint32_t number) {
+        return Trim(m_document.Text(m_document.m_sections[number].m_header));
+      };
+      const std::u16string_view key = header(keys[i].number);
+      index.InsertOrReplace(keys[i].number, keys[i].hash, [&](std::uint32_t other) {
+        return EqualsFolded(header(other), key);
+      });
     }
   }
 
@@ -234,6 +259,12 @@ class IniFileReader::Parser {
   Staging<Value> m_lines;
   // The hashes of its entries' keys, in order.
   Staging<std::uint32_t> m_hashes;
+  // The sections to index, in order, with the hashes of their names.
+  struct SectionKey {
+    std::uint32_t number;
+    std::uint32_t hash;
+  };
+  Staging<SectionKey> m_sectionKeys;
 };
 
 // Feeds a file's bytes through the decoder into the document's text and splits the lines
