@@ -221,9 +221,10 @@ class IniFileReader::Parser {
       const auto header = [&](std::uint32_t number) {
         return Trim(m_document.Text(m_document.m_sections[number].m_header));
       };
-      const std::u16string_view key = header(keys[i].number);
+      // Names are read back only when hashes agree: a section's header left the caches
+      // long ago.
       index.InsertOrReplace(keys[i].number, keys[i].hash, [&](std::uint32_t other) {
-        return EqualsFolded(header(other), key);
+        return EqualsFolded(header(other), header(keys[i].number));
       });
     }
   }
