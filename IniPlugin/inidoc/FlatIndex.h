@@ -145,26 +145,35 @@ inline std::uint32_t NameHash(std::u16string_view name, const NameHashKeys& keys
     const std::uint32_t high = static_cast<std::uint32_t>(units >> 32) + k1;
     return std::uint64_t{low} * high;
   };
-  const char16_t* p = name.data();
-  std::size_t left = name.size();
-  std::uint64_t total = keys.start ^ left;
-  std::uint64_t sum = 0;
-  std::size_t k = 0;
-  for (; left >= 4; p += 4, left -= 4) {
+  const auto fourAt = [](const char16_t* at) {
     std::uint64_t units;
-    std::memcpy(&units, p, sizeof units);
-    sum += pairProduct(FoldedHash::FoldFour(units), keys.words[k], keys.words[k + 1]);
-    k += 2;
-    if (k == 8) {
-      total = hash_detail::Mix64(total + sum);
-      sum = 0;
-      k = 0;
+    std::memcpy(&units, at, sizeof units);
+    return FoldedHash::FoldFour(units);
+  };
+  const char16_t* p = name.data();
+  const std::size_t size = name.size();
+  const char16_t* const end = p + size;
+  std::uint64_t total = keys.start ^ size;
+  std::uint64_t sum = 0;
+  if (size >= 4) {
+    std::size_t k = 0;
+    for (; end - p > 4; p += 4) {
+      sum += pairProduct(fourAt(p), keys.words[k], keys.words[k + 1]);
+      k += 2;
+      if (k == 8) {
+        total = hash_detail::Mix64(total + sum);
+        sum = 0;
+        k = 0;
+      }
     }
-  }
-  if (left > 0) {
-    std::uint64_t units = 0;
-    for (std::size_t i = 0; i < left; ++i) units |= std::uint64_t{FoldCase(p[i])} << (16 * i);
-    sum += pairProduct(units, keys.words[k], keys.words[k + 1]);
+    // The last four units, whatever the step before took of them: every unit is in some
+    // step, so names of one length that differ give steps that differ.
+    sum += pairProduct(fourAt(end - 4), keys.words[k], keys.words[k + 1]);
+  } else if (size > 0) {
+    // The first, middle and last units: each of up to three is among them.
+    const std::uint64_t units = p[0] | std::uint64_t{p[size / 2]} << 16 |
+                                std::uint64_t{p[size - 1]} << 32;
+    sum = pairProduct(FoldedHash::FoldFour(units), keys.words[0], keys.words[1]);
   }
   // The high half of a product depends on every bit of the low one: the index takes its
   // slot from the low bits of the hash.
