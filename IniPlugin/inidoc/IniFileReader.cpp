@@ -172,7 +172,8 @@ class IniFileReader::Parser {
     while (lead < length && line[lead] == u' ') ++lead;
     const char16_t first = lead < length ? line[lead] : u'\0';
     if (first == u'[' || !m_inSection) {
-      TakeHeader(pos, length, first);
+      // A blank or comment line that opens the file's first section is never indexed.
+      TakeHeader(pos, length, lead < length && first != u';');
       return;
     }
     if (lead == length || first == u';') {  // blank or comment
@@ -194,12 +195,11 @@ class IniFileReader::Parser {
 
   // A line that opens a section: a header, or whatever line opens the file. Kept out of
   // TakeLine, so that the few instructions every line needs stay in the loop over lines.
-  [[gnu::noinline]] void TakeHeader(std::uint32_t pos, std::uint32_t length, char16_t first) {
+  [[gnu::noinline]] void TakeHeader(std::uint32_t pos, std::uint32_t length, bool indexed) {
     CloseSection();
     m_document.AddSection(Span{pos, length});
     m_inSection = true;
-    // A blank or comment line that opens the file's first section is never indexed.
-    if (first != u'\0' && first != u';') {
+    if (indexed) {
       const std::u16string_view key = Trim(m_document.Text(Span{pos, length}));
       const auto number = static_cast<std::uint32_t>(m_document.m_sections.size() - 1);
       m_sectionKeys.Push({number, FoldedHash().Add(key).Value()});
