@@ -1,6 +1,7 @@
 #include "inidoc/IniFileReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -70,18 +71,43 @@ class IniFileReader::Parser {
   void TakeEndedLines() {
     const std::u16string& text = m_document.m_text;
     const char16_t* const base = text.data();
-    const char16_t* const end = base + text.size();
-    const char16_t* p = base + m_start;
-    for (;;) {
-      const char16_t* lf = inidoc::FindUnit(p, end, u'\n');
-      if (lf == end) break;
-      // A CR right before the LF belongs to the line end.
-      const char16_t* lineEnd = (lf > p && lf[-1] == u'\r') ? lf - 1 : lf;
-      if (lineEnd == lf) m_document.m_textIsRendered = false;  // saved with CR LF
-      TakeLine(static_cast<std::uint32_t>(p - base), static_cast<std::uint32_t>(lineEnd - p));
-      p = lf + 1;
+    const std::size_t size = text.size();
+    std::size_t lineStart = m_start;
+    // The first "=" of the line not yet ended, once one was seen.
+    std::uint32_t equals = kNoEquals;
+    for (std::size_t block = m_start; block < size; block += inidoc::kMarkBlock) {
+      const std::size_t count = std::min(size - block, inidoc::kMarkBlock);
+      const inidoc::UnitMarks marks = inidoc::MarkUnits(base + block, count, u'\n', u'=');
+      std::uint64_t ends = marks.a;
+      // Only the signs of the line not yet ended and of those after it are kept.
+      std::uint64_t signs = marks.b;
+      while (ends != 0) {
+        const int at = std::countr_zero(ends);
+        // Bits up to and including the line end (all of them when it is the last unit).
+        const std::uint64_t upToEnd = (std::uint64_t{2} << at) - 1;
+        if (equals == kNoEquals && (signs & upToEnd) != 0) {
+          equals = static_cast<std::uint32_t>(block + std::countr_zero(signs));
+        }
+        const std::size_t lf = block + static_cast<std::size_t>(at);
+        // A CR right before the LF belongs to the line end.
+        std::size_t lineEnd = lf;
+        if (lf > lineStart && base[lf - 1] == u'\r') {
+          --lineEnd;
+        } else {
+          m_document.m_textIsRendered = false;  // saved with CR LF
+        }
+        TakeLine(static_cast<std::uint32_t>(lineStart),
+                 static_cast<std::uint32_t>(lineEnd - lineStart), equals);
+        lineStart = lf + 1;
+        equals = kNoEquals;
+        ends &= ends - 1;
+        signs &= ~upToEnd;
+      }
+      if (equals == kNoEquals && signs != 0) {
+        equals = static_cast<std::uint32_t>(block + std::countr_zero(signs));
+      }
     }
-    m_start = static_cast<std::size_t>(p - base);
+    m_start = lineStart;
   }
 
   // Takes the last line, which has no line end, and closes the last section.
@@ -95,69 +121,124 @@ class IniFileReader::Parser {
       m_document.m_textIsRendered = false;
       std::size_t length = size - m_start;
       if (length > 0 && m_document.m_text[size - 1] == u'\r') --length;
-      TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(length));
+      const char16_t* const line = m_document.m_text.data() + m_start;
+      const char16_t* const found = inidoc::FindUnit(line, line + length, u'=');
+      TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(length),
+               found == line + length ? kNoEquals
+                                      : static_cast<std::uint32_t>(m_start + (found - line)));
     }
     CloseSection();
+    IndexSections();
   }
 
  private:
-  void TakeLine(std::uint32_t pos, std::uint32_t length) {
+  static constexpr std::uint32_t kNoEquals = 0xFFFFFFFFu;
+
+  // A growing array of records that can be copied byte for byte, kept from section to
+  // section: adding one is a compare and a store.
+  template <class T>
+  class Staging {
+   public:
+    void Push(const T& item) {
+      if (m_size == m_capacity) Grow();
+      m_items[m_size++] = item;
+    }
+    const T* Data() const { return m_items.get(); }
+    std::size_t Size() const { return m_size; }
+    void Clear() { m_size = 0; }
+
+   private:
+    [[gnu::noinline]] void Grow() {
+      const std::size_t capacity = std::max<std::size_t>(64, 2 * m_capacity);
+      auto grown = std::make_unique_for_overwrite<T[]>(capacity);
+      std::copy_n(m_items.get(), m_size, grown.get());
+      m_items = std::move(grown);
+      m_capacity = capacity;
+    }
+
+    std::unique_ptr<T[]> m_items;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+  };
+
+  // `equals`: where the line's first "=" stands, or kNoEquals. Built into the loop over
+  // lines, which then keeps what it needs in registers instead of saving them at a call.
+  [[gnu::always_inline]] void TakeLine(std::uint32_t pos, std::uint32_t length,
+                                       std::uint32_t equals) {
     m_tookLine = true;
     const char16_t* const line = m_document.m_text.data() + pos;
     // Only spaces count as leading spaces; a tab belongs to the line's text.
     std::uint32_t lead = 0;
     while (lead < length && line[lead] == u' ') ++lead;
     const char16_t first = lead < length ? line[lead] : u'\0';
-    const bool blank = lead == length;
-    auto& sections = m_document.m_sections;
-
-    if (sections.empty() || first == u'[') {
-      CloseSection();
-      m_document.AddSection(Span{pos, length});
+    if (first == u'[' || !m_inSection) {
       // A blank or comment line that opens the file's first section is never indexed.
-      if (!blank && first != u';') {
-        m_document.IndexSection(static_cast<std::uint32_t>(sections.size() - 1));
-      }
+      TakeHeader(pos, length, lead < length && first != u';');
       return;
     }
-    Value& value = m_lines.emplace_back();
-    if (blank || first == u';') {
-      value.m_key = Span{pos, length};
+    if (lead == length || first == u';') {  // blank or comment
+      m_lines.Push(Value{Span{pos, length}});
       return;
     }
     // The leading spaces of an entry or a raw line are not saved.
     if (lead > 0) m_document.m_textIsRendered = false;
-    const char16_t* const rest = line + lead;
-    const char16_t* const restEnd = line + length;
-    // The key is hashed in the same pass that looks for its end: it is read once, and
-    // the index needs nothing more of it.
-    FoldedHash hash;
-    hash.Add(*rest);
-    const char16_t* equals = rest + 1;
-    for (; equals < restEnd && *equals != u'='; ++equals) hash.Add(*equals);
     const auto restPos = pos + lead;
-    // No "=", or "=" as the first character: a raw line.
-    if (*rest == u'=' || equals == restEnd) {
-      value.m_key = Span{restPos, length - lead};
+    // No "=", or "=" as the first character: a raw line. (Leading spaces hold no "=".)
+    if (equals == kNoEquals || equals == restPos) {
+      m_lines.Push(Value{Span{restPos, length - lead}});
       return;
     }
-    const auto keyLength = static_cast<std::uint32_t>(equals - rest);
-    value.m_key = Span{restPos, keyLength};
-    value.m_valueLength = length - lead - keyLength - 1;
-    m_hashes.push_back(hash.Value());
+    const auto keyLength = equals - restPos;
+    m_lines.Push(Value{Span{restPos, keyLength}, length - lead - keyLength - 1});
+    m_hashes.Push(inidoc::NameHash(std::u16string_view(line + lead, keyLength), m_keys));
+  }
+
+  // A line that opens a section: a header, or whatever line opens the file. Kept out of
+  // TakeLine, so that the few instructions every line needs stay in the loop over lines.
+  [[gnu::noinline]] void TakeHeader(std::uint32_t pos, std::uint32_t length, bool indexed) {
+    CloseSection();
+    m_document.AddSection(Span{pos, length});
+    m_inSection = true;
+    if (indexed) {
+      const std::u16string_view key = Trim(m_document.Text(Span{pos, length}));
+      const auto number = static_cast<std::uint32_t>(m_document.m_sections.size() - 1);
+      m_sectionKeys.Push({number, FoldedHash().Add(key).Value()});
+    }
+  }
+
+  // Indexes the sections once all are read: the index is sized once instead of growing
+  // through a dozen sizes, and the slot of a section a few ahead is fetched while one is
+  // placed. A large file's section index is larger than the fastest caches, and placing
+  // the sections as they were read waited on memory for most of them.
+  void IndexSections() {
+    FlatIndex& index = m_document.m_sectionMap;
+    const std::size_t count = m_sectionKeys.Size();
+    const SectionKey* const keys = m_sectionKeys.Data();
+    index.Reserve(count);
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) index.Prefetch(keys[i + kAhead].hash);
+      const auto header = [&](std::uint32_t number) {
+        return Trim(m_document.Text(m_document.m_sections[number].m_header));
+      };
+      // Names are read back only when hashes agree: a section's header left the caches
+      // long ago.
+      index.InsertOrReplace(keys[i].number, keys[i].hash, [&](std::uint32_t other) {
+        return EqualsFolded(header(other), header(keys[i].number));
+      });
+    }
   }
 
   void CloseSection() {
-    auto& sections = m_document.m_sections;
-    if (sections.empty()) return;
-    Section& section = sections.back();
+    if (!m_inSection) return;
+    Section& section = m_document.m_sections.back();
     // An array of the exact size: a section's lines never grow while it is read.
-    const auto count = static_cast<std::uint32_t>(m_lines.size());
+    const auto count = static_cast<std::uint32_t>(m_lines.Size());
     section.m_values = m_document.Pool().Allocate<Value>(count);
-    std::copy(m_lines.begin(), m_lines.end(), section.m_values);
+    std::copy_n(m_lines.Data(), count, section.m_values);
     section.m_valueCount = section.m_valueCapacity = count;
-    section.m_valueMap.Reserve(m_hashes.size());
-    const std::uint32_t* hash = m_hashes.data();
+    section.m_valueMap.Reserve(m_hashes.Size());
+    const std::uint32_t* hash = m_hashes.Data();
     for (std::uint32_t i = 0; i < count; ++i) {
       if (section.m_values[i].IsRaw()) continue;
       const std::u16string_view key = m_document.Text(section.m_values[i].m_key);
@@ -165,17 +246,26 @@ class IniFileReader::Parser {
         return EqualsFolded(m_document.Text(section.m_values[other].m_key), key);
       });
     }
-    m_lines.clear();
-    m_hashes.clear();
+    m_lines.Clear();
+    m_hashes.Clear();
   }
 
   IniFileReader& m_document;
+  // Looked up once, not at every key.
+  const inidoc::NameHashKeys& m_keys = inidoc::NameKeys();
   std::size_t m_start = 0;  // where the first line not yet taken starts
   bool m_tookLine = false;
-  // The open section's lines, moved into it when it closes.
-  std::vector<Value> m_lines;
+  bool m_inSection = false;  // whether a line has opened the first section
+  // The open section's lines, copied into it when it closes.
+  Staging<Value> m_lines;
   // The hashes of its entries' keys, in order.
-  std::vector<std::uint32_t> m_hashes;
+  Staging<std::uint32_t> m_hashes;
+  // The sections to index, in order, with the hashes of their names.
+  struct SectionKey {
+    std::uint32_t number;
+    std::uint32_t hash;
+  };
+  Staging<SectionKey> m_sectionKeys;
 };
 
 // Feeds a file's bytes through the decoder into the document's text and splits the lines
@@ -275,7 +365,7 @@ void IniFileReader::IndexSection(std::uint32_t number) {
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
   const std::u16string_view key = Text(section.m_values[number].m_key);
   section.m_valueMap.InsertOrReplace(
-      number, FoldedHash().Add(key).Value(),
+      number, inidoc::NameHash(key),
       [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); });
 }
 
@@ -286,7 +376,7 @@ std::uint32_t IniFileReader::FindSection(std::u16string_view name) const {
 }
 
 std::uint32_t IniFileReader::FindEntry(const Section& section, std::u16string_view key) const {
-  return section.m_valueMap.Find(FoldedHash().Add(key).Value(), [&](std::uint32_t number) {
+  return section.m_valueMap.Find(inidoc::NameHash(key), [&](std::uint32_t number) {
     return EqualsFolded(Text(section.m_values[number].m_key), key);
   });
 }

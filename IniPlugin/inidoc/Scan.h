@@ -151,6 +151,55 @@ inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t
   return p;
 }
 
+// Where two units stand in a block of up to 64 units from `p`: bit i of `marksA` is set
+// when p[i] == a, of `marksB` when p[i] == b. A line is a handful of steps through the
+// bits instead of a search that stops at every line end and starts again, and the
+// search for a line's "=" comes with the search for its end.
+struct UnitMarks {
+  std::uint64_t a = 0;
+  std::uint64_t b = 0;
+};
+constexpr std::size_t kMarkBlock = 64;
+
+namespace scan_detail {
+
+#if INIPLUGIN_SSE2_CODE
+INIPLUGIN_SSE2_FUNCTION inline UnitMarks MarkBlockWide(const char16_t* p, char16_t a, char16_t b) {
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+  UnitMarks marks;
+  for (std::size_t k = 0; k < kMarkBlock; k += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 8));
+    // A lane that matched is all ones, and stays so when narrowed to a byte.
+    const auto hitsA = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(low, va), _mm_cmpeq_epi16(high, va))));
+    const auto hitsB = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(low, vb), _mm_cmpeq_epi16(high, vb))));
+    marks.a |= std::uint64_t{hitsA} << k;
+    marks.b |= std::uint64_t{hitsB} << k;
+  }
+  return marks;
+}
+#endif
+
+}  // namespace scan_detail
+
+// The marks of [p, p + count), count at most kMarkBlock.
+inline UnitMarks MarkUnits(const char16_t* p, std::size_t count, char16_t a, char16_t b) {
+#if INIPLUGIN_SSE2_CODE
+  if (count == kMarkBlock && platform::WideInstructions()) {
+    return scan_detail::MarkBlockWide(p, a, b);
+  }
+#endif
+  UnitMarks marks;
+  for (std::size_t i = 0; i < count; ++i) {
+    marks.a |= std::uint64_t{p[i] == a} << i;
+    marks.b |= std::uint64_t{p[i] == b} << i;
+  }
+  return marks;
+}
+
 // Whether [p, end) holds a zero byte. Looks at every byte without stopping early: an ANSI
 // file is checked whole before it is decoded, and almost never has one. The C library's
 // memchr is fast on some systems and a byte loop on others.

@@ -8,17 +8,6 @@
 
 namespace iniplugin::platform {
 
-namespace {
-
-// Grows `text` by `count` units and returns where they start.
-char16_t* Extend(std::u16string& text, std::size_t count) {
-  const std::size_t old = text.size();
-  text.resize(old + count);
-  return text.data() + old;
-}
-
-}  // namespace
-
 void AppendUtf16(std::string_view bytes, ByteOrder order, std::u16string& text) {
   const std::size_t count = bytes.size() / 2;
   if (std::endian::native == std::endian::little && order == ByteOrder::Little &&
@@ -27,33 +16,35 @@ void AppendUtf16(std::string_view bytes, ByteOrder order, std::u16string& text) 
     text.append(reinterpret_cast<const char16_t*>(bytes.data()), count);
     return;
   }
-  char16_t* out = Extend(text, count);
-  if (order == ByteOrder::Big) {
-    for (std::size_t i = 0; i < count; ++i) {
-      out[i] = static_cast<char16_t>((static_cast<unsigned char>(bytes[2 * i]) << 8) |
-                                     static_cast<unsigned char>(bytes[2 * i + 1]));
+  AppendWritten(text, count, [&](char16_t* out) {
+    if (order == ByteOrder::Big) {
+      for (std::size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<char16_t>((static_cast<unsigned char>(bytes[2 * i]) << 8) |
+                                       static_cast<unsigned char>(bytes[2 * i + 1]));
+      }
+    } else if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, bytes.data(), count * 2);
+    } else {
+      for (std::size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+      }
     }
-  } else if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, bytes.data(), count * 2);
-  } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    }
-  }
+    return count;
+  });
 }
 
 void AppendAsUtf16Le(std::u16string_view text, std::string& bytes) {
   if constexpr (std::endian::native == std::endian::little) {
     bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
   } else {
-    const std::size_t old = bytes.size();
-    bytes.resize(old + text.size() * 2);
-    char* out = bytes.data() + old;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      out[2 * i] = static_cast<char>(text[i] & 0xFF);
-      out[2 * i + 1] = static_cast<char>(text[i] >> 8);
-    }
+    AppendWritten(bytes, text.size() * 2, [&](char* out) {
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        out[2 * i] = static_cast<char>(text[i] & 0xFF);
+        out[2 * i + 1] = static_cast<char>(text[i] >> 8);
+      }
+      return text.size() * 2;
+    });
   }
 }
 
@@ -124,35 +115,43 @@ INIPLUGIN_SSE2_FUNCTION bool DecodeUtf8Wide(const unsigned char*& in, const unsi
 // Strict UTF-8, with plain ASCII copied sixteen (SSE2) or eight bytes at a time. False,
 // with `text` partly extended, on anything that is not strict UTF-8.
 bool AppendUtf8(std::string_view bytes, std::u16string& text) {
-  const std::size_t start = text.size();
-  char16_t* const begin = Extend(text, bytes.size());  // never more units than bytes
-  char16_t* out = begin;
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  const unsigned char* const end = in + bytes.size();
+  bool valid = true;
+  // Never more units than bytes.
+  AppendWritten(text, bytes.size(), [&](char16_t* const begin) {
+    char16_t* out = begin;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* const end = in + bytes.size();
 #if INIPLUGIN_SSE2_CODE
-  if (WideInstructions() && !DecodeUtf8Wide(in, end, out)) return false;
+    if (WideInstructions() && !DecodeUtf8Wide(in, end, out)) {
+      valid = false;
+      return out - begin;
+    }
 #endif
-  while (in < end) {
-    if (end - in >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, in, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
-        for (int k = 0; k < 8; ++k) out[k] = in[k];
-        in += 8;
-        out += 8;
+    while (in < end) {
+      if (end - in >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, in, 8);
+        if ((word & 0x8080808080808080ull) == 0) {
+          for (int k = 0; k < 8; ++k) out[k] = in[k];
+          in += 8;
+          out += 8;
+          continue;
+        }
+      }
+      if (*in < 0x80) {
+        *out++ = *in++;
         continue;
       }
+      const int used = DecodeSequence(in, end, out);
+      if (used == 0) {
+        valid = false;
+        break;
+      }
+      in += used;
     }
-    if (*in < 0x80) {
-      *out++ = *in++;
-      continue;
-    }
-    const int used = DecodeSequence(in, end, out);
-    if (used == 0) return false;
-    in += used;
-  }
-  text.resize(start + static_cast<std::size_t>(out - begin));
-  return true;
+    return out - begin;
+  });
+  return valid;
 }
 
 namespace {
@@ -212,35 +211,35 @@ INIPLUGIN_SSE2_FUNCTION void EncodeUtf8Wide(std::u16string_view text, std::size_
 // UTF-8 of the text, ASCII sixteen (SSE2) or four units at a time; an unpaired surrogate
 // becomes U+FFFD.
 void AppendAsUtf8(std::u16string_view text, std::string& bytes) {
-  const std::size_t start = bytes.size();
-  bytes.resize(start + text.size() * 3);  // three bytes a unit at most
-  char* const begin = bytes.data() + start;
-  char* out = begin;
-  std::size_t i = 0;
+  // Three bytes a unit at most.
+  AppendWritten(bytes, text.size() * 3, [&](char* const begin) {
+    char* out = begin;
+    std::size_t i = 0;
 #if INIPLUGIN_SSE2_CODE
-  if (WideInstructions()) EncodeUtf8Wide(text, i, out);
+    if (WideInstructions()) EncodeUtf8Wide(text, i, out);
 #endif
-  const std::size_t n = text.size();
-  while (i < n) {
-    if constexpr (std::endian::native == std::endian::little) {
-      if (n - i >= 4) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, sizeof word);
-        if ((word & 0xFF80FF80FF80FF80ull) == 0) {
-          for (int k = 0; k < 4; ++k) out[k] = static_cast<char>(word >> (16 * k));
-          i += 4;
-          out += 4;
-          continue;
+    const std::size_t n = text.size();
+    while (i < n) {
+      if constexpr (std::endian::native == std::endian::little) {
+        if (n - i >= 4) {
+          std::uint64_t word;
+          std::memcpy(&word, text.data() + i, sizeof word);
+          if ((word & 0xFF80FF80FF80FF80ull) == 0) {
+            for (int k = 0; k < 4; ++k) out[k] = static_cast<char>(word >> (16 * k));
+            i += 4;
+            out += 4;
+            continue;
+          }
         }
       }
+      if (text[i] < 0x80) {
+        *out++ = static_cast<char>(text[i++]);
+        continue;
+      }
+      EncodeCharacter(text, i, out);
     }
-    if (text[i] < 0x80) {
-      *out++ = static_cast<char>(text[i++]);
-      continue;
-    }
-    EncodeCharacter(text, i, out);
-  }
-  bytes.resize(start + static_cast<std::size_t>(out - begin));
+    return out - begin;
+  });
 }
 
 // As the system's profile reader decodes UTF-8: a lead byte and the continuation bytes

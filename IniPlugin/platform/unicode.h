@@ -3,11 +3,31 @@
 // profile functions read.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace iniplugin::platform {
+
+// Appends up to `most` units to `text`: `write` fills them from the pointer it is given
+// and returns how many it wrote. Where the library allows, the room is not cleared first:
+// a decoder writes every unit it keeps, and clearing a large file's text only to write it
+// again costs as much as a fast decoder's work. `write` must not throw.
+template <class String, class Write>
+void AppendWritten(String& text, std::size_t most, Write&& write) {
+  const std::size_t old = text.size();
+#if __cpp_lib_string_resize_and_overwrite
+  // The size handed to the callback is not used: some library versions hand the grown
+  // capacity instead of the size asked for.
+  text.resize_and_overwrite(old + most, [&](typename String::value_type* data, std::size_t) {
+    return old + static_cast<std::size_t>(write(data + old));
+  });
+#else
+  text.resize(old + most);
+  text.resize(old + static_cast<std::size_t>(write(text.data() + old)));
+#endif
+}
 
 enum class ByteOrder { Little, Big };
 

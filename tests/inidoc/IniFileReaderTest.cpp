@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "inidoc/TextForm.h"
+#include "platform/cpu.h"
 
 #include "support/Files.h"
 
@@ -134,12 +135,29 @@ TEST_F(IniFileReaderTest, LooksUpByTheLineRules) {
       {"UTF-16 with LF only",
        "\xFF\xFE" + Utf16Bytes(u"[Sec]\nname=v\nother=w"),
        {{u"Sec", u"name", u"v"}, {u"Sec", u"other", u"w"}}},
+      // Lines are found 64 units at a time: an equals sign as the last unit of a step, a
+      // name and a value across steps, a line end as the last unit, an unended last line.
+      {"lines across the line search's steps",
+       "[S]\r\n" + std::string(58, 'a') + "=1\r\n" + std::string(70, 'B') + "=2\r\nc=" +
+           std::string(60, '=') + "\r\n" + std::string(17, 'D') + "=4",
+       {{u"s", std::u16string(58, u'A'), u"1"}, {u"S", std::u16string(70, u'b'), u"2"},
+        {u"S", u"c", std::u16string(60, u'=')}, {u"S", std::u16string(17, u'd'), u"4"},
+        {u"S", std::u16string(16, u'd'), std::nullopt}, {u"S", std::u16string(69, u'b'), std::nullopt}}},
+      {"a line end as the last unit of a step",
+       "[S]\r\n" + std::string(56, 'e') + "=\r\n" + std::string(100, 'f') + "\r\ng=7\r\n",
+       {{u"S", std::u16string(56, u'E'), u""}, {u"S", u"G", u"7"},
+        {u"S", std::u16string(100, u'f'), std::nullopt}}},
   };
-  for (const LookupCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const IniFileReader document = Loaded(c.bytes);
-    for (const Lookup& lookup : c.lookups) EXPECT_TRUE(LooksUp(document, lookup));
+  // The line search's SSE2 steps and its plain ones read every file alike.
+  for (const bool wide : {false, true}) {
+    platform::UseWideInstructions(wide);
+    for (const LookupCase& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (wide ? ", SSE2" : ""));
+      const IniFileReader document = Loaded(c.bytes);
+      for (const Lookup& lookup : c.lookups) EXPECT_TRUE(LooksUp(document, lookup));
+    }
   }
+  platform::UseWideInstructions(true);
 }
 
 TEST_F(IniFileReaderTest, HoldsEveryLineInSections) {

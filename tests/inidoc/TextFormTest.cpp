@@ -103,6 +103,8 @@ TEST(TextFormTest, PiecesDecodeAsTheWhole) {
                               "=\xF0\x9F\x98\x80\xE2\x82\xAC" + ascii + "\xC3\xA9\r\n" + ascii},
       {"UTF-8 broken after a long run", "\xEF\xBB\xBF" + ascii + "=\xE0\x80\xAF" + ascii},
       {"UTF-8 cut after a long run", "\xEF\xBB\xBF" + ascii + ascii + "\xE2\x82"},
+      {"ANSI, long runs", "[" + ascii + "\x80" + ascii + "]\r\n" + ascii + "=\xE9\xFF\xA0" +
+                              ascii + "\x9F" + ascii + "\x81\xC0\r\n" + ascii + "\x8D"},
   };
   for (const auto& [name, bytes] : files) {
     platform::UseWideInstructions(false);

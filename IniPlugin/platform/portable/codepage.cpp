@@ -6,7 +6,9 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/cpu.h"
 #include "platform/portable.h"
+#include "platform/unicode.h"
 
 namespace iniplugin::portable {
 
@@ -41,73 +43,92 @@ constexpr std::array<char16_t, 256> MakeByteTable() {
 }
 constexpr std::array<char16_t, 256> kByteTable = MakeByteTable();
 
-}  // namespace
-
-void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
-  const std::size_t old = text.size();
-  text.resize(old + bytes.size());
-  char16_t* out = text.data() + old;
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
+#if INIPLUGIN_SSE2_CODE
+// Sixteen bytes a step. Only bytes 0x80..0x9F stand for other characters than their own
+// values, so a step without them (ASCII, and the accented letters of Latin-1 too) is
+// widened as it stands. Stops with fewer than sixteen bytes left.
+INIPLUGIN_SSE2_FUNCTION std::size_t WidenAnsiWide(const unsigned char* in, std::size_t n,
+                                                  char16_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i topThree = _mm_set1_epi8(static_cast<char>(0xE0));
+  const __m128i controls = _mm_set1_epi8(static_cast<char>(0x80));
   std::size_t i = 0;
-  // Plain ASCII, most of any INI file, sixteen bytes at a time.
   for (; i + 16 <= n; i += 16) {
-    std::uint64_t low, high;
-    std::memcpy(&low, in + i, 8);
-    std::memcpy(&high, in + i + 8, 8);
-    if (((low | high) & 0x8080808080808080ull) != 0) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(chunk, topThree), controls)) != 0) {
       for (std::size_t k = 0; k < 16; ++k) out[i + k] = kByteTable[in[i + k]];
       continue;
     }
-#if defined(__SSE2__)
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const __m128i zero = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
-#else
-    for (std::size_t k = 0; k < 16; ++k) out[i + k] = in[i + k];
-#endif
   }
-  for (; i < n; ++i) out[i] = kByteTable[in[i]];
+  return i;
+}
+#endif
+
+}  // namespace
+
+void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
+  const std::size_t n = bytes.size();
+  platform::AppendWritten(text, n, [&](char16_t* out) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t i = 0;
+#if INIPLUGIN_SSE2_CODE
+    if (platform::WideInstructions()) i = WidenAnsiWide(in, n, out);
+#endif
+    // Plain ASCII, most of any INI file, sixteen bytes at a time.
+    for (; i + 16 <= n; i += 16) {
+      std::uint64_t low, high;
+      std::memcpy(&low, in + i, 8);
+      std::memcpy(&high, in + i + 8, 8);
+      if (((low | high) & 0x8080808080808080ull) != 0) {
+        for (std::size_t k = 0; k < 16; ++k) out[i + k] = kByteTable[in[i + k]];
+        continue;
+      }
+      for (std::size_t k = 0; k < 16; ++k) out[i + k] = in[i + k];
+    }
+    for (; i < n; ++i) out[i] = kByteTable[in[i]];
+    return n;
+  });
 }
 
 void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
-  const std::size_t old = bytes.size();
-  bytes.resize(old + text.size());  // one byte a unit at most
-  char* const begin = bytes.data() + old;
-  char* out = begin;
+  // One byte a unit at most.
+  platform::AppendWritten(bytes, text.size(), [&](char* const begin) {
+    char* out = begin;
 #if defined(__SSE2__)
-  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-  const __m128i zero = _mm_setzero_si128();
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
 #endif
-  for (std::size_t i = 0; i < text.size();) {
+    for (std::size_t i = 0; i < text.size();) {
 #if defined(__SSE2__)
-    // Plain ASCII eight units at a time.
-    if (i + 8 <= text.size()) {
-      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), zero)) == 0xFFFF) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
-        i += 8;
-        out += 8;
+      // Plain ASCII eight units at a time.
+      if (i + 8 <= text.size()) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), zero)) == 0xFFFF) {
+          _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
+          i += 8;
+          out += 8;
+          continue;
+        }
+      }
+#endif
+      const char16_t unit = text[i++];
+      if (unit < 0x80) {
+        *out++ = static_cast<char>(unit);
         continue;
       }
+      // A surrogate pair is one character and so one default character.
+      if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 &&
+          text[i] < 0xE000) {
+        ++i;
+        *out++ = kDefaultChar;
+        continue;
+      }
+      *out++ = ToAnsi(unit);
     }
-#endif
-    const char16_t unit = text[i++];
-    if (unit < 0x80) {
-      *out++ = static_cast<char>(unit);
-      continue;
-    }
-    // A surrogate pair is one character and so one default character.
-    if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 &&
-        text[i] < 0xE000) {
-      ++i;
-      *out++ = kDefaultChar;
-      continue;
-    }
-    *out++ = ToAnsi(unit);
-  }
-  bytes.resize(old + static_cast<std::size_t>(out - begin));
+    return out - begin;
+  });
 }
 
 bool AnsiHoldsExactly(std::u16string_view text) {

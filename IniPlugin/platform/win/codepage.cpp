@@ -1,5 +1,6 @@
 #include "platform/codepage.h"
 
+#include "platform/unicode.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
 
@@ -29,11 +30,10 @@ void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
   if (bytes.empty()) return;
   const int size = static_cast<int>(bytes.size());
   // A byte never becomes more than one unit, so the room is known without asking.
-  const std::size_t old = text.size();
-  text.resize(old + bytes.size());
-  const int got = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, AsWide(text.data() + old),
-                                        size);
-  text.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+  AppendWritten(text, bytes.size(), [&](char16_t* out) {
+    const int got = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, AsWide(out), size);
+    return static_cast<std::size_t>(got > 0 ? got : 0);
+  });
 }
 
 void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
@@ -41,10 +41,12 @@ void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
   const int size = static_cast<int>(text.size());
   const int needed =
       ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, nullptr, 0, nullptr, nullptr);
-  const std::size_t old = bytes.size();
-  bytes.resize(old + static_cast<std::size_t>(needed));
-  ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, bytes.data() + old, needed, nullptr,
-                        nullptr);
+  if (needed <= 0) return;
+  AppendWritten(bytes, static_cast<std::size_t>(needed), [&](char* out) {
+    const int got =
+        ::WideCharToMultiByte(CP_ACP, 0, AsWide(text.data()), size, out, needed, nullptr, nullptr);
+    return static_cast<std::size_t>(got > 0 ? got : 0);
+  });
 }
 
 bool AnsiHoldsExactly(std::u16string_view text) {
