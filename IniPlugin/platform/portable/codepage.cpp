@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -64,6 +65,26 @@ INIPLUGIN_SSE2_FUNCTION std::size_t WidenAnsiWide(const unsigned char* in, std::
   }
   return i;
 }
+
+// The way back, eight units a step while every unit of a step is a byte standing for its
+// own value. Returns how many units it took; the caller takes the step that stopped it.
+INIPLUGIN_SSE2_FUNCTION std::size_t NarrowAnsiWide(const char16_t* in, std::size_t n, char* out) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lastByte = _mm_set1_epi16(0xFF);
+  const __m128i controls = _mm_set1_epi16(0x80);
+  const __m128i controlSpan = _mm_set1_epi16(0x1F);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    // Saturating subtraction leaves zero exactly where a unit is at most the bound.
+    const __m128i byte = _mm_cmpeq_epi16(_mm_subs_epu16(units, lastByte), zero);
+    const __m128i control =
+        _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(units, controls), controlSpan), zero);
+    if (_mm_movemask_epi8(_mm_andnot_si128(control, byte)) != 0xFFFF) break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
+  }
+  return i;
+}
 #endif
 
 }  // namespace
@@ -96,36 +117,35 @@ void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
   // One byte a unit at most.
   platform::AppendWritten(bytes, text.size(), [&](char* const begin) {
     char* out = begin;
-#if defined(__SSE2__)
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-    const __m128i zero = _mm_setzero_si128();
+    bool wide = false;
+#if INIPLUGIN_SSE2_CODE
+    wide = platform::WideInstructions();
 #endif
     for (std::size_t i = 0; i < text.size();) {
-#if defined(__SSE2__)
-      // Plain ASCII eight units at a time.
-      if (i + 8 <= text.size()) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), zero)) == 0xFFFF) {
-          _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
-          i += 8;
-          out += 8;
-          continue;
-        }
+#if INIPLUGIN_SSE2_CODE
+      if (wide) {
+        const std::size_t taken = NarrowAnsiWide(text.data() + i, text.size() - i, out);
+        i += taken;
+        out += taken;
       }
 #endif
-      const char16_t unit = text[i++];
-      if (unit < 0x80) {
-        *out++ = static_cast<char>(unit);
-        continue;
+      // The step that stopped the wide path, or everything without it.
+      const std::size_t stop = wide ? std::min(text.size(), i + 8) : text.size();
+      while (i < stop) {
+        const char16_t unit = text[i++];
+        if (unit < 0x80) {
+          *out++ = static_cast<char>(unit);
+          continue;
+        }
+        // A surrogate pair is one character and so one default character.
+        if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 &&
+            text[i] < 0xE000) {
+          ++i;
+          *out++ = kDefaultChar;
+          continue;
+        }
+        *out++ = ToAnsi(unit);
       }
-      // A surrogate pair is one character and so one default character.
-      if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 &&
-          text[i] < 0xE000) {
-        ++i;
-        *out++ = kDefaultChar;
-        continue;
-      }
-      *out++ = ToAnsi(unit);
     }
     return out - begin;
   });
