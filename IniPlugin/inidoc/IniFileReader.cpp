@@ -134,33 +134,6 @@ class IniFileReader::Parser {
  private:
   static constexpr std::uint32_t kNoEquals = 0xFFFFFFFFu;
 
-  // A growing array of records that can be copied byte for byte, kept from section to
-  // section: adding one is a compare and a store.
-  template <class T>
-  class Staging {
-   public:
-    void Push(const T& item) {
-      if (m_size == m_capacity) Grow();
-      m_items[m_size++] = item;
-    }
-    const T* Data() const { return m_items.get(); }
-    std::size_t Size() const { return m_size; }
-    void Clear() { m_size = 0; }
-
-   private:
-    [[gnu::noinline]] void Grow() {
-      const std::size_t capacity = std::max<std::size_t>(64, 2 * m_capacity);
-      auto grown = std::make_unique_for_overwrite<T[]>(capacity);
-      std::copy_n(m_items.get(), m_size, grown.get());
-      m_items = std::move(grown);
-      m_capacity = capacity;
-    }
-
-    std::unique_ptr<T[]> m_items;
-    std::size_t m_size = 0;
-    std::size_t m_capacity = 0;
-  };
-
   // `equals`: where the line's first "=" stands, or kNoEquals. Built into the loop over
   // lines, which then keeps what it needs in registers instead of saving them at a call.
   [[gnu::always_inline]] void TakeLine(std::uint32_t pos, std::uint32_t length,
@@ -177,7 +150,7 @@ class IniFileReader::Parser {
       return;
     }
     if (lead == length || first == u';') {  // blank or comment
-      m_lines.Push(Value{Span{pos, length}});
+      m_lines.push_back(Value{Span{pos, length}});
       return;
     }
     // The leading spaces of an entry or a raw line are not saved.
@@ -185,12 +158,12 @@ class IniFileReader::Parser {
     const auto restPos = pos + lead;
     // No "=", or "=" as the first character: a raw line. (Leading spaces hold no "=".)
     if (equals == kNoEquals || equals == restPos) {
-      m_lines.Push(Value{Span{restPos, length - lead}});
+      m_lines.push_back(Value{Span{restPos, length - lead}});
       return;
     }
     const auto keyLength = equals - restPos;
-    m_lines.Push(Value{Span{restPos, keyLength}, length - lead - keyLength - 1});
-    m_hashes.Push(inidoc::NameHash(std::u16string_view(line + lead, keyLength), m_keys));
+    m_lines.push_back(Value{Span{restPos, keyLength}, length - lead - keyLength - 1});
+    m_hashes.push_back(inidoc::NameHash(std::u16string_view(line + lead, keyLength), m_keys));
   }
 
   // A line that opens a section: a header, or whatever line opens the file. Kept out of
@@ -202,7 +175,7 @@ class IniFileReader::Parser {
     if (indexed) {
       const std::u16string_view key = Trim(m_document.Text(Span{pos, length}));
       const auto number = static_cast<std::uint32_t>(m_document.m_sections.size() - 1);
-      m_sectionKeys.Push({number, FoldedHash().Add(key).Value()});
+      m_sectionKeys.push_back({number, FoldedHash().Add(key).Value()});
     }
   }
 
@@ -212,8 +185,8 @@ class IniFileReader::Parser {
   // the sections as they were read waited on memory for most of them.
   void IndexSections() {
     FlatIndex& index = m_document.m_sectionMap;
-    const std::size_t count = m_sectionKeys.Size();
-    const SectionKey* const keys = m_sectionKeys.Data();
+    const std::size_t count = m_sectionKeys.size();
+    const SectionKey* const keys = m_sectionKeys.data();
     index.Reserve(count);
     constexpr std::size_t kAhead = 8;
     for (std::size_t i = 0; i < count; ++i) {
@@ -233,12 +206,12 @@ class IniFileReader::Parser {
     if (!m_inSection) return;
     Section& section = m_document.m_sections.back();
     // An array of the exact size: a section's lines never grow while it is read.
-    const auto count = static_cast<std::uint32_t>(m_lines.Size());
+    const auto count = static_cast<std::uint32_t>(m_lines.size());
     section.m_values = m_document.Pool().Allocate<Value>(count);
-    std::copy_n(m_lines.Data(), count, section.m_values);
+    std::copy_n(m_lines.data(), count, section.m_values);
     section.m_valueCount = section.m_valueCapacity = count;
-    section.m_valueMap.Reserve(m_hashes.Size());
-    const std::uint32_t* hash = m_hashes.Data();
+    section.m_valueMap.Reserve(m_hashes.size());
+    const std::uint32_t* hash = m_hashes.data();
     for (std::uint32_t i = 0; i < count; ++i) {
       if (section.m_values[i].IsRaw()) continue;
       const std::u16string_view key = m_document.Text(section.m_values[i].m_key);
@@ -246,8 +219,8 @@ class IniFileReader::Parser {
         return EqualsFolded(m_document.Text(section.m_values[other].m_key), key);
       });
     }
-    m_lines.Clear();
-    m_hashes.Clear();
+    m_lines.clear();
+    m_hashes.clear();
   }
 
   IniFileReader& m_document;
@@ -257,15 +230,15 @@ class IniFileReader::Parser {
   bool m_tookLine = false;
   bool m_inSection = false;  // whether a line has opened the first section
   // The open section's lines, copied into it when it closes.
-  Staging<Value> m_lines;
+  std::vector<Value> m_lines;
   // The hashes of its entries' keys, in order.
-  Staging<std::uint32_t> m_hashes;
+  std::vector<std::uint32_t> m_hashes;
   // The sections to index, in order, with the hashes of their names.
   struct SectionKey {
     std::uint32_t number;
     std::uint32_t hash;
   };
-  Staging<SectionKey> m_sectionKeys;
+  std::vector<SectionKey> m_sectionKeys;
 };
 
 // Feeds a file's bytes through the decoder into the document's text and splits the lines
