@@ -36,7 +36,8 @@ struct IOrvFileNavigatorInit : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Init(BSTR filePath, INT_PTR unused) = 0;
 };
 
-// The host's 32-byte variable record. The key name comes first, the section second.
+// The host's variable record in natural alignment: 32 bytes for a 32-bit host, 48 for a
+// 64-bit one (BSTRs 8 bytes, VARIANT 24). The key name comes first, the section second.
 struct OrvVariableRecord {
   BSTR keyName;
   BSTR sectionName;
@@ -52,6 +53,13 @@ static_assert(offsetof(OrvVariableRecord, sectionName) == 4);
 static_assert(offsetof(OrvVariableRecord, value) == 8);
 static_assert(offsetof(OrvVariableRecord, handled) == 24);
 static_assert(offsetof(OrvVariableRecord, reserved) == 28);
+#elif defined(_WIN64)
+static_assert(sizeof(OrvVariableRecord) == 48, "a 64-bit host's records are 48 bytes");
+static_assert(offsetof(OrvVariableRecord, keyName) == 0);
+static_assert(offsetof(OrvVariableRecord, sectionName) == 8);
+static_assert(offsetof(OrvVariableRecord, value) == 16);
+static_assert(offsetof(OrvVariableRecord, handled) == 40);
+static_assert(offsetof(OrvVariableRecord, reserved) == 44);
 #endif
 
 struct IOrvFileNavigator : IUnknown {

@@ -56,4 +56,10 @@ struct FileStamp {
 // or not reachable).
 std::optional<FileStamp> QueryFileStamp(const std::u16string& path);
 
+// Whether the regular file at `path` is marked read-only: its read-only attribute on
+// Windows, no write permission for its owner elsewhere. Nobody may write such a file,
+// whatever the writer's privileges would allow (root ignores the bits, and Wine running
+// as root ignores the attribute). False for a missing file.
+bool IsMarkedReadOnly(const std::u16string& path);
+
 }  // namespace iniplugin::platform

@@ -102,10 +102,10 @@ class CIniFile : public IIniFile,
   // Whether the record's variable has a non-empty value, as the read source sees it.
   bool HasValue(const profile::ProfileFile* source, const OrvVariableRecord& record) const;
   // Converts the record's value, queues the write and, when profile functions serve the
-  // file, makes it in the file at once. Refused text and values without a text form are
-  // neither queued nor written.
-  HRESULT QueueWrite(const profile::ProfileFile* source, const OrvVariableRecord& record,
-                     LONG dateLayout, HostCall& call);
+  // file and `writeNow`, makes it in the file at once. Refused text and values without a
+  // text form are neither queued nor written.
+  HRESULT QueueWrite(const profile::ProfileFile* source, bool writeNow,
+                     const OrvVariableRecord& record, LONG dateLayout, HostCall& call);
   // Puts into `text` the value of `key` in `section` from `source` (null: the document),
   // whole however long and up to its first NUL, or `defaultText` (null: the empty text)
   // when either is missing. A null name means to the profile reader what it always means

@@ -5,6 +5,7 @@
 
 #include "inidoc/FlatIndex.h"
 #include "platform/codepage.h"
+#include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_problem.h"
 #include "platform/wide.h"
@@ -102,8 +103,8 @@ bool CIniFile::HasValue(const profile::ProfileFile* source,
   return !text.empty();
 }
 
-HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, const OrvVariableRecord& record,
-                             LONG dateLayout, HostCall& call) {
+HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, bool writeNow,
+                             const OrvVariableRecord& record, LONG dateLayout, HostCall& call) {
   const std::u16string_view section = platform::BstrCText(record.sectionName);
   const std::u16string_view key = platform::BstrCText(record.keyName);
   const auto refuse = [&](HRESULT hr, std::u16string_view why) {
@@ -129,7 +130,7 @@ HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, const OrvVariab
                                           std::move(text)});
   const Data& queued = *data;
   m_pendingWrites.push_back(std::move(data));
-  if (source) {
+  if (source && writeNow) {
     // Its result is not needed: Commit reads every value back and writes again what did
     // not arrive.
     source->Write(platform::AsWide(queued.m_sectionName.c_str()),
@@ -148,11 +149,14 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   return Answer(call, [&] {
     const std::optional<profile::ProfileFile> source = ProfileSource();
     const profile::ProfileFile* const profile = source ? &*source : nullptr;
+    // A read-only file is left to Commit, which refuses it: no writer of the system's
+    // may touch it first (as root, or under Wine, the attribute would not stop them).
+    const bool writeNow = profile && !platform::IsMarkedReadOnly(m_filePath);
     if (!firstMatch) {
       HRESULT result = S_OK;
       LONG refused = 0;
       for (LONG i = 0; i < count; ++i) {
-        const HRESULT hr = QueueWrite(profile, records[i], dateLayout, call);
+        const HRESULT hr = QueueWrite(profile, writeNow, records[i], dateLayout, call);
         records[i].handled = SUCCEEDED(hr) ? 1 : 0;
         refused += FAILED(hr) ? 1 : 0;
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
@@ -160,7 +164,7 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
       // The profile functions may hold direct writes until their flush: one flush for the
       // whole call puts them in the file before SetValues returns, and costs one rewrite
       // of the file instead of one per record.
-      if (refused < count && profile) profile->Flush();
+      if (refused < count && writeNow) profile->Flush();
       if (refused == count) {
         call.Kept(u"nothing was written");
       } else if (refused > 0) {
@@ -179,7 +183,7 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
         records[i].handled = 0;
         continue;
       }
-      const HRESULT hr = QueueWrite(profile, records[i], dateLayout, call);
+      const HRESULT hr = QueueWrite(profile, writeNow, records[i], dateLayout, call);
       records[i].handled = SUCCEEDED(hr) ? 1 : 0;
       if (FAILED(hr)) {
         call.Kept(u"nothing was written");
@@ -189,10 +193,10 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
       Commit();
       return S_OK;
     }
-    const HRESULT hr = QueueWrite(profile, records[0], dateLayout, call);
+    const HRESULT hr = QueueWrite(profile, writeNow, records[0], dateLayout, call);
     records[0].handled = SUCCEEDED(hr) ? 1 : 0;
     if (FAILED(hr)) call.Kept(u"nothing was written");
-    if (SUCCEEDED(hr) && profile) profile->Flush();
+    if (SUCCEEDED(hr) && writeNow) profile->Flush();
     return hr;
   });
 }
@@ -206,6 +210,12 @@ HRESULT CIniFile::CommitQueued(HostCall& call) {
   if (m_pendingWrites.empty()) return S_OK;
   call.About(m_filePath);
   call.Kept(describe::QueuedKept(m_pendingWrites.size()));
+  // Refused before any writer looks at it: the system's own would write into it where
+  // the attribute does not bind them.
+  if (platform::IsMarkedReadOnly(m_filePath)) {
+    platform::NoteFileProblem(platform::FileProblem::ReadOnly);
+    return call.Fail(E_FAIL, describe::SaveFailure(m_filePath));
+  }
   const std::optional<profile::ProfileFile> source = ProfileSource();
   const HRESULT hr = source ? CommitThroughProfile(*source, call) : CommitThroughDocument(call);
   // Only a commit that put them all in the file ends the queued writes: after any failure

@@ -18,7 +18,11 @@ namespace {
 using inidoc::EqualsFolded;
 using inidoc::FoldedHash;
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
+// Ctrl-Z (1A) is a blank too, as the system's reader takes it: a name or value keeps one
+// only between other characters.
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A';
+}
 
 
 // Finds where each line's text stops (CR, LF or NUL). With the vector registers it marks

@@ -4,8 +4,8 @@
 //
 // The rules are those the platform's reader applies (settled by running it):
 // - lines end at CR LF, LF or a lone CR; a NUL ends a line's text early;
-// - blanks (space, tab, vertical tab, form feed) around a line, a name and a value do not
-//   count;
+// - blanks (space, tab, vertical tab, form feed, Ctrl-Z) around a line, a name and a value
+//   do not count;
 // - a line whose text starts with "[" opens a section named by the text between the "["
 //   and the first "]" (or the end of the line's text, where there is none);
 // - any other non-blank line is an entry: the name before the first "=", the value after

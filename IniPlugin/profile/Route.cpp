@@ -17,17 +17,21 @@ enum class Form {
   Ansi,     // no mark: the system's functions read and write it (a missing file too)
   Utf16,    // FF FE: so do they
   Foreign,  // anything they would misread and damage: UTF-8 or big-endian UTF-16 after
-            // its mark, UTF-16 without one (NUL bytes in its first line)
+            // its mark, UTF-16 without one (NUL bytes in its first line), UTF-16 of odd
+            // length (the system's writer rewrites it whole, stray byte lost)
 };
 
 // What the file's first bytes say it is. A file that cannot be read counts as ANSI: the
 // writer would create it so.
 Form FormOf(const std::u16string& path) {
-  const platform::UniqueFile file = platform::OpenFile(path, "rb");
+  platform::FileStamp stamp;
+  const platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
   if (!file) return Form::Ansi;
   unsigned char start[256];
   const std::size_t got = std::fread(start, 1, sizeof start, file.Get());
-  if (got >= 2 && start[0] == 0xFF && start[1] == 0xFE) return Form::Utf16;
+  if (got >= 2 && start[0] == 0xFF && start[1] == 0xFE) {
+    return stamp.size % 2 == 0 ? Form::Utf16 : Form::Foreign;
+  }
   if (got >= 2 && start[0] == 0xFE && start[1] == 0xFF) return Form::Foreign;
   if (got >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return Form::Foreign;
   for (std::size_t i = 0; i < got; ++i) {

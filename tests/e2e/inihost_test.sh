@@ -2,7 +2,7 @@
 # End-to-end: drives the real module through inihost, as a person or script would, and
 # checks outputs, exit statuses and the files' bytes.
 #   inihost_test.sh native  BIN_DIR
-#   inihost_test.sh win32   BIN_DIR WINE_RUN
+#   inihost_test.sh windows BIN_DIR WINE_RUN
 set -uo pipefail
 build=$1
 bin=$2
@@ -10,7 +10,7 @@ wine_run=${3:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/inihost-e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-if [ "$build" = win32 ]; then
+if [ "$build" = windows ]; then
   host() { "$wine_run" "$bin/inihost.exe" "$@" 2>"$work/stderr" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
   # Wine sees the whole Unix file system as drive Z:.
   path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -50,6 +50,14 @@ check "info json" '0 {"maker":"QUARRYLINE","description":"Plugin for Windows ini
 
 run frobnicate
 check "unknown command is a usage error" 2 "$status"
+run --bogus info
+check "unknown option is a usage error, on stderr" "2 inihost: unknown option --bogus (put \"--\" before a value that starts with \"-\")" \
+  "$status $(head -1 "$work/stderr" | tr -d '\r')"
+printf '[S]\r\n' > "$work/dash.ini"
+run set "$(path "$work/dash.ini")" S k -v
+check "a value starting with - without -- is a usage error" 2 "$status"
+run set "$(path "$work/dash.ini")" S k -- -v
+check "-- ends the options" "0 [S]|k=-v|" "$status $(tr -d '\r' < "$work/dash.ini" | paste -sd '|')|"
 run --module a --progid b info
 check "--module with --progid is a usage error" 2 "$status"
 run --module "$(path "$work/no-such-module")" info
@@ -72,7 +80,7 @@ $out"
 # The direct writes add keys after the section's last entry, as the platform's writer does;
 # Wine's writer also rewrites the whole file without its blank lines, which Windows does not.
 blank='\r\n'
-[ "$build" = win32 ] && blank=''
+[ "$build" = windows ] && blank=''
 check "set keeps every other line" "$(printf "; settings\r\n[Main]\r\nName=new value\r\nkeep=1\r\nCount=-42\r\nWhen=2024-03-05 14:07:09.000\r\n$blank[Other]\r\nx=1\r\n")" "$(cat "$work/ansi.ini")"
 
 run get "$f" Main Name Main missing Other x

@@ -2,9 +2,11 @@
 # Registers the built module with Wine's regsvr32 and reads the registry back with
 # `reg query`, as an installer and an administrator would.
 #   regsvr32_test.sh WINE_RUN MODULE.dll
-# Keys are read in the 32-bit view (/reg:32): the module is a 32-bit server.
+# Keys are read in the module's own registry view (INIPLUGIN_WIN_BITS, 32 by default):
+# a 32-bit server registers in the 32-bit view, a 64-bit one in the 64-bit view.
 set -euo pipefail
 wine_run=$1
+bits=${INIPLUGIN_WIN_BITS:-32}
 module_unix=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,7 +28,7 @@ dump() {
     echo '@echo off'
     for key in "${keys[@]}"; do
       echo "echo == $key"
-      echo "reg query \"HKCR\\$key\" /s /reg:32"
+      echo "reg query \"HKCR\\$key\" /s /reg:$bits"
     done
     echo 'exit /b 0'  # a missing key is an answer, not a failure
   } > "$work/dump.bat"
@@ -35,7 +37,7 @@ dump() {
 }
 
 regsvr32() { "$wine_run" regsvr32 "$@" "$module_unix"; }
-reg() { "$wine_run" reg "$@" /reg:32 > /dev/null 2>&1; }
+reg() { "$wine_run" reg "$@" /reg:$bits > /dev/null 2>&1; }
 
 failures=0
 expect_dump() {  # name, expected text
@@ -103,7 +105,7 @@ HKEY_CLASSES_ROOT\\CLSID\\$file\\VersionIndependentProgID
 HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0
     (Default)    REG_SZ    IniPlugin 1.0 Type Library
 HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\0
-HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\0\\win32
+HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\0\\win$bits
     (Default)    REG_SZ    $module
 HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\FLAGS
     (Default)    REG_SZ    8
@@ -166,7 +168,7 @@ expect_dump "the next registration removes the foreign subkey" "$registered"
 
 regsvr32 /u /s
 expect_dump "regsvr32 /u removes every key" "$(unregistered)"
-if "$wine_run" reg query 'HKCR\CLSID' /reg:32 > /dev/null 2>&1; then
+if "$wine_run" reg query 'HKCR\CLSID' /reg:$bits > /dev/null 2>&1; then
   echo "ok: CLSID stays"
 else
   echo "FAILED: CLSID was removed"

@@ -7,6 +7,8 @@
 # MSI is the package to install, by default BIN_DIR/IniPlugin.msi.
 set -uo pipefail
 wine_run=$1
+bits=${INIPLUGIN_WIN_BITS:-32}
+arch=x86; [ "$bits" = 64 ] && arch=x64
 bin=$2
 wxs=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/iniplugin-msi.XXXXXX")
@@ -28,7 +30,7 @@ for g in $guids; do keys+=("CLSID\\$g" "Interface\\$g" "TypeLib\\$g"); done
 entries() {  # entries MODULE_PATH
   local module=$1 folder=${1%\\*}
   for key in "${keys[@]}"; do
-    w reg query "HKCR\\$key" /s /reg:32 | awk -v OFS='|' '
+    w reg query "HKCR\\$key" /s /reg:$bits | awk -v OFS='|' '
       /^HKEY_/ { key = $0; sub(/^HKEY_CLASSES_ROOT\\/, "", key); next }
       /^    / { line = $0; sub(/^    /, "", line); n = index(line, "    REG_SZ");
                 name = substr(line, 1, n - 1); value = substr(line, n + 14);
@@ -39,7 +41,7 @@ entries() {  # entries MODULE_PATH
       if ($3 == m) $3 = "<MODULE>"; else if ($3 == f || $3 == f "\\") $3 = "<FOLDER>"; print }' |
     LC_ALL=C sort -f
 }
-present() { local n=0; for key in "${keys[@]}"; do w reg query "HKCR\\$key" /reg:32 >/dev/null && n=$((n + 1)); done; echo "$n"; }
+present() { local n=0; for key in "${keys[@]}"; do w reg query "HKCR\\$key" /reg:$bits >/dev/null && n=$((n + 1)); done; echo "$n"; }
 
 dll=$(winpath "$bin/IniPlugin.dll")
 w msiexec /x "$msi" /qn
@@ -54,9 +56,11 @@ check "self-registration writes entries" 1 "$([ "$(printf '%s\n' "$self" | wc -l
 
 w msiexec /i "$msi" /qn
 check "msiexec /i" 0 "$?"
+# A 32-bit package goes to the 32-bit Program Files, which a 32-bit prefix calls plain
+# Program Files; a 64-bit one to the 64-bit Program Files only.
 folder="$WINEPREFIX/drive_c/Program Files (x86)/IniPlugin"
 winfolder='C:\Program Files (x86)\IniPlugin'
-if [ ! -d "$folder" ]; then
+if [ "$bits" = 64 ] || [ ! -d "$folder" ]; then
   folder="$WINEPREFIX/drive_c/Program Files/IniPlugin"
   winfolder='C:\Program Files\IniPlugin'
 fi
@@ -69,23 +73,23 @@ check "the installed plug-in works through its ProgID" "maker: QUARRYLINE" \
 # A newer version replaces the installed one (a major upgrade), instead of sitting beside it.
 sed -e 's/Version="1\.0\.0"/Version="1.0.99"/' \
     -e 's/Product Id="{*[0-9A-Fa-f-]*}*"/Product Id="*"/' "$wxs" > "$work/newer.wxs"
-(cd "$bin" && wixl --arch x86 -o "$work/newer.msi" "$work/newer.wxs") 2>/dev/null
+(cd "$bin" && wixl --arch "$arch" -o "$work/newer.msi" "$work/newer.wxs") 2>/dev/null
 w msiexec /i "$(winpath "$work/newer.msi")" /qn
 check "msiexec /i of a newer version" 0 "$?"
-versions=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:32 |
+versions=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits |
            awk '/DisplayName/ && /IniPlugin/ {on = 1} on && /DisplayVersion/ {print $3; on = 0}')
 check "one version installed after the upgrade" "1.0.99" "$versions"
 check "the upgrade keeps the registration" "$self" "$(entries "$winfolder\\IniPlugin.dll")"
 w msiexec /i "$msi" /qn
 check "an older version does not replace a newer one" "1 1.0.99" \
-  "$([ $? -ne 0 ] && echo 1) $(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:32 |
+  "$([ $? -ne 0 ] && echo 1) $(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits |
       awk '/DisplayName/ && /IniPlugin/ {on = 1} on && /DisplayVersion/ {print $3; on = 0}')"
 
 w msiexec /x "$(winpath "$work/newer.msi")" /qn
 check "msiexec /x" 0 "$?"
 check "uninstall removes the files" "" "$(ls "$folder" 2>/dev/null)"
 check "uninstall removes every entry" 0 "$(present)"
-w reg query 'HKCR\CLSID' /reg:32 >/dev/null
+w reg query 'HKCR\CLSID' /reg:$bits >/dev/null
 check "uninstall leaves CLSID" 0 "$?"
 
 summary

@@ -4,6 +4,10 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <optional>
 
@@ -37,6 +41,11 @@ class SetValuesTest : public PluginTest {
   std::string Expected(std::u16string_view text) const { return Encode(m_form, text); }
   // Whether writes wait in the document until Commit (no direct write).
   bool Deferred() const { return Mode() == 1 && m_form == Form::Utf16; }
+  // Whether the system's own profile functions write a file of `form`: our injected write
+  // failures never reach them.
+  bool SystemWrites(Form form) const {
+    return platform::SystemProfile() && form != Form::Utf8 && !(Mode() == 1 && form == Form::Utf16);
+  }
 
   static HRESULT Set(IOrvFileNavigator* navigator, LONG firstMatch, RecordArray& records,
                      LONG dateLayout = 0) {
@@ -386,11 +395,32 @@ TEST_P(SetValuesTest, CommitRefusesFilesItMayNotOrCannotRewrite) {
   }
 }
 
+// Another program holds the file open without sharing it: no writer can open it. Only the
+// Windows build has writers of the system's own, which no injected failure reaches.
+class HeldWithoutSharing {
+ public:
+#ifdef _WIN32
+  explicit HeldWithoutSharing(const std::filesystem::path& path)
+      : m_handle(::CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    EXPECT_NE(m_handle, INVALID_HANDLE_VALUE);
+  }
+  ~HeldWithoutSharing() { ::CloseHandle(m_handle); }
+
+ private:
+  HANDLE m_handle;
+#else
+  explicit HeldWithoutSharing(const std::filesystem::path&) { ADD_FAILURE() << "no such writer"; }
+#endif
+};
+
+// The save fails: a full disk for our writers (after nothing, a few bytes, all but the last
+// byte), a file held without sharing for the system's.
 TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
   for (Form form : kForms) {
-    // Nothing written, a few bytes, all but the last byte.
     const auto newSize = static_cast<long long>(Encode(form, u"[S]\r\nk=new\r\n").size());
     for (long long failAfter : {0LL, 3LL, newSize - 1}) {
+      if (SystemWrites(form) && failAfter != 0) continue;
       SCOPED_TRACE(FormName(form) + " failing after " + std::to_string(failAfter) + " bytes");
       ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
       RecordArray records;
@@ -403,9 +433,16 @@ TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
       before.Add(u"S", u"k");
       ASSERT_EQ(navigator->GetValues(0, 0, 0, before.Count(), before.Data()), S_OK);
 
-      platform::SetWriteFailureForTesting(failAfter);
-      EXPECT_EQ(navigator->Commit(), E_FAIL);
-      platform::SetWriteFailureForTesting(-1);
+      {
+        std::optional<HeldWithoutSharing> held;
+        if (SystemWrites(form)) {
+          held.emplace(m_path);
+        } else {
+          platform::SetWriteFailureForTesting(failAfter);
+        }
+        EXPECT_EQ(navigator->Commit(), E_FAIL);
+        platform::SetWriteFailureForTesting(-1);
+      }
       EXPECT_EQ(FileBytes(), direct);
       EXPECT_EQ(Pending(navigator.Get()), 1u);
       // Reads still show the file as it is, not the save that failed.
@@ -449,7 +486,7 @@ TEST_P(SetValuesTest, FailedDirectWriteIsLeftToCommit) {
 // Each kind of failure as the host reads it from the thread's error object: one sentence
 // naming the file or variable, the reason, and what was kept.
 TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
-  enum class Step { Open, OpenTooLarge, SetLineBreak, CommitOnFullDisk, CommitWhileHeld };
+  enum class Step { Open, OpenTooLarge, SetLineBreak, CommitOnFullDisk, CommitWhileHeld, CommitReadOnly };
   struct Row {
     const char* name;
     int mode;  // -1: both
@@ -474,6 +511,8 @@ TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
        u"kept for the next Commit."},
       {"held", 1, Step::CommitWhileHeld, utf16, E_FAIL,
        u"@ is held by another program; the queued value was kept for the next Commit."},
+      {"read-only", -1, Step::CommitReadOnly, "[S]\r\nk=old\r\n", E_FAIL,
+       u"@ is read-only; the queued value was kept for the next Commit."},
   };
   for (const Row& row : rows) {
     if (row.mode != -1 && row.mode != Mode()) continue;
@@ -508,6 +547,17 @@ TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
         EXPECT_EQ(navigator->Commit(), row.hr);
         platform::SetWriteFailureForTesting(-1);
         platform::SetLockWaitForTesting(-1);
+        break;
+      }
+      case Step::CommitReadOnly: {
+        namespace fs = std::filesystem;
+        navigator = Open(path);
+        fs::permissions(m_path, fs::perms::owner_write | fs::perms::group_write |
+                                    fs::perms::others_write, fs::perm_options::remove);
+        EXPECT_EQ(Set(navigator.Get(), 0, records), S_OK);
+        EXPECT_EQ(navigator->Commit(), row.hr);
+        EXPECT_EQ(FileBytes(), row.bytes);
+        fs::permissions(m_path, fs::perms::owner_write, fs::perm_options::add);
         break;
       }
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <string_view>
 
 #include "HResultNames.h"
 #include "ModuleHost.h"
@@ -320,6 +321,33 @@ int Host::Registration(bool install) {
   return Check(name, hr) ? 0 : kFailed;
 }
 
+// CLI11 hands a word it does not know on as an extra, which the commands take as a name
+// or value: a mistyped option would run the command. So every word before "--" that
+// starts with "-" must be one of ours; "--" ends the options, so that a value may start
+// with "-".
+std::optional<std::string> UnknownOption(const std::vector<std::string>& words) {
+  static constexpr std::string_view kFlags[] = {"--json",      "--first-match", "--no-commit",
+                                                "--help",      "-h",            "--version"};
+  static constexpr std::string_view kTakingValue[] = {"--module", "--progid", "--date-layout"};
+  const auto known = [](const auto& names, std::string_view name) {
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+  };
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string_view word = words[i];
+    if (word == "--") break;
+    if (word.size() < 2 || word.front() != '-') continue;
+    const std::size_t equals = word.find('=');
+    if (equals != std::string_view::npos) {
+      if (!known(kTakingValue, word.substr(0, equals))) return std::string(word);
+    } else if (known(kTakingValue, word)) {
+      ++i;  // its value, whatever it looks like
+    } else if (!known(kFlags, word)) {
+      return std::string(word);
+    }
+  }
+  return std::nullopt;
+}
+
 int Run(int argc, char** argv) {
   std::vector<std::string> arguments = iniplugin::platform::Utf8Arguments(argc, argv);
   Options options;
@@ -352,6 +380,11 @@ int Run(int argc, char** argv) {
   unregistration->allow_extras();
   // CLI11 takes the arguments without the program name, last one first.
   if (!arguments.empty()) arguments.erase(arguments.begin());
+  if (const std::optional<std::string> unknown = UnknownOption(arguments)) {
+    std::cerr << "inihost: unknown option " << *unknown << " (put \"--\" before a value that "
+              << "starts with \"-\")\n\n" << app.help();
+    return kUsage;
+  }
   std::reverse(arguments.begin(), arguments.end());
   try {
     app.parse(arguments);

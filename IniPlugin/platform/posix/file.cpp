@@ -100,4 +100,11 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   return StampOf(info);
 }
 
+bool IsMarkedReadOnly(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  struct stat info;
+  return ::stat(PathToUtf8(path).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         !(info.st_mode & S_IWUSR);
+}
+
 }  // namespace iniplugin::platform

@@ -87,4 +87,11 @@ std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   return StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
 }
 
+bool IsMarkedReadOnly(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  const DWORD attributes = ::GetFileAttributesW(AsWide(path.c_str()));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 }  // namespace iniplugin::platform

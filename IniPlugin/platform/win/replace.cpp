@@ -56,6 +56,19 @@ std::wstring FinalName(HANDLE file, const std::wstring& fallback) {
   return fallback;
 }
 
+// Wine's ReplaceFileW moves the old file aside before it moves the new one in: for that
+// moment the name names no file, and another writer that opens it then makes a new, empty
+// one, which the move cannot replace (both saves are lost). Windows replaces in one step.
+// Under Wine a move over the old file is that one step, and keeps what Wine's own
+// replacement keeps.
+bool ReplacesInTwoSteps() {
+  static const bool wine = [] {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
 }  // namespace
 
 struct FileLock::State {
@@ -230,10 +243,13 @@ bool FileReplacement::Commit() {
   // without delete sharing holds it for a moment: wait for about a second.
   const DWORD start = ::GetTickCount();
   for (;;) {
-    if (::ReplaceFileW(locked.target.c_str(), locked.temporary.c_str(), nullptr,
-                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-      break;
-    }
+    const bool replaced =
+        ReplacesInTwoSteps()
+            ? ::MoveFileExW(locked.temporary.c_str(), locked.target.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
+            : ::ReplaceFileW(locked.target.c_str(), locked.temporary.c_str(), nullptr,
+                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+    if (replaced) break;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND &&
         ::GetFileAttributesW(locked.target.c_str()) == INVALID_FILE_ATTRIBUTES) {
