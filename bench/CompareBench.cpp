@@ -638,18 +638,21 @@ void PrintTargets(const std::vector<Row>& rows) {
   const double crafted = median("IniFileReader::Load, 16,384 keys crafted to collide");
   const double random = median("IniFileReader::Load, 16,384 keys random");
   atMost("Load, keys crafted to collide / random keys", "<= 2", ratio(crafted, random), 2);
-  const double wineReal = median("Wine: GetValues 10,000 reads, real profile functions, ANSI 10 MB");
-  const double winePortable =
-      median("Wine: GetValues 10,000 reads, portable profile functions, ANSI 10 MB");
-  if (wineReal > 0) {
-    targets.push_back({"Wine: GetValues real / portable", ">= 50", ratio(wineReal, winePortable),
-                       ratio(wineReal, winePortable) >= 50});
-  }
-  const double wineLoad = median(Label("Wine: IniFileReader::Load", Form::Ansi, 10));
-  const double wineSimpleIni = median(Label("Wine: SimpleIni load", Form::Ansi, 10));
-  if (wineLoad > 0) {
-    targets.push_back({"Wine: Load / SimpleIni load, ANSI 10 MB", ">= 5",
-                       ratio(wineLoad, wineSimpleIni), ratio(wineLoad, wineSimpleIni) >= 5});
+  for (const std::string build : {"win32", "win64"}) {
+    const std::string wine = "Wine (" + build + "): ";
+    const double real = median(wine + "GetValues 10,000 reads, real profile functions, ANSI 10 MB");
+    const double portable =
+        median(wine + "GetValues 10,000 reads, portable profile functions, ANSI 10 MB");
+    if (real > 0) {
+      targets.push_back({wine + "GetValues real / portable", ">= 50", ratio(real, portable),
+                         ratio(real, portable) >= 50});
+    }
+    const double load = median(Label((wine + "IniFileReader::Load").c_str(), Form::Ansi, 10));
+    const double simpleIni = median(Label((wine + "SimpleIni load").c_str(), Form::Ansi, 10));
+    if (load > 0) {
+      targets.push_back({wine + "Load / SimpleIni load, ANSI 10 MB", ">= 5",
+                         ratio(load, simpleIni), ratio(load, simpleIni) >= 5});
+    }
   }
 
   std::printf("\n| target | goal | measured (medians) | holds |\n|---|---|---|---|\n");

@@ -4,7 +4,8 @@
 // so this program times its own repetitions (five of each, wall clock) and prints one
 // "ROW" line a workload for compare_bench to put into the table.
 //
-//   cmake/wine-run build/win32/bin/wine_bench.exe > rows.txt
+//   cmake/wine-run build/win32/bin/wine_bench.exe > rows.txt      (32-bit)
+//   cmake/wine64-run build/win64/bin/wine_bench.exe > rows.txt    (64-bit)
 #include <SimpleIni.h>
 
 #include <chrono>
@@ -77,7 +78,9 @@ void Emit(const std::string& name, const std::string& unit, const std::vector<do
 }
 
 std::string Label(const std::string& what, int megabytes) {
-  return "Wine: " + what + ", ANSI " + std::to_string(megabytes) + " MB";
+  // Each Windows build measures under its own Wine: the rows say which.
+  const std::string build = sizeof(void*) == 8 ? "win64" : "win32";
+  return "Wine (" + build + "): " + what + ", ANSI " + std::to_string(megabytes) + " MB";
 }
 
 void Flush(const ProfileFunctions& api, const std::u16string& file) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/file_problem.h"
 #include "platform/profile_api.h"
 #include "platform/wide.h"
@@ -25,7 +26,13 @@ enum class Form {
 // writer would create it so.
 Form FormOf(const std::u16string& path) {
   platform::FileStamp stamp;
-  const platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
+  platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
+  if (!file) {
+    // A replacement of ours may be under way: a file taken for missing meanwhile would go
+    // to the system's writer, which makes a new ANSI file of it.
+    platform::AwaitReplacement(path);
+    file = platform::OpenFile(path, "rb", &stamp);
+  }
   if (!file) return Form::Ansi;
   unsigned char start[256];
   const std::size_t got = std::fread(start, 1, sizeof start, file.Get());

@@ -1,6 +1,8 @@
 #include "platform/replace.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,11 +58,12 @@ std::wstring FinalName(HANDLE file, const std::wstring& fallback) {
   return fallback;
 }
 
-// Wine's ReplaceFileW moves the old file aside before it moves the new one in: for that
-// moment the name names no file, and another writer that opens it then makes a new, empty
-// one, which the move cannot replace (both saves are lost). Windows replaces in one step.
-// Under Wine a move over the old file is that one step, and keeps what Wine's own
-// replacement keeps.
+// Wine's ReplaceFileW moves the old file aside before it moves the new one in, and Wine
+// moves nothing over a file that is open, as the lock's own handle is. For that moment the
+// name names no file: a writer that opened it then would make a new, empty one and lock
+// that, and the move could not replace it (both saves lost). Windows replaces in one step.
+// Under Wine, writers of ours therefore also take a mutex named for the file, held from
+// before the file is opened until the lock ends.
 bool ReplacesInTwoSteps() {
   static const bool wine = [] {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -69,9 +72,50 @@ bool ReplacesInTwoSteps() {
   return wine;
 }
 
+// The mutex's name: the full path without regard to case, hashed (a name has a length
+// limit a path has not).
+std::wstring MutexName(const std::wstring& path) {
+  std::vector<wchar_t> full(MAX_PATH);
+  DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length + 1);
+    length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  const std::wstring name = length > 0 && length < full.size() ? std::wstring(full.data(), length) : path;
+  std::uint64_t hash = 0xCBF29CE484222325ull;
+  for (wchar_t c : name) {
+    hash = (hash ^ static_cast<std::uint16_t>(::towupper(c))) * 0x100000001B3ull;
+  }
+  std::wstring text = L"Local\\IniPlugin.FileLock.";
+  for (int shift = 60; shift >= 0; shift -= 4) text.push_back(L"0123456789ABCDEF"[(hash >> shift) & 0xF]);
+  return text;
+}
+
+struct MutexTraits {
+  using Type = HANDLE;
+  static HANDLE Invalid() { return nullptr; }
+  static bool Close(HANDLE handle) {
+    ::ReleaseMutex(handle);
+    return ::CloseHandle(handle) != 0;
+  }
+};
+using HeldMutex = UniqueResource<MutexTraits>;
+
+// The mutex of `path`'s replacements, held; none when the wait ran out.
+HeldMutex TakeReplacementMutex(const std::wstring& path) {
+  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, MutexName(path).c_str());
+  if (!mutex) return {};
+  const DWORD waited = ::WaitForSingleObject(mutex, static_cast<DWORD>(LockWaitMilliseconds()));
+  // A holder that died leaves it abandoned, and ours.
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return HeldMutex(mutex);
+  ::CloseHandle(mutex);  // never held: nothing to release
+  return {};
+}
+
 }  // namespace
 
 struct FileLock::State {
+  HeldMutex mutex;         // Wine only: see ReplacesInTwoSteps
   std::wstring target;     // links followed
   std::wstring temporary;  // where a replacement writes the new content
   UniqueHandle file;
@@ -87,6 +131,13 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
   const std::wstring given = AsWide(path.c_str());
   const DWORD deadline = ::GetTickCount() + static_cast<DWORD>(LockWaitMilliseconds());
   const auto late = [&] { return static_cast<LONG>(::GetTickCount() - deadline) >= 0; };
+  if (ReplacesInTwoSteps()) {
+    state.mutex = TakeReplacementMutex(given);
+    if (!state.mutex.Valid()) {
+      NoteFileProblem(FileProblem::Held);
+      return;
+    }
+  }
   for (;;) {
     // Shared for reading, writing and deleting: readers go on, and ReplaceFileW may put the
     // new file in this one's place while the lock is held.
@@ -243,13 +294,10 @@ bool FileReplacement::Commit() {
   // without delete sharing holds it for a moment: wait for about a second.
   const DWORD start = ::GetTickCount();
   for (;;) {
-    const bool replaced =
-        ReplacesInTwoSteps()
-            ? ::MoveFileExW(locked.temporary.c_str(), locked.target.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
-            : ::ReplaceFileW(locked.target.c_str(), locked.temporary.c_str(), nullptr,
-                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
-    if (replaced) break;
+    if (::ReplaceFileW(locked.target.c_str(), locked.temporary.c_str(), nullptr,
+                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+      break;
+    }
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND &&
         ::GetFileAttributesW(locked.target.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -274,6 +322,11 @@ bool FileReplacement::Commit() {
   }
   state.committed = locked.replaced = true;
   return true;
+}
+
+void AwaitReplacement(const std::u16string& path) {
+  if (!ReplacesInTwoSteps() || path.empty() || path.find(u'\0') != std::u16string::npos) return;
+  TakeReplacementMutex(AsWide(path.c_str()));  // taken and let go at once
 }
 
 bool CanReplaceFile(const std::u16string& path) {
