@@ -1,15 +1,4 @@
-# Cross build of the 32-bit Windows module with Debian's mingw-w64 (posix thread model,
-# which has std::mutex and std::thread). Test programs run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
+# Cross build of the 32-bit Windows module. Test programs run under Wine.
+set(INIPLUGIN_MINGW_PROCESSOR i686)
+set(INIPLUGIN_MINGW_RUNNER wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)

@@ -1,16 +1,5 @@
-# Cross build of the 64-bit Windows module, for 64-bit hosts: the same compiler family as
-# the 32-bit build. Its programs run under 64-bit Wine, which needs no IA-32 emulation
-# from the kernel.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine64-run)
+# Cross build of the 64-bit Windows module, for 64-bit hosts. Its programs run under
+# 64-bit Wine, which needs no IA-32 emulation from the kernel.
+set(INIPLUGIN_MINGW_PROCESSOR x86_64)
+set(INIPLUGIN_MINGW_RUNNER wine64-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)
