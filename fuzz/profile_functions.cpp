@@ -141,7 +141,10 @@ Answer Read(const char16_t* section, const char16_t* key, const char16_t* defaul
   return {result, std::u16string(buffer.Data(), result)};
 }
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
+// Ctrl-Z is one of them, as the system's reader takes it.
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A';
+}
 
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
