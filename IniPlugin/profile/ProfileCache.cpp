@@ -143,7 +143,11 @@ bool ProfileCache::Flush(const std::u16string& path, AfterFlush form) {
       const platform::FileLock lock(path, platform::FileLock::Missing::Create);
       if (lock.Held()) {
         const Loaded loaded = Load(path);
-        if (!loaded.profile || !loaded.profile->Dirty()) {
+        if (!loaded.profile) {
+          // The file turned into one that cannot be read (too large, say) while the writes
+          // waited: they are not in it, and cannot be made there.
+          putDown = false;
+        } else if (!loaded.profile->Dirty()) {
           putDown = true;
         } else if (const std::optional<std::string> bytes = PutDown(*loaded.profile, lock)) {
           putDown = true;
