@@ -40,11 +40,12 @@ class SetValuesTest : public PluginTest {
   std::string FileBytes() const { return ReadBytes(m_path); }
   std::string Expected(std::u16string_view text) const { return Encode(m_form, text); }
   // Whether writes wait in the document until Commit (no direct write).
-  bool Deferred() const { return Mode() == 1 && m_form == Form::Utf16; }
+  bool Deferred(Form form) const { return Mode() == 1 && form == Form::Utf16; }
+  bool Deferred() const { return Deferred(m_form); }
   // Whether the system's own profile functions write a file of `form`: our injected write
   // failures never reach them.
   bool SystemWrites(Form form) const {
-    return platform::SystemProfile() && form != Form::Utf8 && !(Mode() == 1 && form == Form::Utf16);
+    return platform::SystemProfile() && form != Form::Utf8 && !Deferred(form);
   }
 
   static HRESULT Set(IOrvFileNavigator* navigator, LONG firstMatch, RecordArray& records,
