@@ -45,12 +45,6 @@ constexpr int kLockWaitMilliseconds = 3000;
 void SetLockWaitForTesting(int milliseconds);
 int LockWaitMilliseconds();
 
-// Waits, at most the lock's wait, until no writer of ours is replacing the file `path`
-// names. Only where a replacement leaves the name without a file for a moment (under
-// Wine, see platform/win/replace.cpp) is there anything to wait for: a caller that found
-// no file there looks again after this, before it takes the file for missing.
-void AwaitReplacement(const std::u16string& path);
-
 // The fixed-length name of the temporary file a save of the file named `name` (no folder)
 // writes beside it, `suffix` telling its use: recognisable as ours, and telling whose it was.
 std::u16string TemporaryName(std::u16string_view name, std::u16string_view suffix);

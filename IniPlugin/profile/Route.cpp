@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "platform/file.h"
-#include "platform/file_lock.h"
 #include "platform/file_problem.h"
 #include "platform/profile_api.h"
 #include "platform/wide.h"
@@ -22,18 +21,16 @@ enum class Form {
             // length (the system's writer rewrites it whole, stray byte lost)
 };
 
-// What the file's first bytes say it is. A file that cannot be read counts as ANSI: the
-// writer would create it so.
+// What the file's first bytes say it is. A missing file counts as ANSI: the writer would
+// create it so. One that is there but cannot be read (held, denied) may be of any form, and
+// the system's writer must not take it for ANSI: ours serve it, and say that they cannot.
 Form FormOf(const std::u16string& path) {
   platform::FileStamp stamp;
   platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
   if (!file) {
-    // A replacement of ours may be under way: a file taken for missing meanwhile would go
-    // to the system's writer, which makes a new ANSI file of it.
-    platform::AwaitReplacement(path);
-    file = platform::OpenFile(path, "rb", &stamp);
+    return platform::LastFileProblem() == platform::FileProblem::Missing ? Form::Ansi
+                                                                         : Form::Foreign;
   }
-  if (!file) return Form::Ansi;
   unsigned char start[256];
   const std::size_t got = std::fread(start, 1, sizeof start, file.Get());
   if (got >= 2 && start[0] == 0xFF && start[1] == 0xFE) {

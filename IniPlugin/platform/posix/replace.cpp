@@ -361,7 +361,4 @@ bool CanReplaceFile(const std::u16string& path) {
   return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// A rename replaces in one step: the name always names a file.
-void AwaitReplacement(const std::u16string&) {}
-
 }  // namespace iniplugin::platform

@@ -6,6 +6,7 @@
 
 #include "platform/file_problem.h"
 #include "platform/wide.h"
+#include "platform/win/replacement_pause.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::platform {
@@ -60,7 +61,14 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* sta
   // A device name (CON, COM1, a pipe) is no file: what reads from it can wait forever.
   // Only what the system calls a disk file is kept open.
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  UniqueFile file(::_wfopen(AsWide(path.c_str()), wideMode.c_str()));
+  const LPCWSTR name = AsWide(path.c_str());
+  UniqueFile file(::_wfopen(name, wideMode.c_str()));
+  if (!file && (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_SHARING_VIOLATION)) {
+    // Under Wine, a save of ours may have had the name without a file just then, or held
+    // the file without sharing while it moved it aside.
+    const ReplacementPause pause(name);
+    if (pause.Held()) file.Reset(::_wfopen(name, wideMode.c_str()));
+  }
   if (!file) {
     NoteSystemFileProblem();
     return {};
@@ -79,9 +87,14 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode, FileStamp* sta
 
 std::optional<FileStamp> QueryFileStamp(const std::u16string& path) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
+  const LPCWSTR name = AsWide(path.c_str());
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(AsWide(path.c_str()), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  bool found = ::GetFileAttributesExW(name, GetFileExInfoStandard, &data) != 0;
+  if (!found && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    const ReplacementPause pause(name);  // as in OpenFile
+    found = pause.Held() && ::GetFileAttributesExW(name, GetFileExInfoStandard, &data) != 0;
+  }
+  if (!found || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return std::nullopt;
   }
   return StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);

@@ -10,6 +10,7 @@
 #include "platform/file_lock.h"
 #include "platform/file_problem.h"
 #include "platform/unique.h"
+#include "platform/win/replacement_pause.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
 
@@ -324,9 +325,16 @@ bool FileReplacement::Commit() {
   return true;
 }
 
-void AwaitReplacement(const std::u16string& path) {
-  if (!ReplacesInTwoSteps() || path.empty() || path.find(u'\0') != std::u16string::npos) return;
-  TakeReplacementMutex(AsWide(path.c_str()));  // taken and let go at once
+ReplacementPause::ReplacementPause(const std::wstring& path) {
+  if (!ReplacesInTwoSteps() || path.empty()) return;
+  // A look that finds the file missing reports why: the mutex calls must not change that.
+  const DWORD error = ::GetLastError();
+  m_mutex = TakeReplacementMutex(path).Release();
+  ::SetLastError(error);
+}
+
+ReplacementPause::~ReplacementPause() {
+  if (m_mutex) MutexTraits::Close(m_mutex);
 }
 
 bool CanReplaceFile(const std::u16string& path) {
