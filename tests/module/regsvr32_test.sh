@@ -11,7 +11,25 @@ module_unix=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-module=$("$wine_run" winepath -w "$module_unix" | tr -d '\r')
+# Runs a program of Wine's. Under load Wine at times fails to start one at all (its
+# launcher says "ShellExecuteEx failed"): that says nothing of the module, so such a run
+# is made again, twice at most.
+wine() {
+  local attempt status
+  for attempt in 1 2 3; do
+    status=0
+    "$wine_run" "$@" > "$work/stdout" 2> "$work/stderr" || status=$?
+    if [ "$status" -eq 0 ] || ! grep -q 'ShellExecuteEx failed' "$work/stdout" "$work/stderr"; then
+      break
+    fi
+    sleep 1
+  done
+  cat "$work/stdout"
+  cat "$work/stderr" >&2
+  return "$status"
+}
+
+module=$(wine winepath -w "$module_unix" | tr -d '\r')
 format='{8D9885B2-3079-4925-BA06-9FA2B77131F9}'
 file='{ADB631DC-4296-4459-AC24-79767E7F3F15}'
 libid='{75F3FE65-F866-4B20-B89B-CBFAED227540}'
@@ -32,12 +50,12 @@ dump() {
     done
     echo 'exit /b 0'  # a missing key is an answer, not a failure
   } > "$work/dump.bat"
-  "$wine_run" cmd /c "$("$wine_run" winepath -w "$work/dump.bat" | tr -d '\r')" 2>&1 |
+  wine cmd /c "$(wine winepath -w "$work/dump.bat" | tr -d '\r')" 2>&1 |
     tr -d '\r' | grep -v '^$'
 }
 
-regsvr32() { "$wine_run" regsvr32 "$@" "$module_unix"; }
-reg() { "$wine_run" reg "$@" /reg:$bits > /dev/null 2>&1; }
+regsvr32() { wine regsvr32 "$@" "$module_unix"; }
+reg() { wine reg "$@" /reg:$bits > /dev/null 2>&1; }
 
 failures=0
 expect_dump() {  # name, expected text
@@ -168,7 +186,7 @@ expect_dump "the next registration removes the foreign subkey" "$registered"
 
 regsvr32 /u /s
 expect_dump "regsvr32 /u removes every key" "$(unregistered)"
-if "$wine_run" reg query 'HKCR\CLSID' /reg:$bits > /dev/null 2>&1; then
+if wine reg query 'HKCR\CLSID' /reg:$bits > /dev/null 2>&1; then
   echo "ok: CLSID stays"
 else
   echo "FAILED: CLSID was removed"
