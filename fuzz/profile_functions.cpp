@@ -146,10 +146,15 @@ bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A';
 }
 
-std::u16string_view Trim(std::u16string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+// The names a caller passes lose their spaces only.
+std::u16string_view TrimSpaces(std::u16string_view text) {
+  while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
   return text;
+}
+
+bool EdgedByBlanks(std::u16string_view text) {
+  return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()));
 }
 
 enum class Encoding { Ansi, Utf8, Utf16 };
@@ -175,24 +180,28 @@ bool Encodable(std::u16string_view text, Encoding encoding) {
 }
 
 // Whether a write of `value` under `key` in `section` must read back as `value`. The
-// functions trim blanks around names and values and take one pair of quotes off a value,
-// as the platform's own do; a line break would start another line; a key that is empty,
-// holds "=" or starts with "[" makes a line that is not that key's entry; and a character
+// functions trim spaces around the names given, blanks around the file's names and values,
+// and take one pair of quotes off a value, as the platform's own do, so that a name with
+// another blank at either end is written as given and never found again; a line break
+// would start another line; a key that is empty, holds "=" or starts with "[" or ";" makes
+// a line that is not that key's entry; and a character
 // the file's encoding cannot hold is stored as something else ('?' in ANSI, U+FFFD for
 // a lone surrogate in UTF-8). A section name with "]" makes a header whose name ends there.
 bool Representable(std::u16string_view section, std::u16string_view key, std::u16string_view value,
                    Encoding encoding) {
-  section = Trim(section);
-  key = Trim(key);
+  section = TrimSpaces(section);
+  key = TrimSpaces(key);
+  if (EdgedByBlanks(section) || EdgedByBlanks(key)) return false;
   if (section.find(u']') != std::u16string_view::npos) return false;
   for (std::u16string_view text : {section, key, value}) {
     if (text.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
     if (!Encodable(text, encoding)) return false;
   }
-  if (key.empty() || key.front() == u'[' || key.find(u'=') != std::u16string_view::npos) {
+  if (key.empty() || key.front() == u'[' || key.front() == u';' ||
+      key.find(u'=') != std::u16string_view::npos) {
     return false;
   }
-  if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()))) return false;
+  if (EdgedByBlanks(value)) return false;
   const bool quoted = value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
                       value.back() == value.front();
   return !quoted;

@@ -44,6 +44,11 @@ std::u16string_view WhyNotWritable(std::u16string_view section, std::u16string_v
   if (section.find(u']') != std::u16string_view::npos) {
     return u"a section name cannot hold \"]\"";
   }
+  // The profile functions write such a name as it is given, and read it from the file
+  // without those blanks: no Commit could read the value back.
+  if (profile::EdgedByOtherBlanks(section) || profile::EdgedByOtherBlanks(key)) {
+    return u"a name cannot begin or end with a tab, vertical tab, form feed or Ctrl-Z";
+  }
   if (key.empty()) return u"a key needs a name";
   if (key.front() == u' ') return u"a key name cannot begin with a space";
   if (key.find(u'=') != std::u16string_view::npos) return u"a key name cannot hold \"=\"";
@@ -54,7 +59,7 @@ std::u16string_view WhyNotWritable(std::u16string_view section, std::u16string_v
 }
 
 // The queued writes that decide what the file must hold: the last write to each key, as
-// the profile functions name keys (blanks around a name do not count, A to Z match
+// the profile functions name keys (spaces around a name do not count, A to Z match
 // without regard to case), in the order they were queued.
 template <class Writes>
 std::vector<const CIniFile::Data*> LastWrites(const Writes& writes) {
@@ -64,9 +69,9 @@ std::vector<const CIniFile::Data*> LastWrites(const Writes& writes) {
   for (auto write = writes.rbegin(); write != writes.rend(); ++write) {
     const CIniFile::Data& data = **write;
     name.clear();
-    for (char16_t c : profile::TrimBlanks(data.m_sectionName)) name.push_back(inidoc::FoldCase(c));
-    name.push_back(u'\0');  // no name holds one: IsWritable refuses it
-    for (char16_t c : profile::TrimBlanks(data.m_keyName)) name.push_back(inidoc::FoldCase(c));
+    for (char16_t c : profile::TrimSpaces(data.m_sectionName)) name.push_back(inidoc::FoldCase(c));
+    name.push_back(u'\0');  // no name holds one: WhyNotWritable refuses it
+    for (char16_t c : profile::TrimSpaces(data.m_keyName)) name.push_back(inidoc::FoldCase(c));
     if (seen.insert(name).second) last.push_back(&data);
   }
   return {last.rbegin(), last.rend()};

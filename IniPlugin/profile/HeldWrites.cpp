@@ -17,6 +17,30 @@ using platform::WideView;
 
 bool IsLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 
+// Whether the line that ends at `lineEnd` is the text's last and has no line break.
+bool LastLineUnbroken(std::u16string_view text, std::size_t lineEnd) {
+  return lineEnd == text.size() && lineEnd > 0 && !IsLineBreak(text[lineEnd - 1]);
+}
+
+// The comment lines of [start, end), each with its line break: deleting a section leaves
+// them where they are.
+std::u16string CommentLines(std::u16string_view text, std::size_t start, std::size_t end) {
+  std::u16string kept;
+  while (start < end) {
+    std::size_t next = text.find_first_of(u"\r\n", start);
+    next = next == std::u16string_view::npos || next >= end ? end
+           : text[next] == u'\r' && next + 1 < end && text[next + 1] == u'\n' ? next + 2
+                                                                               : next + 1;
+    const std::u16string_view line = text.substr(start, next - start);
+    if (const std::u16string_view content = TrimBlanks(line);
+        !content.empty() && content.front() == u';') {
+      kept.append(line);
+    }
+    start = next;
+  }
+  return kept;
+}
+
 // A change of the text: characters [start, end) become `insert`.
 struct Edit {
   std::size_t start = 0;
@@ -33,9 +57,9 @@ std::optional<Edit> EditFor(const ProfileText& profile, std::u16string_view sect
   const ProfileText::Section* found = profile.FindSection(section);
   if (!key) {
     if (!found) return std::nullopt;
-    return Edit{found->headerStart, found->end, {}};
+    return Edit{found->headerStart, found->end, CommentLines(text, found->headerStart, found->end)};
   }
-  const std::u16string_view name = TrimBlanks(WideView(key));
+  const std::u16string_view name = TrimSpaces(WideView(key));
   const ProfileText::Entry* entry = found ? profile.FindEntry(*found, name) : nullptr;
   if (!value) {
     if (!entry) return std::nullopt;
@@ -47,6 +71,11 @@ std::optional<Edit> EditFor(const ProfileText& profile, std::u16string_view sect
     Edit edit{range.start, range.end, {}};
     if (!entry->hasValue) edit.insert = u"=";
     edit.insert.append(newValue);
+    // The file's last line, rewritten, gets the line break it lacked.
+    if (LastLineUnbroken(text, entry->lineEnd)) {
+      edit.insert.append(text, range.end, entry->lineEnd - range.end).append(br);
+      edit.end = entry->lineEnd;
+    }
     return edit;
   }
   Edit edit;
@@ -101,10 +130,11 @@ bool StaysOnItsLine(std::u16string_view text) {
   return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) == std::u16string_view::npos;
 }
 
-// A name that reads back as the name of the entry it is written as.
+// A name that reads back as the name of the entry it is written as: not a comment, nor
+// one whose blanks at either end the reader trims.
 bool IsPlainName(std::u16string_view name) {
-  return !name.empty() && StaysOnItsLine(name) && name.front() != u'[' &&
-         name.find(u'=') == std::u16string_view::npos;
+  return !name.empty() && StaysOnItsLine(name) && name.front() != u'[' && name.front() != u';' &&
+         !EdgedByOtherBlanks(name) && name.find(u'=') == std::u16string_view::npos;
 }
 
 // The value the reader finds in a line "name=value".
@@ -188,31 +218,34 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
   const ProfileText& parsed = profile.text;
   const ProfileText::Section* section = key && value ? parsed.FindSection(sectionName) : nullptr;
   if (section && StaysOnItsLine(WideView(value))) {
-    const std::u16string_view name = TrimBlanks(WideView(key));
+    const std::u16string_view name = TrimSpaces(WideView(key));
     const std::uint32_t number = parsed.IndexOf(*section);
     std::u16string stored = StoredForm(profile.encoding, WideView(value));
-    if (const ProfileText::Entry* entry = parsed.FindEntry(*section, name)) {
+    const ProfileText::Entry* entry = parsed.FindEntry(*section, name);
+    // Rewriting the last line without a line break adds one: the general way.
+    if (entry && !LastLineUnbroken(parsed.Text(), entry->lineEnd)) {
       profile.replaced[parsed.IndexOf(*entry)] = ReplacedValue{std::move(stored), !entry->hasValue};
       log();
       return TRUE;
     }
     const std::u16string storedName = StoredForm(profile.encoding, name);
     const auto found = profile.addedIndex.find(AddedKey(number, name));
-    if (found != profile.addedIndex.end()) {
+    if (!entry && found != profile.addedIndex.end()) {
       profile.added[found->second].value = std::move(stored);
       log();
       return TRUE;
     }
     const std::uint32_t at = section->insertAt;
-    // Adding after a last line without a line break needs one first: the general way.
-    if (IsPlainName(storedName) && (at == 0 || IsLineBreak(parsed.Text()[at - 1]))) {
+    // Adding after a last line without a line break needs one first, and a name the file
+    // reads otherwise must not be found as it was given: the general way.
+    if (!entry && IsPlainName(storedName) && (at == 0 || IsLineBreak(parsed.Text()[at - 1]))) {
       // Everything that allocates comes first: an index entry must never name an entry
       // that failed to be added.
-      AddedEntry entry{number, storedName, std::move(stored)};
+      AddedEntry added{number, storedName, std::move(stored)};
       ReserveOneMore(profile.added);
       profile.addedIndex.emplace(AddedKey(number, storedName),
                                  static_cast<std::uint32_t>(profile.added.size()));
-      profile.added.push_back(std::move(entry));
+      profile.added.push_back(std::move(added));
       log();
       return TRUE;
     }
@@ -222,6 +255,11 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
   std::optional<Edit> edit = EditFor(profile.text, sectionName, key, value);
   if (!edit) return TRUE;
   const std::u16string& text = profile.text.Text();
+  // A file of nothing but the UTF-16 mark gets a line break before its first section,
+  // as the system's writer gives it.
+  if (text.empty() && profile.encoding == ProfileText::Encoding::Utf16) {
+    edit->insert.insert(0, profile.text.LineBreak());
+  }
   const std::u16string insert = StoredForm(profile.encoding, edit->insert);
   std::u16string changed;
   changed.reserve(text.size() - (edit->end - edit->start) + insert.size());

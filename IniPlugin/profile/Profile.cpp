@@ -34,9 +34,9 @@ DWORD CopyText(std::u16string_view text, char16_t* out, DWORD size) {
   return static_cast<DWORD>(n);
 }
 
-// The default as the reader gives it back: trailing blanks and one pair of quotes removed.
+// The default as the reader gives it back: trailing spaces and one pair of quotes removed.
 DWORD CopyDefault(LPCWSTR defaultText, char16_t* out, DWORD size) {
-  return CopyText(StripQuotes(TrimTrailingBlanks(WideView(defaultText))), out, size);
+  return CopyText(StripQuotes(TrimTrailingSpaces(WideView(defaultText))), out, size);
 }
 
 // Copies a list of names, each terminated, the list ended by a second terminator. A list
@@ -99,7 +99,7 @@ BOOL Write(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
     if (!key && !value) cache.Flush(path, ProfileCache::AfterFlush::Drop);
     return FALSE;
   }
-  const std::u16string_view sectionName = TrimBlanks(WideView(section));
+  const std::u16string_view sectionName = TrimSpaces(WideView(section));
   // A file with writes already held is not looked at again: its flush looks, under the
   // file's lock, and makes every held write again on any change it finds, so a look at
   // each write (a thousand for one SetValues) would change nothing it writes.
@@ -143,14 +143,15 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
                       size);
     }
     const ProfileText::Section* found =
-        parsed ? parsed->FindSection(TrimBlanks(WideView(section))) : nullptr;
+        parsed ? parsed->FindSection(TrimSpaces(WideView(section))) : nullptr;
     if (found && !key) {
-      // An empty list, or one that starts with an empty name, reads as no list at all.
-      const DWORD written = CopyList(parsed->EntryNames(*found), out, size);
-      if (out[0] != u'\0') return written;
+      // An empty list, or one that starts with an empty name, reads as no list at all; a
+      // list cut to nothing by a small buffer is still a list.
+      const std::vector<std::u16string_view> names = parsed->EntryNames(*found);
+      if (!names.empty() && !names.front().empty()) return CopyList(names, out, size);
     } else if (found) {
       if (std::optional<std::u16string_view> value =
-              FindValue(*profile, *found, TrimBlanks(WideView(key)))) {
+              FindValue(*profile, *found, TrimSpaces(WideView(key)))) {
         return CopyText(*value, out, size);
       }
     }

@@ -91,14 +91,25 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 }  // namespace
 
-std::u16string_view TrimTrailingBlanks(std::u16string_view text) {
+std::u16string_view TrimBlanks(std::u16string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
-std::u16string_view TrimBlanks(std::u16string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  return TrimTrailingBlanks(text);
+std::u16string_view TrimTrailingSpaces(std::u16string_view text) {
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  return text;
+}
+
+std::u16string_view TrimSpaces(std::u16string_view text) {
+  while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+  return TrimTrailingSpaces(text);
+}
+
+bool EdgedByOtherBlanks(std::u16string_view name) {
+  name = TrimSpaces(name);
+  return !name.empty() && (IsBlank(name.front()) || IsBlank(name.back()));
 }
 
 std::u16string_view StripQuotes(std::u16string_view text) {
@@ -245,6 +256,8 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
   if (first == last) return;
 
   Section& current = m_sections.back();
+  // Only blank lines leave a run of unnamed entries unbroken.
+  const bool afterUnnamed = std::exchange(m_afterUnnamed, false);
   if (text[first] == u'[') {
     // The name ends at the first "]", or with the line's text where there is none.
     const char16_t* const base = text.data();
@@ -264,29 +277,26 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
     return;
   }
 
+  // A comment still counts as the section's last line: new entries go after it.
   current.insertAt = next;
+  if (text[first] == u';') return;
   const char16_t* const base = text.data();
   const char16_t* const start = base + first;
   const char16_t* const end = base + last;
   // The name is hashed in the pass that looks for its "=", so that the section's index
-  // never reads it again. Lines starting with ";" are mostly comments, which nobody looks
-  // up: they stay out of the index (FindEntry looks for them one by one).
-  const bool indexed = *start != u';';
+  // never reads it again.
   FoldedHash hash;
   const char16_t* equals = start;
-  if (indexed) {
-    for (; equals < end && *equals != u'='; ++equals) hash.Add(*equals);
-  } else {
-    equals = inidoc::FindUnit(start, end, u'=');
-  }
+  for (; equals < end && *equals != u'='; ++equals) hash.Add(*equals);
   const char16_t* nameEnd = equals;
   while (nameEnd > start && IsBlank(nameEnd[-1])) --nameEnd;
   const auto nameLength = static_cast<std::uint32_t>(nameEnd - start);
-  if (nameLength == 0 && current.entryCount > 0 && m_entries.back().nameLength == 0) {
-    return;  // the reader folds a run of unnamed entries into the first
+  if (nameLength == 0) {
+    m_afterUnnamed = true;
+    if (afterUnnamed) return;  // the reader folds a run of unnamed entries into the first
   }
   // Blanks before "=" went into the hash; they are rare enough to hash the name again.
-  if (indexed && nameEnd != equals) hash = FoldedHash().Add(text.substr(first, nameLength));
+  if (nameEnd != equals) hash = FoldedHash().Add(text.substr(first, nameLength));
   // Filled in place: a record assembled aside and copied in costs a stall on every line.
   Entry& entry = m_entries.emplace_back();
   entry.lineStart = lineStart;
@@ -312,7 +322,6 @@ void ProfileText::IndexEntries(Section& section) {
   const std::uint32_t* const hashes = m_hashes.data() + section.firstEntry;
   for (std::uint32_t i = section.entryCount; i-- > 0;) {
     const std::u16string_view name = Name(entries[i]);
-    if (!name.empty() && name.front() == u';') continue;
     section.entryIndex.InsertOrReplace(
         i, hashes[i],
         [&](std::uint32_t other) { return EqualsFolded(Name(entries[other]), name); });
@@ -343,12 +352,6 @@ const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) c
 const ProfileText::Entry* ProfileText::FindEntry(const Section& section,
                                                  std::u16string_view name) const {
   const Entry* const entries = m_entries.data() + section.firstEntry;
-  if (!name.empty() && name.front() == u';') {  // not in the index: see TakeLine
-    for (std::uint32_t i = 0; i < section.entryCount; ++i) {
-      if (EqualsFolded(Name(entries[i]), name)) return entries + i;
-    }
-    return nullptr;
-  }
   const std::uint32_t hash = FoldedHash().Add(name).Value();
   if (section.entryCount <= kScanned) {
     const std::uint32_t* const hashes = m_hashes.data() + section.firstEntry;
@@ -391,8 +394,7 @@ std::vector<std::u16string_view> ProfileText::EntryNames(const Section& section)
   std::vector<std::u16string_view> names;
   for (std::uint32_t i = 0; i < section.entryCount; ++i) {
     const Entry& entry = m_entries[section.firstEntry + i];
-    const std::u16string_view name = Name(entry);
-    if (entry.hasValue && (name.empty() || name.front() != u';')) names.push_back(name);
+    if (entry.hasValue) names.push_back(Name(entry));
   }
   return names;
 }

@@ -8,13 +8,17 @@
 //   do not count;
 // - a line whose text starts with "[" opens a section named by the text between the "["
 //   and the first "]" (or the end of the line's text, where there is none);
+// - a line whose text starts with ";" is a comment, never an entry;
 // - any other non-blank line is an entry: the name before the first "=", the value after
 //   it; a line without "=" is an entry without a value, which reads as missing;
 // - lines before the first header belong to a section no name finds: the empty name
 //   finds a "[]" header's section;
 // - names match without regard to case (A to Z only); the first section and the first
 //   entry of a name win; duplicates are never merged;
-// - an entry with an empty name right after another with an empty name is dropped.
+// - an entry with an empty name right after another with an empty name (blank lines
+//   between them, but no other line) is dropped.
+// The names a caller passes lose only their spaces (TrimSpaces): a tab at either end is
+// part of the name, which no line of the file then has.
 #pragma once
 
 #include <cstdint>
@@ -99,7 +103,7 @@ class ProfileText {
   std::u16string_view Value(const Entry& entry) const;
 
   // The names the reader lists: sections with a non-empty name, in file order; a
-  // section's entries that have a value and do not start with ";".
+  // section's entries that have a value.
   std::vector<std::u16string_view> SectionNames() const;
   std::vector<std::u16string_view> EntryNames(const Section& section) const;
 
@@ -133,13 +137,13 @@ class ProfileText {
   // Most sections are small: comparing a few dozen hashes finds an entry about as fast
   // as an index does, and building an index for every section cost a tenth of a read.
   static constexpr std::uint32_t kScanned = 32;
-  // The hash of every entry's name, numbered like m_entries; for a line starting with
-  // ";", which lookups find by walking the section, the empty name's.
+  // The hash of every entry's name, numbered like m_entries.
   std::vector<std::uint32_t> m_hashes;
   inidoc::FlatIndex m_sectionIndex;
   std::u16string_view m_lineBreak = u"\r\n";
   std::uint32_t m_parsed = 0;  // where the first line not yet taken starts
   bool m_breakSeen = false;
+  bool m_afterUnnamed = false;  // the last line that was not blank was an unnamed entry
 };
 
 // A file's text as the profile functions read it, and whether it can be written back.
@@ -160,9 +164,15 @@ DecodedProfile DecodeProfile(std::string_view bytes);
 // The bytes of `text` in `encoding`, mark included.
 std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view text);
 
-// Trims the profile reader's blanks.
+// Trims the profile reader's blanks, as it trims the names and values of the file.
 std::u16string_view TrimBlanks(std::u16string_view text);
-std::u16string_view TrimTrailingBlanks(std::u16string_view text);
+// Trims spaces only, as the reader and the writer trim the names a caller passes (and the
+// end of a default).
+std::u16string_view TrimSpaces(std::u16string_view text);
+std::u16string_view TrimTrailingSpaces(std::u16string_view text);
+// Whether `name` begins or ends with a blank other than a space: the writer writes such a
+// name as it is given, and the reader never finds it in the file again.
+bool EdgedByOtherBlanks(std::u16string_view name);
 // Removes one pair of matching quotes (" or ') around a text of two or more characters.
 std::u16string_view StripQuotes(std::u16string_view text);
 

@@ -266,6 +266,8 @@ TEST_P(SetValuesTest, RefusesTextThatWouldChangeTheFilesStructure) {
       {u"S", u"a=b", u"v"},             {u"S", u";c", u"v"},          {u"S", u"  ;c", u"v"},
       {u"S", u"[T]", u"v"},             {u"S", u" k", u"v"},          {u"", u"k", u"v"},
       {nullptr, u"k", u"v"},            {u" \t", u"k", u"v"},        {u"a]b", u"k", u"v"},
+      {u"\tS", u"k", u"v"},             {u"S \v ", u"k", u"v"},       {u"S", u"k\t", u"v"},
+      {u"S", u"k \x1A", u"v"},
       {u"S", u"k", u"\u0141\u00F3d\u017A", kNoTranslation, true},
       {u"\u0141\u00F3d\u017A", u"k", u"v", kNoTranslation, true},
       {u"S", u"\u20AC\U0001F600", u"v", kNoTranslation, true},

@@ -62,7 +62,7 @@ std::vector<CorpusFile> MakeCorpus() {
       {"quotes.ini",
        "[S]\r\ndq=\"quoted\"\r\nsq='single'\r\nopen=\"unbalanced\r\ninner=\"a\"b\"\r\n"
        "lone=\"\r\nempty=\"\"\r\nspaced= \" x \" \r\nmixed=\"ab'\r\nab=\"ab\"\r\n"},
-      {"comments.ini", "; head\r\n[S]\r\n;c=comment\r\n#h=hash\r\nk=1\r\n; tail\r\n"},
+      {"comments.ini", "; head\r\n[S]\r\n;c=comment\r\n#h=hash\r\nk=1\r\n \t\v;d=2\r\n; tail\r\n"},
       {"comment_before_sections.ini", ";k=1\r\n[S]\r\n"},
       {"entries_without_equals.ini", "[T]\r\nx\r\nx=1\r\ny=2\r\ny\r\nnoeq\r\n"},
       {"entry_without_equals_only.ini", "[T]\r\nnoeq\r\n"},

@@ -73,7 +73,7 @@ const std::vector<ReadRow>& Rows() {
       {"basic.ini", u"S", nullptr, u"", 10, u"key\0q\0k2"s},
       {"basic.ini", u"S", nullptr, u"", 6, u"key\0"s},
       {"basic.ini", u"S", nullptr, u"", 3, u"k"},
-      {"basic.ini", u"S", nullptr, u"-", 2, u"-"},
+      {"basic.ini", u"S", nullptr, u"-", 2, u"", Wine::Answers, u"-"},
       {"basic.ini", u"S", nullptr, u"", 1, u""},
       {"basic.ini", u"T", nullptr, u"x y", kBig, u"x\0"s},
       {"basic.ini", nullptr, nullptr, u"", kBig, u"S\0T\0"s},
@@ -86,6 +86,7 @@ const std::vector<ReadRow>& Rows() {
       {"basic.ini", u"U", nullptr, u"dflt", kBig, u"dflt"},
       {"basic.ini", u"S", u"missing", u"dflt  ", kBig, u"dflt"},
       {"basic.ini", u"S", u"missing", u"  dflt", kBig, u"  dflt"},
+      {"basic.ini", u"S", u"missing", u"\tdflt\v", kBig, u"\tdflt\v"},
       {"basic.ini", u"S", u"missing", u"\"dflt\"", kBig, u"dflt"},
       {"basic.ini", u"S", u"missing", nullptr, kBig, u""},
       {"basic.ini", u"S", u"missing", u"dflt", 3, u"df"},
@@ -95,13 +96,16 @@ const std::vector<ReadRow>& Rows() {
       {"case_of_names.ini", nullptr, nullptr, u"-", kBig, u"MiXed\0"s},
       {"case_of_names.ini", u"MIXED", nullptr, u"-", kBig, u"Key\0"s},
       {"blanks_around_names.ini", u"Spaced Section", u"spaced key", u"-", kBig, u"padded value"},
-      {"blanks_around_names.ini", u" Spaced Section ", u"\tspaced key ", u"-", kBig,
+      // Only spaces are blanks in a caller's names: the file's tabs are trimmed, its own not.
+      {"blanks_around_names.ini", u" Spaced Section ", u" spaced key ", u"-", kBig,
        u"padded value"},
+      {"blanks_around_names.ini", u"Spaced Section", u"\tspaced key", u"-", kBig, u"-",
+       Wine::Answers, u"padded value"},
       {"blanks_around_names.ini", u"Spaced  Section", u"spaced key", u"-", kBig, u"-"},
       {"blanks_around_names.ini", u"Spaced Section", u"tab", u"-", kBig, u"t"},
       {"blanks_around_names.ini", nullptr, nullptr, u"-", kBig, u"Spaced Section\0"s},
       {"blanks_around_names.ini", u"Spaced Section", nullptr, u"-", kBig, u"spaced key\0Tab\0"s},
-      {"blank_kinds.ini", u"\tS\v", u"v", u"-", kBig, u"1"},
+      {"blank_kinds.ini", u"\tS\v", u"v", u"-", kBig, u"-", Wine::Answers, u"1"},
       {"blank_kinds.ini", u"S", u"c", u"-", kBig, u"\x1C" u"x\x1F"},
       {"blank_kinds.ini", u"S", nullptr, u"-", kBig, u"v\0c\0"s},
       // Quotes.
@@ -118,8 +122,9 @@ const std::vector<ReadRow>& Rows() {
       {"quotes.ini", u"S", u"ab", u"-", 4, u"ab"},
       {"quotes.ini", u"S", u"ab", u"-", 3, u"ab", Wine::QuotedCutShort},
       {"quotes.ini", u"S", u"ab", u"-", 2, u"a"},
-      // Comments: readable by their whole name, never listed.
-      {"comments.ini", u"S", u";c", u"-", kBig, u"comment"},
+      // Comments, also after blanks: never found, never listed.
+      {"comments.ini", u"S", u";c", u"-", kBig, u"-", Wine::Answers, u"comment"},
+      {"comments.ini", u"S", u";d", u"-", kBig, u"-", Wine::Answers, u"2"},
       {"comments.ini", u"S", u"#h", u"-", kBig, u"hash"},
       {"comments.ini", u"S", nullptr, u"-", kBig, u"#h\0k\0"s},
       {"comments.ini", u"S", u"; tail", u"-", kBig, u"-"},
@@ -232,7 +237,7 @@ const std::vector<ReadRow>& Rows() {
       {"ctrl_z.ini", u"S", u"a", u"-", kBig, u"1\x1A" u"2"},
       {"ctrl_z.ini", u"S", nullptr, u"-", kBig, u"a\0b\0c\0"s},
       {"ctrl_z.ini", u"S", u"b", u"-", kBig, u"3"},
-      {"ctrl_z.ini", u"S", u"c\x1A", u"-", kBig, u"4"},
+      {"ctrl_z.ini", u"S", u"c\x1A", u"-", kBig, u"-", Wine::Answers, u"4"},
       {"ctrl_z.ini", nullptr, nullptr, u"-", kBig, u"S\0T\0"s},
       {"ctrl_z.ini", u"T", u"d", u"-", kBig, u"5"},
       // A "[" line without "]" opens a section all the same, named by the rest of it.
@@ -297,7 +302,7 @@ const std::vector<ReadRow>& Rows() {
       {"long_value.ini", u"S", u"long", u"", 100, std::u16string(99, u'x')},
       {"long_value.ini", u"S", u"next", u"", kBig, u"1"},
       {"large_section.ini", u"S", u"K", u"-", kBig, u"1"},
-      {"large_section.ini", u"S", u";c", u"-", kBig, u"3"},
+      {"large_section.ini", u"S", u";c", u"-", kBig, u"-", Wine::Answers, u"3"},
       {"large_section.ini", u"S", u"A39", u"-", kBig, u"39"},
       {"large_section.ini", u"S", u"last", u"-", kBig, u"6"},
       {"large_section.ini", u"S", u"a40", u"-", kBig, u"-"},
@@ -399,8 +404,8 @@ bool WineReadsOtherwise(const std::string& file) {
 
 // Every section list, key list and value of every corpus file, through both sets of
 // functions, at the buffer sizes where cutting happens. Sizes of exactly a value's length
-// plus one, and the empty section name, are left to the table, which names Wine's
-// differences there.
+// plus one, a key list in two characters (Windows answers 0, Wine the default) and the
+// empty section name are left to the table, which names Wine's differences there.
 TEST(ProfileReadTest, PortableAndPlatformAgreeOnTheWholeCorpus) {
   if (!SystemProfileIsPlatformOwn()) GTEST_SKIP() << "no platform functions to compare with";
   constexpr DWORD kHuge = 20000;
@@ -421,6 +426,7 @@ TEST(ProfileReadTest, PortableAndPlatformAgreeOnTheWholeCorpus) {
     for (const std::u16string& section : sectionNames) {
       const ReadOutcome keys = Read(SystemProfile(), section.c_str(), nullptr, u"", kHuge, file);
       for (DWORD size : listSizes(keys.result)) {
+        if (size == 2 && section != missing) continue;
         EXPECT_TRUE(ReadsAlike(section.c_str(), nullptr, size, file,
                                section == missing ? Wine::WritesPastOneCharBuffer : Wine::Same));
       }

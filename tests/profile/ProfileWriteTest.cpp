@@ -39,6 +39,9 @@ enum class Wine {
   // section name is its lines before the first header, a name ends at the last "]", and a
   // "[" line without "]" opens no section. Only the results are compared.
   ReadsHeadersOtherwise,
+  // Wine trims every blank, not only spaces, from the names it is given, and writes the
+  // key under the section those names find. Only the results are compared.
+  TrimsEveryBlankOfAName,
 };
 
 struct WriteRow {
@@ -75,7 +78,7 @@ const std::vector<WriteRow>& Rows() {
       {"delete_in_missing_file_makes_an_empty_one", std::nullopt,
        {{u"S", u"k", nullptr}, {u"S", nullptr, nullptr}}, "", Wine::MakesNoFileForADelete},
       {"delete_section", "; top\r\n[S]\r\na=1\r\n; c\r\n\r\n[T]\r\nb=2\r\n",
-       {{u"S", nullptr, nullptr}}, "; top\r\n[T]\r\nb=2\r\n"},
+       {{u"S", nullptr, nullptr}}, "; top\r\n; c\r\n[T]\r\nb=2\r\n"},
       {"delete_section_ignores_value", "[S]\r\nk=1\r\n[T]\r\nx=1\r\n", {{u"T", nullptr, u"x"}},
        "[S]\r\nk=1\r\n"},
       {"delete_first_of_duplicate_sections", "[S]\r\na=1\r\n[S]\r\na=2\r\n",
@@ -95,8 +98,13 @@ const std::vector<WriteRow>& Rows() {
        "[S]\r\nk = new\r\n"},
       {"names_match_without_case", "[Sec]\r\nKey=1\r\n", {{u"sEC", u"kEY", u"2"}},
        "[Sec]\r\nKey=2\r\n"},
-      {"names_are_trimmed", "[S]\r\n", {{u" T ", u" key ", u"x"}, {u" S\t", u"\tk", u"1"}},
+      {"names_lose_their_spaces", "[S]\r\n", {{u" T ", u" key ", u"x"}, {u" S ", u"k ", u"1"}},
        "[S]\r\nk=1\r\n[T]\r\nkey=x\r\n"},
+      {"names_keep_other_blanks", "[S]\r\nk=0\r\n", {{u"S\t", u"\vk", u"1"}, {u"S", u"k\t", u"2"}},
+       "[S]\r\nk=0\r\nk\t=2\r\n[S\t]\r\n\vk=1\r\n", Wine::TrimsEveryBlankOfAName},
+      {"comment_keys_are_never_found", "[S]\r\n;k=0\r\n",
+       {{u"S", u";k", u"1"}, {u"S", u";k", u"2"}, {u"S", u";k", nullptr}},
+       "[S]\r\n;k=0\r\n;k=1\r\n;k=2\r\n"},
       {"value_written_as_given", "[S]\r\nk=1\r\n",
        {{u"S", u"k", u"  spaced  "}, {u"S", u"q", u"\"q\""}, {u"S", u"e", u""}},
        "[S]\r\nk=  spaced  \r\nq=\"q\"\r\ne=\r\n"},
@@ -123,6 +131,7 @@ const std::vector<WriteRow>& Rows() {
       {"cr_file_gets_cr_lines", "[S]\rk=1\r", {{u"S", u"j", u"2"}}, "[S]\rk=1\rj=2\r"},
       {"last_line_without_break", "[S]\r\nk=1", {{u"S", u"k", u"5"}, {u"S", u"j", u"2"}},
        "[S]\r\nk=5\r\nj=2\r\n"},
+      {"rewritten_last_line_gets_a_break", "[S]\r\nk=1", {{u"S", u"k", u"5"}}, "[S]\r\nk=5\r\n"},
       {"last_section_header_without_break", "[S]", {{u"S", u"k", u"1"}}, "[S]\r\nk=1\r\n"},
       {"top_level_only_without_break", "x=1", {{u"S", u"k", u"1"}}, "x=1\r\n[S]\r\nk=1\r\n",
        Wine::ReadsHeadersOtherwise},
@@ -131,6 +140,7 @@ const std::vector<WriteRow>& Rows() {
        Utf16File(u"[S]\r\nk=\u00E4\u0391\u20AC\r\nn=\u4E2D\r\n")},
       {"utf16_new_section", Utf16File(u"[S]\r\nk=1"), {{u"T", u"x", u"y"}},
        Utf16File(u"[S]\r\nk=1\r\n[T]\r\nx=y\r\n")},
+      {"utf16_mark_only", "\xFF\xFE", {{u"S", u"k", u"v"}}, Utf16File(u"\r\n[S]\r\nk=v\r\n")},
       {"utf8_mark_stays_utf8", "\xEF\xBB\xBF[S]\r\nk=1\r\n", {{u"S", u"k", u"\u00E4\u0391\u20AC"}},
        "\xEF\xBB\xBF[S]\r\nk=\xC3\xA4\xCE\x91\xE2\x82\xAC\r\n"},
       {"ansi_writes_what_the_code_page_holds", "[S]\r\nk=1\r\n",
@@ -254,7 +264,7 @@ TEST(ProfileWriteTest, SystemWriterAgreesOnWhatTheFileHolds) {
       EXPECT_EQ(Printable(FileBytes(theirs)), Printable(row.after));
       continue;
     }
-    if (row.wine == Wine::ReadsHeadersOtherwise) {
+    if (row.wine == Wine::ReadsHeadersOtherwise || row.wine == Wine::TrimsEveryBlankOfAName) {
       EXPECT_EQ(results, ExpectedResults(row));
       continue;
     }
@@ -277,6 +287,7 @@ TEST(ProfileWriteTest, SystemWriterAgreesOnWhatTheFileHolds) {
         EXPECT_NE(FileBytes(theirs), row.before) << "Wine no longer rewrites such files";
         break;
       case Wine::ReadsHeadersOtherwise:
+      case Wine::TrimsEveryBlankOfAName:
         break;
     }
   }
