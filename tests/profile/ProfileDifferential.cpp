@@ -208,11 +208,12 @@ const CaseDeparture kCaseDepartures[] = {
        }
        return false;
      }},
-    // Wine deletes no section whose name it is given with spaces around it.
-    {"Wine::KeepsASectionNamedWithSpaces",
+    // Wine deletes nothing, neither the section nor a key of it, under a section name it
+    // is given with spaces around it.
+    {"Wine::DeletesNothingUnderASectionNamedWithSpaces",
      [](const Case& c) {
        for (const Op& op : c.ops) {
-         if (op.kind == Op::Write && op.section && !op.key &&
+         if (op.kind == Op::Write && op.section && (!op.key || !op.value) &&
              (op.section->front() == u' ' || op.section->back() == u' ')) {
            return true;
          }
