@@ -221,24 +221,24 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
     const std::u16string_view name = TrimSpaces(WideView(key));
     const std::uint32_t number = parsed.IndexOf(*section);
     std::u16string stored = StoredForm(profile.encoding, WideView(value));
-    const ProfileText::Entry* entry = parsed.FindEntry(*section, name);
-    // Rewriting the last line without a line break adds one: the general way.
-    if (entry && !LastLineUnbroken(parsed.Text(), entry->lineEnd)) {
-      profile.replaced[parsed.IndexOf(*entry)] = ReplacedValue{std::move(stored), !entry->hasValue};
-      log();
-      return TRUE;
-    }
-    const std::u16string storedName = StoredForm(profile.encoding, name);
-    const auto found = profile.addedIndex.find(AddedKey(number, name));
-    if (!entry && found != profile.addedIndex.end()) {
+    if (const ProfileText::Entry* entry = parsed.FindEntry(*section, name)) {
+      // Rewriting the last line without a line break adds one: the general way.
+      if (!LastLineUnbroken(parsed.Text(), entry->lineEnd)) {
+        profile.replaced[parsed.IndexOf(*entry)] =
+            ReplacedValue{std::move(stored), !entry->hasValue};
+        log();
+        return TRUE;
+      }
+    } else if (const auto found = profile.addedIndex.find(AddedKey(number, name));
+               found != profile.addedIndex.end()) {
       profile.added[found->second].value = std::move(stored);
       log();
       return TRUE;
-    }
-    const std::uint32_t at = section->insertAt;
-    // Adding after a last line without a line break needs one first, and a name the file
-    // reads otherwise must not be found as it was given: the general way.
-    if (!entry && IsPlainName(storedName) && (at == 0 || IsLineBreak(parsed.Text()[at - 1]))) {
+    } else if (const std::u16string storedName = StoredForm(profile.encoding, name);
+               // Adding after a last line without a line break needs one first, and a name
+               // the file reads otherwise must not be found as it was given: the general way.
+               IsPlainName(storedName) &&
+               (section->insertAt == 0 || IsLineBreak(parsed.Text()[section->insertAt - 1]))) {
       // Everything that allocates comes first: an index entry must never name an entry
       // that failed to be added.
       AddedEntry added{number, storedName, std::move(stored)};

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "ProfileApi.h"
+#include "platform/unicode.h"
+#include "profile/ProfileText.h"
 #include "support/Files.h"
 
 namespace iniplugin::test {
@@ -119,16 +121,14 @@ bool RefusedByOurWriter(const std::string& file) {
 // with a "[" line without "]", and answers the empty name from the lines before the first
 // header. A case whose file or writes make such a header, or that names the empty section,
 // is Wine's to read otherwise.
-// The file's text, one unit a byte, or UTF-16 after its mark (a stray last byte dropped).
+// The file's text, one unit a byte, or UTF-16 after its mark.
 std::u16string TextOf(const std::string& file) {
-  std::u16string text;
   if (file.size() >= 2 && file[0] == '\xFF' && file[1] == '\xFE') {
-    for (std::size_t i = 2; i + 1 < file.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(file[i]) |
-                                           static_cast<unsigned char>(file[i + 1]) << 8));
-    }
+    std::u16string text;
+    platform::AppendUtf16(std::string_view(file).substr(2), platform::ByteOrder::Little, text);
     return text;
   }
+  std::u16string text;
   for (unsigned char c : file) text.push_back(c);
   return text;
 }
@@ -159,12 +159,7 @@ bool HeadersWineReadsOtherwise(const Case& c) {
 }
 
 bool EdgedByOtherBlanks(const std::optional<std::u16string>& name) {
-  if (!name) return false;
-  const std::size_t first = name->find_first_not_of(u' ');
-  if (first == std::u16string::npos) return false;
-  const std::size_t last = name->find_last_not_of(u' ');
-  const auto blank = [](char16_t c) { return c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A'; };
-  return blank((*name)[first]) || blank((*name)[last]);
+  return name && profile::EdgedByOtherBlanks(*name);
 }
 
 // The departures that concern a whole case: after them the two files differ on purpose.
