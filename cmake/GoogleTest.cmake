@@ -17,7 +17,5 @@ function(iniplugin_add_test_suite name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "INIPLUGIN_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
-    TIMEOUT 600)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()
