@@ -13,6 +13,7 @@
 #include "platform/library.h"
 #include "platform/wide.h"
 #include "support/Files.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -66,7 +67,7 @@ TEST_F(ComRuntimeTest, ProgIdsLeadToClassesThatCreateWorkingObjects) {
                          Row{u"IniPlugin.IniFile", &CLSID_IniFile}}) {
     SCOPED_TRACE(Narrow(row.progId));
     CLSID clsid{};
-    ASSERT_EQ(::CLSIDFromProgID(AsWide(row.progId), &clsid), S_OK);
+    ASSERT_HR(::CLSIDFromProgID(AsWide(row.progId), &clsid), S_OK);
     EXPECT_TRUE(IsEqualCLSID(clsid, *row.clsid));
   }
 
@@ -75,7 +76,7 @@ TEST_F(ComRuntimeTest, ProgIdsLeadToClassesThatCreateWorkingObjects) {
                                format.ReceiveVoid()),
             S_OK);
   platform::UniqueBstr maker, description, extensions;
-  ASSERT_EQ(format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
+  ASSERT_HR(format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
   EXPECT_EQ(maker.View(), u"QUARRYLINE");
 
   ComPtr<IOrvFileNavigatorInit> navigator;
@@ -83,7 +84,7 @@ TEST_F(ComRuntimeTest, ProgIdsLeadToClassesThatCreateWorkingObjects) {
                                IID_IOrvFileNavigatorInit, navigator.ReceiveVoid()),
             S_OK);
   platform::UniqueBstr path = platform::UniqueBstr::FromText(u"C:\\nowhere.ini");
-  EXPECT_EQ(navigator->Init(path.Get(), 0), S_OK);
+  EXPECT_HR(navigator->Init(path.Get(), 0), S_OK);
 }
 
 TEST_F(ComRuntimeTest, TheOwnInterfacesAreMarshaledByTheModulesProxies) {
@@ -92,7 +93,7 @@ TEST_F(ComRuntimeTest, TheOwnInterfacesAreMarshaledByTheModulesProxies) {
                                file.ReceiveVoid()),
             S_OK);
   IStream* stream = nullptr;
-  ASSERT_EQ(::CoMarshalInterThreadInterfaceInStream(IID_IIniFile, file.Get(), &stream), S_OK);
+  ASSERT_HR(::CoMarshalInterThreadInterfaceInStream(IID_IIniFile, file.Get(), &stream), S_OK);
   HRESULT unmarshaled = E_FAIL;
   HRESULT queried = E_FAIL;
   IUnknown* seen = nullptr;
@@ -116,16 +117,16 @@ TEST_F(ComRuntimeTest, TheOwnInterfacesAreMarshaledByTheModulesProxies) {
   ::CoWaitForMultipleHandles(0, 30000, 1, &done, &index);
   other.join();
   ::CloseHandle(done);
-  EXPECT_EQ(unmarshaled, S_OK) << std::hex << unmarshaled;
-  EXPECT_EQ(queried, S_OK) << std::hex << queried;
+  EXPECT_HR(unmarshaled, S_OK) << std::hex << unmarshaled;
+  EXPECT_HR(queried, S_OK) << std::hex << queried;
   EXPECT_NE(seen, file.Get()) << "the other apartment must get a proxy, not the object";
 }
 
 TEST_F(ComRuntimeTest, TheTypeLibraryDescribesTheModulesConstants) {
   ComPtr<ITypeLib> library;
-  ASSERT_EQ(::LoadTypeLibEx(AsWide(s_module.c_str()), REGKIND_NONE, library.Receive()), S_OK);
+  ASSERT_HR(::LoadTypeLibEx(AsWide(s_module.c_str()), REGKIND_NONE, library.Receive()), S_OK);
   TLIBATTR* attributes = nullptr;
-  ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
+  ASSERT_HR(library->GetLibAttr(&attributes), S_OK);
   EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_INIPLUGINLib));
   EXPECT_EQ(attributes->wMajorVerNum, 1);
   EXPECT_EQ(attributes->wMinorVerNum, 0);
@@ -133,7 +134,7 @@ TEST_F(ComRuntimeTest, TheTypeLibraryDescribesTheModulesConstants) {
   library->ReleaseTLibAttr(attributes);
 
   platform::UniqueBstr name, help;
-  ASSERT_EQ(library->GetDocumentation(-1, name.Receive(), help.Receive(), nullptr, nullptr), S_OK);
+  ASSERT_HR(library->GetDocumentation(-1, name.Receive(), help.Receive(), nullptr, nullptr), S_OK);
   EXPECT_EQ(name.View(), u"INIPLUGINLib");
   EXPECT_EQ(help.View(), u"IniPlugin 1.0 Type Library");
 
@@ -149,9 +150,9 @@ TEST_F(ComRuntimeTest, TheTypeLibraryDescribesTheModulesConstants) {
                              u"IIniFile Interface"}}) {
     SCOPED_TRACE(Narrow(row.help));
     ComPtr<ITypeInfo> coclass;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(*row.clsid, coclass.Receive()), S_OK);
+    ASSERT_HR(library->GetTypeInfoOfGuid(*row.clsid, coclass.Receive()), S_OK);
     TYPEATTR* type = nullptr;
-    ASSERT_EQ(coclass->GetTypeAttr(&type), S_OK);
+    ASSERT_HR(coclass->GetTypeAttr(&type), S_OK);
     EXPECT_EQ(type->typekind, TKIND_COCLASS);
     EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FCANCREATE);
     EXPECT_EQ(type->cImplTypes, 1);
@@ -161,10 +162,10 @@ TEST_F(ComRuntimeTest, TheTypeLibraryDescribesTheModulesConstants) {
     EXPECT_EQ(help.View(), row.help);
 
     HREFTYPE reference = 0;
-    ASSERT_EQ(coclass->GetRefTypeOfImplType(0, &reference), S_OK);
+    ASSERT_HR(coclass->GetRefTypeOfImplType(0, &reference), S_OK);
     ComPtr<ITypeInfo> interfaceInfo;
-    ASSERT_EQ(coclass->GetRefTypeInfo(reference, interfaceInfo.Receive()), S_OK);
-    ASSERT_EQ(interfaceInfo->GetTypeAttr(&type), S_OK);
+    ASSERT_HR(coclass->GetRefTypeInfo(reference, interfaceInfo.Receive()), S_OK);
+    ASSERT_HR(interfaceInfo->GetTypeAttr(&type), S_OK);
     EXPECT_TRUE(IsEqualGUID(type->guid, *row.iid));
     EXPECT_EQ(type->typekind, TKIND_INTERFACE);
     EXPECT_EQ(type->cFuncs, 0);

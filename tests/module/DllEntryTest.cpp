@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/Hresult.h"
 #include "support/ModuleExports.h"
 #include "support/RegistrySupport.h"
 #include "host/OrvHost.h"
@@ -30,17 +31,17 @@ class DllEntryTest : public ::testing::Test {
     m_canUnloadNow = m_module->canUnloadNow;
     m_register = m_module->registerServer;
     m_unregister = m_module->unregisterServer;
-    ASSERT_EQ(m_canUnloadNow(), S_OK);
+    ASSERT_HR(m_canUnloadNow(), S_OK);
   }
   void TearDown() override {
     if (m_canUnloadNow) {
-      EXPECT_EQ(m_canUnloadNow(), S_OK) << "something still holds the module";
+      EXPECT_HR(m_canUnloadNow(), S_OK) << "something still holds the module";
     }
   }
 
   ComPtr<IClassFactory> Factory(REFCLSID clsid) {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(m_getClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    EXPECT_HR(m_getClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
     return factory;
   }
 
@@ -60,16 +61,16 @@ TEST_F(DllEntryTest, ExportsOnlyTheEntryPoints) {
 TEST_F(DllEntryTest, GetClassObject) {
   const CLSID unknown = {0x12345678, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
   void* out = reinterpret_cast<void*>(0xdeadbeef);
-  EXPECT_EQ(m_getClassObject(unknown, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_HR(m_getClassObject(unknown, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(m_getClassObject(CLSID_IniFormat, IID_IClassFactory, nullptr), E_POINTER);
+  EXPECT_HR(m_getClassObject(CLSID_IniFormat, IID_IClassFactory, nullptr), E_POINTER);
 
   ComPtr<IClassFactory> format = Factory(CLSID_IniFormat);
   EXPECT_EQ(Factory(CLSID_IniFormat).Get(), format.Get());
   ComPtr<IOrvFileFormat> object;
-  ASSERT_EQ(format->CreateInstance(nullptr, IID_IOrvFileFormat, object.ReceiveVoid()), S_OK);
+  ASSERT_HR(format->CreateInstance(nullptr, IID_IOrvFileFormat, object.ReceiveVoid()), S_OK);
   platform::UniqueBstr maker, description, extensions;
-  ASSERT_EQ(object->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
+  ASSERT_HR(object->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
   EXPECT_EQ(extensions.View(), u"ini,taf");
 
   ComPtr<IOrvFileNavigatorInit> navigator;
@@ -84,19 +85,19 @@ TEST_F(DllEntryTest, GetClassObject) {
 TEST_F(DllEntryTest, CanUnloadNowOnlyWhenNothingHoldsTheModule) {
   {
     ComPtr<IClassFactory> factory = Factory(CLSID_IniFile);
-    EXPECT_EQ(m_canUnloadNow(), S_FALSE) << "a client holds a factory";
-    ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_HR(m_canUnloadNow(), S_FALSE) << "a client holds a factory";
+    ASSERT_HR(factory->LockServer(TRUE), S_OK);
     factory.Reset();
-    EXPECT_EQ(m_canUnloadNow(), S_FALSE) << "the module is locked";
-    ASSERT_EQ(Factory(CLSID_IniFile)->LockServer(FALSE), S_OK);
-    EXPECT_EQ(m_canUnloadNow(), S_OK);
+    EXPECT_HR(m_canUnloadNow(), S_FALSE) << "the module is locked";
+    ASSERT_HR(Factory(CLSID_IniFile)->LockServer(FALSE), S_OK);
+    EXPECT_HR(m_canUnloadNow(), S_OK);
   }
   ComPtr<IUnknown> object;
   ASSERT_EQ(Factory(CLSID_IniFormat)->CreateInstance(nullptr, IID_IUnknown, object.ReceiveVoid()),
             S_OK);
-  EXPECT_EQ(m_canUnloadNow(), S_FALSE) << "an object is alive";
+  EXPECT_HR(m_canUnloadNow(), S_FALSE) << "an object is alive";
   object.Reset();
-  EXPECT_EQ(m_canUnloadNow(), S_OK);
+  EXPECT_HR(m_canUnloadNow(), S_OK);
 }
 
 // Registration through the entry points, checked in the registry the module wrote to.
@@ -115,7 +116,7 @@ class DllRegistrationTest : public DllEntryTest {
   }
   std::unique_ptr<Registry> ClassesRoot() {
     std::unique_ptr<Registry> registry;
-    EXPECT_EQ(platform::OpenClassesRoot(&registry), S_OK);
+    EXPECT_HR(platform::OpenClassesRoot(&registry), S_OK);
     return registry;
   }
 };
@@ -127,7 +128,7 @@ std::string Value(Registry& registry, const std::u16string& key, const std::u16s
 }
 
 TEST_F(DllRegistrationTest, RegistersBothClassesAndTheTypeLibraryAndRemovesThem) {
-  ASSERT_EQ(m_register(), S_OK);
+  ASSERT_HR(m_register(), S_OK);
   const std::string module = Narrow(m_library->FilePath());
   ASSERT_FALSE(module.empty());
   auto registry = ClassesRoot();
@@ -159,19 +160,19 @@ TEST_F(DllRegistrationTest, RegistersBothClassesAndTheTypeLibraryAndRemovesThem)
     EXPECT_EQ(Value(*registry, row.key, row.name), row.expected) << Narrow(row.key);
   }
   std::vector<std::u16string> kinds;
-  ASSERT_EQ(registry->ListSubkeys(library + u"\\0", &kinds), S_OK);
+  ASSERT_HR(registry->ListSubkeys(library + u"\\0", &kinds), S_OK);
   ASSERT_EQ(kinds.size(), 1u);
   EXPECT_EQ(Value(*registry, library + u"\\0\\" + kinds[0]), module);
 
-  ASSERT_EQ(m_unregister(), S_OK);
+  ASSERT_HR(m_unregister(), S_OK);
   registry = ClassesRoot();
   for (const std::u16string key :
        {u"IniPlugin.IniFormat.1", u"IniPlugin.IniFormat", u"IniPlugin.IniFile.1",
         u"IniPlugin.IniFile", format.c_str(), file.c_str(),
         u"TypeLib\\{75F3FE65-F866-4B20-B89B-CBFAED227540}"}) {
-    EXPECT_EQ(registry->KeyExists(key), S_FALSE) << Narrow(key);
+    EXPECT_HR(registry->KeyExists(key), S_FALSE) << Narrow(key);
   }
-  EXPECT_EQ(registry->KeyExists(u"CLSID"), S_OK);
+  EXPECT_HR(registry->KeyExists(u"CLSID"), S_OK);
   // As on the system: a type library that is not registered cannot be unregistered.
   EXPECT_EQ(m_unregister(), kNotRegistered);
 }

@@ -17,6 +17,7 @@
 #include "dll/IniPluginApp.h"
 #include "dll/ObjectMap.h"
 #include "platform/com.h"
+#include "support/Hresult.h"
 #include "valuetext/ValueConversionError.h"
 
 namespace iniplugin::test {
@@ -30,7 +31,7 @@ class ModuleObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_locksBefore = Module::LockCount();
-    ASSERT_EQ(m_module.Init(IniPluginDescription(), nullptr), S_OK);
+    ASSERT_HR(m_module.Init(IniPluginDescription(), nullptr), S_OK);
   }
   void TearDown() override {
     m_module.Term();
@@ -40,7 +41,7 @@ class ModuleObjectTest : public ::testing::Test {
 
   ComPtr<IClassFactory> Factory(REFCLSID clsid) {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(m_module.GetClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    EXPECT_HR(m_module.GetClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
     return factory;
   }
 
@@ -53,8 +54,8 @@ TEST_F(ModuleObjectTest, UnknownClassGivesClassNotAvailableAndNull) {
   EXPECT_EQ(m_module.GetClassObject(kUnknownClass, IID_IClassFactory, &out),
             CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(m_module.GetClassObject(CLSID_IniFormat, IID_IClassFactory, nullptr), E_POINTER);
-  EXPECT_EQ(m_module.GetClassObject(CLSID_IniFormat, IID_IOrvFileFormat, &out), E_NOINTERFACE);
+  EXPECT_HR(m_module.GetClassObject(CLSID_IniFormat, IID_IClassFactory, nullptr), E_POINTER);
+  EXPECT_HR(m_module.GetClassObject(CLSID_IniFormat, IID_IOrvFileFormat, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
 }
 
@@ -71,7 +72,7 @@ TEST_F(ModuleObjectTest, OneFactoryPerClassAndItsReferencesLockTheModule) {
   format.Reset();
   file.Reset();
   EXPECT_EQ(Locks(), 0);
-  EXPECT_EQ(m_module.CanUnloadNow(), S_OK);
+  EXPECT_HR(m_module.CanUnloadNow(), S_OK);
 }
 
 TEST_F(ModuleObjectTest, ConcurrentRequestsGetTheSameFactory) {
@@ -95,16 +96,16 @@ TEST_F(ModuleObjectTest, ConcurrentRequestsGetTheSameFactory) {
 TEST_F(ModuleObjectTest, LockServerAndObjectsHoldTheModule) {
   ComPtr<IClassFactory> factory = Factory(CLSID_IniFormat);
   const LONG base = Locks();
-  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_HR(factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(Locks(), base + 1);
-  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_HR(factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(Locks(), base);
 
   ComPtr<IOrvFileFormat> object;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IOrvFileFormat, object.ReceiveVoid()), S_OK);
+  ASSERT_HR(factory->CreateInstance(nullptr, IID_IOrvFileFormat, object.ReceiveVoid()), S_OK);
   EXPECT_EQ(Locks(), base + 1);
   // An unlock nobody locked must not give away the object's lock.
-  EXPECT_EQ(factory->LockServer(FALSE), E_UNEXPECTED);
+  EXPECT_HR(factory->LockServer(FALSE), E_UNEXPECTED);
   EXPECT_EQ(Locks(), base + 1);
   object.Reset();
   EXPECT_EQ(Locks(), base);
@@ -113,13 +114,13 @@ TEST_F(ModuleObjectTest, LockServerAndObjectsHoldTheModule) {
 TEST_F(ModuleObjectTest, CreateInstanceResults) {
   for (const CLSID* clsid : {&CLSID_IniFormat, &CLSID_IniFile}) {
     ComPtr<IClassFactory> factory = Factory(*clsid);
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_HR(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
     // An outer object may only ask for the inner object's IUnknown.
     IUnknown* outer = factory.Get();  // any IUnknown will do: it is never called
     void* out = reinterpret_cast<void*>(0xdeadbeef);
-    EXPECT_EQ(factory->CreateInstance(outer, IID_IOrvFileFormat, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_HR(factory->CreateInstance(outer, IID_IOrvFileFormat, &out), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
+    EXPECT_HR(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
   }
   ComPtr<IOrvFileFormat> format;
@@ -127,7 +128,7 @@ TEST_F(ModuleObjectTest, CreateInstanceResults) {
                                                      format.ReceiveVoid()),
             S_OK);
   platform::UniqueBstr maker, description, extensions;
-  ASSERT_EQ(format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
+  ASSERT_HR(format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
   EXPECT_EQ(maker.View(), u"QUARRYLINE");
 }
 
@@ -154,14 +155,14 @@ TEST_F(ModuleObjectTest, AggregatedObjectsShareTheOuterIdentity) {
     Outer outer;
     {
       ComPtr<IClassFactory> factory = Factory(*clsid);
-      ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, outer.m_inner.ReceiveVoid()), S_OK);
+      ASSERT_HR(factory->CreateInstance(&outer, IID_IUnknown, outer.m_inner.ReceiveVoid()), S_OK);
     }
     EXPECT_EQ(Locks(), 1) << "the aggregated object holds the module";
     EXPECT_EQ(outer.m_refs, 1u) << "creation must not keep a reference to the outer object";
 
     // The inner unknown is its own: it answers IUnknown with itself.
     ComPtr<IUnknown> inner;
-    ASSERT_EQ(outer.m_inner->QueryInterface(IID_IUnknown, inner.ReceiveVoid()), S_OK);
+    ASSERT_HR(outer.m_inner->QueryInterface(IID_IUnknown, inner.ReceiveVoid()), S_OK);
     EXPECT_EQ(inner.Get(), outer.m_inner.Get());
     inner.Reset();
 
@@ -169,10 +170,10 @@ TEST_F(ModuleObjectTest, AggregatedObjectsShareTheOuterIdentity) {
     // leads back to the outer IUnknown.
     const IID& own = clsid == &CLSID_IniFormat ? IID_IOrvFileFormat : IID_IOrvFileNavigatorInit;
     ComPtr<IUnknown> part;
-    ASSERT_EQ(outer.QueryInterface(own, part.ReceiveVoid()), S_OK);
+    ASSERT_HR(outer.QueryInterface(own, part.ReceiveVoid()), S_OK);
     EXPECT_EQ(outer.m_refs, 2u);
     ComPtr<IUnknown> identity;
-    ASSERT_EQ(part->QueryInterface(IID_IUnknown, identity.ReceiveVoid()), S_OK);
+    ASSERT_HR(part->QueryInterface(IID_IUnknown, identity.ReceiveVoid()), S_OK);
     EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer));
     identity.Reset();
     part.Reset();
@@ -189,9 +190,9 @@ TEST_F(ModuleObjectTest, TermReleasesTheCachedFactories) {
   EXPECT_EQ(Locks(), 0) << "the client's reference is now the last";
   // The client's factory still works; a new request makes a new one.
   ComPtr<IOrvFileFormat> format;
-  EXPECT_EQ(held->CreateInstance(nullptr, IID_IOrvFileFormat, format.ReceiveVoid()), S_OK);
+  EXPECT_HR(held->CreateInstance(nullptr, IID_IOrvFileFormat, format.ReceiveVoid()), S_OK);
   format.Reset();
-  ASSERT_EQ(m_module.Init(IniPluginDescription(), nullptr), S_OK);
+  ASSERT_HR(m_module.Init(IniPluginDescription(), nullptr), S_OK);
   EXPECT_NE(static_cast<void*>(Factory(CLSID_IniFormat).Get()), static_cast<void*>(held.Get()));
 }
 
@@ -204,7 +205,7 @@ TEST(IniPluginApp, InitInstanceBindsTheObjectMapAndExitInstanceReleasesIt) {
   EXPECT_TRUE(IsEqualCLSID(*module.Description().objectMap[0].clsid, CLSID_IniFormat));
   EXPECT_TRUE(IsEqualCLSID(*module.Description().objectMap[1].clsid, CLSID_IniFile));
   void* factory = nullptr;
-  ASSERT_EQ(module.GetClassObject(CLSID_IniFile, IID_IClassFactory, &factory), S_OK);
+  ASSERT_HR(module.GetClassObject(CLSID_IniFile, IID_IClassFactory, &factory), S_OK);
   static_cast<IUnknown*>(factory)->Release();
   EXPECT_EQ(app.ExitInstance(), 0);
   EXPECT_EQ(Module::LockCount(), locksBefore);
@@ -254,7 +255,7 @@ TEST(HostBoundary, EachExceptionBecomesItsResult) {
               }),
               row.expected);
   }
-  EXPECT_EQ(ResultOf([] { return S_FALSE; }), S_FALSE) << "a call that throws nothing";
+  EXPECT_HR(ResultOf([] { return S_FALSE; }), S_FALSE) << "a call that throws nothing";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // malformed ones.
 #include <gtest/gtest.h>
 
+#include "support/Hresult.h"
 #include "support/RegistrySupport.h"
 #include "module/Registrar.h"
 
@@ -63,48 +64,48 @@ class RegistrarTest : public RegistryTest {
 };
 
 TEST_P(RegistrarTest, RegistersEveryKeyAndValueOfTheScript) {
-  ASSERT_EQ(Register(Script("IniFormat.rgs")), S_OK) << m_error.line << ": " << m_error.reason;
+  ASSERT_HR(Register(Script("IniFormat.rgs")), S_OK) << m_error.line << ": " << m_error.reason;
   EXPECT_EQ(Dump(*Open()), kIniFormatKeys);
 }
 
 TEST_P(RegistrarTest, RegisteringAgainLeavesTheSameKeysAndDropsStaleOnes) {
   const std::u16string script = Script("IniFormat.rgs");
-  ASSERT_EQ(Register(script), S_OK);
+  ASSERT_HR(Register(script), S_OK);
   // Somebody else's subkey under the class id, and a stale value of ours.
-  ASSERT_EQ(m_registry->CreateKey(std::u16string(kClassKey) + u"\\Foreign"), S_OK);
+  ASSERT_HR(m_registry->CreateKey(std::u16string(kClassKey) + u"\\Foreign"), S_OK);
   ASSERT_EQ(m_registry->SetValue(std::u16string(kClassKey) + u"\\InprocServer32", u"Old", u"1"),
             S_OK);
-  ASSERT_EQ(Register(script), S_OK);
+  ASSERT_HR(Register(script), S_OK);
   EXPECT_EQ(Dump(*Open()), kIniFormatKeys);
 }
 
 TEST_P(RegistrarTest, UnregisteringRemovesTheScriptsKeysButNotCLSID) {
   const std::u16string script = Script("IniFormat.rgs");
-  ASSERT_EQ(m_registry->CreateKey(u"CLSID\\{SomeoneElse}"), S_OK);
-  ASSERT_EQ(Register(script), S_OK);
-  ASSERT_EQ(Register(Script("IniFile.rgs")), S_OK);
-  ASSERT_EQ(Unregister(Script("IniFile.rgs")), S_OK);
-  ASSERT_EQ(Unregister(script), S_OK);
+  ASSERT_HR(m_registry->CreateKey(u"CLSID\\{SomeoneElse}"), S_OK);
+  ASSERT_HR(Register(script), S_OK);
+  ASSERT_HR(Register(Script("IniFile.rgs")), S_OK);
+  ASSERT_HR(Unregister(Script("IniFile.rgs")), S_OK);
+  ASSERT_HR(Unregister(script), S_OK);
   EXPECT_EQ(Dump(*Open()), "[CLSID]\n  [{SomeoneElse}]\n");
 
   // Nothing registered: nothing to do, and nothing is created.
-  ASSERT_EQ(m_registry->DeleteTree(u"CLSID"), S_OK);
-  EXPECT_EQ(Unregister(script), S_OK);
+  ASSERT_HR(m_registry->DeleteTree(u"CLSID"), S_OK);
+  EXPECT_HR(Unregister(script), S_OK);
   EXPECT_EQ(Dump(*Open()), "");
 }
 
 TEST_P(RegistrarTest, AForeignSubkeyKeepsItsClassKeyUntilTheNextRegistration) {
   const std::u16string script = Script("IniFormat.rgs");
-  ASSERT_EQ(Register(script), S_OK);
-  ASSERT_EQ(m_registry->CreateKey(std::u16string(kClassKey) + u"\\Foreign\\Deeper"), S_OK);
-  ASSERT_EQ(Unregister(script), S_OK);
+  ASSERT_HR(Register(script), S_OK);
+  ASSERT_HR(m_registry->CreateKey(std::u16string(kClassKey) + u"\\Foreign\\Deeper"), S_OK);
+  ASSERT_HR(Unregister(script), S_OK);
   EXPECT_EQ(Dump(*Open()),
             "[CLSID]\n"
             "  [{8D9885B2-3079-4925-BA06-9FA2B77131F9}]\n"
             "    @=IniFormat Class\n"
             "    [Foreign]\n"
             "      [Deeper]\n");
-  ASSERT_EQ(Register(script), S_OK);
+  ASSERT_HR(Register(script), S_OK);
   EXPECT_EQ(Dump(*Open()), kIniFormatKeys);
 }
 
@@ -145,8 +146,8 @@ TEST_P(RegistrarTest, AMalformedScriptChangesNothing) {
       {u"HKCR A", 1},
       {deep, 513},                                        // deeper than keys nest
   };
-  ASSERT_EQ(m_registry->CreateKey(u"A\\Existing"), S_OK);
-  ASSERT_EQ(m_registry->Commit(), S_OK);
+  ASSERT_HR(m_registry->CreateKey(u"A\\Existing"), S_OK);
+  ASSERT_HR(m_registry->Commit(), S_OK);
   const std::string before = Dump(*Open());
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.script.substr(0, 80)));
@@ -167,10 +168,10 @@ TEST_P(RegistrarTest, EveryTruncatedScriptIsRefusedWhole) {
     if (hr == S_OK) {
       // Only whitespace after the last '}' can be cut off without harm.
       EXPECT_EQ(script.find_first_not_of(u" \t\r\n", length), std::u16string::npos) << length;
-      ASSERT_EQ(Unregister(cut), S_OK);
+      ASSERT_HR(Unregister(cut), S_OK);
       continue;
     }
-    ASSERT_EQ(hr, kMalformedScript) << length;
+    ASSERT_HR(hr, kMalformedScript) << length;
     ASSERT_EQ(Dump(*m_registry), "") << length;
   }
 }
@@ -219,16 +220,16 @@ TEST_P(RegistrarTest, ARegistrationThatFailsPartWayLeavesNoKeysBehind) {
   int writes = 0;
   {
     FailingRegistry counting(*m_registry, 0);
-    ASSERT_EQ(m_registrar.Register(script, counting), S_OK);
+    ASSERT_HR(m_registrar.Register(script, counting), S_OK);
     writes = counting.Writes();
-    ASSERT_EQ(m_registrar.Unregister(script, *m_registry), S_OK);
+    ASSERT_HR(m_registrar.Unregister(script, *m_registry), S_OK);
   }
   ASSERT_GT(writes, 10);
   for (int failAt = 1; failAt <= writes; ++failAt) {
     SCOPED_TRACE(failAt);
     m_registry = Open();
     FailingRegistry failing(*m_registry, failAt);
-    EXPECT_EQ(m_registrar.Register(script, failing), E_ACCESSDENIED);
+    EXPECT_HR(m_registrar.Register(script, failing), E_ACCESSDENIED);
     EXPECT_EQ(Dump(*Open()), "[CLSID]\n");  // NoRemove: it may stay, empty
   }
 }

@@ -15,6 +15,7 @@
 #include "platform/portable.h"
 #include "platform/wide.h"
 #include "platform/windows_types.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 
@@ -56,12 +57,6 @@ constexpr LCID kEnglishUnitedStates = 0x0409;
 // The system's conversions follow the user's locale; the expected texts are those of
 // English (United States).
 inline bool SystemLocaleIsEnglishUs() { return GetUserDefaultLCID() == kEnglishUnitedStates; }
-
-inline std::string Hex(HRESULT hr) {
-  std::ostringstream out;
-  out << "0x" << std::hex << std::setw(8) << std::setfill('0') << static_cast<std::uint32_t>(hr);
-  return out.str();
-}
 
 // Printable form of a text: ASCII as it is, everything else as \uXXXX.
 inline std::string Printable(std::u16string_view text) {

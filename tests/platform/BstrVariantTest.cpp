@@ -4,6 +4,7 @@
 
 #include "platform/com.h"
 #include "platform/portable.h"
+#include "support/Hresult.h"
 
 namespace iniplugin {
 namespace {
@@ -52,18 +53,18 @@ TEST_P(BstrTest, ErrorObjectIsTakenByItsFirstReadOnItsOwnThread) {
   const BstrApi& api = GetParam();
   const GUID guid = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
   platform::ComPtr<IErrorInfo> read;
-  ASSERT_EQ(api.getErrorInfo(0, read.Receive()), S_FALSE);
+  ASSERT_HR(api.getErrorInfo(0, read.Receive()), S_FALSE);
   EXPECT_FALSE(read);
 
   platform::ComPtr<ICreateErrorInfo> created;
-  ASSERT_EQ(api.createErrorInfo(created.Receive()), S_OK);
+  ASSERT_HR(api.createErrorInfo(created.Receive()), S_OK);
   std::u16string description = u"It failed.", source = u"Tests.Source";
-  EXPECT_EQ(created->SetGUID(guid), S_OK);
-  EXPECT_EQ(created->SetDescription(platform::AsWide(description.data())), S_OK);
-  EXPECT_EQ(created->SetSource(platform::AsWide(source.data())), S_OK);
+  EXPECT_HR(created->SetGUID(guid), S_OK);
+  EXPECT_HR(created->SetDescription(platform::AsWide(description.data())), S_OK);
+  EXPECT_HR(created->SetSource(platform::AsWide(source.data())), S_OK);
   platform::ComPtr<IErrorInfo> info;
-  ASSERT_EQ(created.As(IID_IErrorInfo, &info), S_OK);
-  ASSERT_EQ(api.setErrorInfo(0, info.Get()), S_OK);
+  ASSERT_HR(created.As(IID_IErrorInfo, &info), S_OK);
+  ASSERT_HR(api.setErrorInfo(0, info.Get()), S_OK);
 
   // Another thread has none of it.
   HRESULT elsewhere = E_FAIL;
@@ -71,28 +72,28 @@ TEST_P(BstrTest, ErrorObjectIsTakenByItsFirstReadOnItsOwnThread) {
     IErrorInfo* other = nullptr;
     elsewhere = api.getErrorInfo(0, &other);
   }).join();
-  EXPECT_EQ(elsewhere, S_FALSE);
+  EXPECT_HR(elsewhere, S_FALSE);
 
-  ASSERT_EQ(api.getErrorInfo(0, read.Receive()), S_OK);
+  ASSERT_HR(api.getErrorInfo(0, read.Receive()), S_OK);
   ASSERT_EQ(read.Get(), info.Get());
   BSTR text = nullptr;
-  ASSERT_EQ(read->GetDescription(&text), S_OK);
+  ASSERT_HR(read->GetDescription(&text), S_OK);
   EXPECT_EQ(platform::BstrView(text), description);
   api.free(text);
-  ASSERT_EQ(read->GetSource(&text), S_OK);
+  ASSERT_HR(read->GetSource(&text), S_OK);
   EXPECT_EQ(platform::BstrView(text), source);
   api.free(text);
   GUID got{};
-  EXPECT_EQ(read->GetGUID(&got), S_OK);
+  EXPECT_HR(read->GetGUID(&got), S_OK);
   EXPECT_TRUE(IsEqualGUID(got, guid));
-  ASSERT_EQ(read->GetHelpFile(&text), S_OK);
+  ASSERT_HR(read->GetHelpFile(&text), S_OK);
   EXPECT_EQ(text, nullptr);
-  EXPECT_EQ(api.getErrorInfo(0, read.Receive()), S_FALSE);
+  EXPECT_HR(api.getErrorInfo(0, read.Receive()), S_FALSE);
 
   // Setting none clears what was set.
-  ASSERT_EQ(api.setErrorInfo(0, info.Get()), S_OK);
-  ASSERT_EQ(api.setErrorInfo(0, nullptr), S_OK);
-  EXPECT_EQ(api.getErrorInfo(0, read.Receive()), S_FALSE);
+  ASSERT_HR(api.setErrorInfo(0, info.Get()), S_OK);
+  ASSERT_HR(api.setErrorInfo(0, nullptr), S_OK);
+  EXPECT_HR(api.getErrorInfo(0, read.Receive()), S_FALSE);
 }
 
 BSTR SystemAlloc(const OLECHAR* t) { return ::SysAllocString(t); }
@@ -123,19 +124,19 @@ TEST(PortableVariantTest, CopyDuplicatesStringsAndClearFreesThem) {
   portable::VariantInit(&b);
   a.vt = VT_BSTR;
   a.bstrVal = portable::SysAllocString(platform::AsWide(u"text"));
-  ASSERT_EQ(portable::VariantCopy(&b, &a), S_OK);
+  ASSERT_HR(portable::VariantCopy(&b, &a), S_OK);
   EXPECT_EQ(b.vt, VT_BSTR);
   EXPECT_NE(b.bstrVal, a.bstrVal);
   EXPECT_EQ(platform::BstrView(b.bstrVal), u"text");  // layout matches the system's
-  EXPECT_EQ(portable::VariantClear(&a), S_OK);
+  EXPECT_HR(portable::VariantClear(&a), S_OK);
   EXPECT_EQ(a.vt, VT_EMPTY);
-  EXPECT_EQ(portable::VariantClear(&b), S_OK);
+  EXPECT_HR(portable::VariantClear(&b), S_OK);
 
   VARIANT bad;
   portable::VariantInit(&bad);
   bad.vt = 0x7F;
-  EXPECT_EQ(portable::VariantCopy(&b, &bad), DISP_E_BADVARTYPE);
-  EXPECT_EQ(portable::VariantClear(&bad), DISP_E_BADVARTYPE);
+  EXPECT_HR(portable::VariantCopy(&b, &bad), DISP_E_BADVARTYPE);
+  EXPECT_HR(portable::VariantClear(&bad), DISP_E_BADVARTYPE);
 }
 
 TEST(PortableVariantTest, SystemAgreesOnBadTypes) {

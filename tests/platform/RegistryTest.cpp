@@ -3,6 +3,7 @@
 // answers as the system does.
 #include <gtest/gtest.h>
 
+#include "support/Hresult.h"
 #include "support/RegistrySupport.h"
 
 namespace iniplugin::test {
@@ -20,74 +21,74 @@ const HRESULT kHasSubkeys = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
 using RegistryBackendTest = RegistryTest;
 
 TEST_P(RegistryBackendTest, KeysAreCreatedWithTheirParentsAndFoundWithoutRegardToCase) {
-  EXPECT_EQ(m_registry->KeyExists(u"Alpha"), S_FALSE);
-  ASSERT_EQ(m_registry->CreateKey(u"Alpha\\Beta\\Gamma"), S_OK);
-  EXPECT_EQ(m_registry->KeyExists(u"alpha\\BETA"), S_OK);
-  EXPECT_EQ(m_registry->CreateKey(u"ALPHA\\beta"), S_OK);  // exists: left as it is
+  EXPECT_HR(m_registry->KeyExists(u"Alpha"), S_FALSE);
+  ASSERT_HR(m_registry->CreateKey(u"Alpha\\Beta\\Gamma"), S_OK);
+  EXPECT_HR(m_registry->KeyExists(u"alpha\\BETA"), S_OK);
+  EXPECT_HR(m_registry->CreateKey(u"ALPHA\\beta"), S_OK);  // exists: left as it is
   std::vector<std::u16string> names;
-  ASSERT_EQ(m_registry->ListSubkeys(u"alpha", &names), S_OK);
+  ASSERT_HR(m_registry->ListSubkeys(u"alpha", &names), S_OK);
   EXPECT_EQ(names, std::vector<std::u16string>{u"Beta"});  // the case it was made with
   EXPECT_EQ(m_registry->ListSubkeys(u"Missing", &names), kNotFound);
 }
 
 TEST_P(RegistryBackendTest, StringValues) {
-  ASSERT_EQ(m_registry->CreateKey(u"Key"), S_OK);
-  ASSERT_EQ(m_registry->SetValue(u"Key", u"", u"default"), S_OK);
-  ASSERT_EQ(m_registry->SetValue(u"Key", u"Named", u"C:\\Path \"quoted\" \u00e9\U0001F600"), S_OK);
-  ASSERT_EQ(m_registry->SetValue(u"Key", u"named", u"again"), S_OK);  // same value
+  ASSERT_HR(m_registry->CreateKey(u"Key"), S_OK);
+  ASSERT_HR(m_registry->SetValue(u"Key", u"", u"default"), S_OK);
+  ASSERT_HR(m_registry->SetValue(u"Key", u"Named", u"C:\\Path \"quoted\" \u00e9\U0001F600"), S_OK);
+  ASSERT_HR(m_registry->SetValue(u"Key", u"named", u"again"), S_OK);  // same value
 
   std::u16string text = u"stale";
-  EXPECT_EQ(m_registry->GetValue(u"key", u"", &text), S_OK);
+  EXPECT_HR(m_registry->GetValue(u"key", u"", &text), S_OK);
   EXPECT_EQ(text, u"default");
-  EXPECT_EQ(m_registry->GetValue(u"Key", u"NAMED", &text), S_OK);
+  EXPECT_HR(m_registry->GetValue(u"Key", u"NAMED", &text), S_OK);
   EXPECT_EQ(text, u"again");
-  EXPECT_EQ(m_registry->GetValue(u"Key", u"Absent", &text), S_FALSE);
+  EXPECT_HR(m_registry->GetValue(u"Key", u"Absent", &text), S_FALSE);
   EXPECT_EQ(text, u"");
   EXPECT_EQ(m_registry->GetValue(u"NoKey", u"", &text), kNotFound);
   EXPECT_EQ(m_registry->SetValue(u"NoKey", u"", u"x"), kNotFound);
 
-  EXPECT_EQ(m_registry->DeleteValue(u"Key", u"named"), S_OK);
-  EXPECT_EQ(m_registry->DeleteValue(u"Key", u"named"), S_FALSE);
-  EXPECT_EQ(m_registry->DeleteValue(u"NoKey", u"named"), S_FALSE);
+  EXPECT_HR(m_registry->DeleteValue(u"Key", u"named"), S_OK);
+  EXPECT_HR(m_registry->DeleteValue(u"Key", u"named"), S_FALSE);
+  EXPECT_HR(m_registry->DeleteValue(u"NoKey", u"named"), S_FALSE);
   std::vector<std::u16string> names;
-  ASSERT_EQ(m_registry->ListValues(u"Key", &names), S_OK);
+  ASSERT_HR(m_registry->ListValues(u"Key", &names), S_OK);
   EXPECT_EQ(names, std::vector<std::u16string>{u""});
 }
 
 TEST_P(RegistryBackendTest, DeletingKeys) {
-  ASSERT_EQ(m_registry->CreateKey(u"Parent\\Child\\Grandchild"), S_OK);
-  ASSERT_EQ(m_registry->SetValue(u"Parent\\Child", u"v", u"x"), S_OK);
+  ASSERT_HR(m_registry->CreateKey(u"Parent\\Child\\Grandchild"), S_OK);
+  ASSERT_HR(m_registry->SetValue(u"Parent\\Child", u"v", u"x"), S_OK);
 
   EXPECT_EQ(m_registry->DeleteKey(u"Parent\\Child"), kHasSubkeys);
-  EXPECT_EQ(m_registry->KeyExists(u"Parent\\Child"), S_OK);
-  EXPECT_EQ(m_registry->DeleteKey(u"Parent\\Child\\Grandchild"), S_OK);
-  EXPECT_EQ(m_registry->DeleteKey(u"Parent\\Child"), S_OK);  // values go with it
-  EXPECT_EQ(m_registry->DeleteKey(u"Parent\\Child"), S_FALSE);
-  EXPECT_EQ(m_registry->DeleteKey(u"Nowhere\\Child"), S_FALSE);
+  EXPECT_HR(m_registry->KeyExists(u"Parent\\Child"), S_OK);
+  EXPECT_HR(m_registry->DeleteKey(u"Parent\\Child\\Grandchild"), S_OK);
+  EXPECT_HR(m_registry->DeleteKey(u"Parent\\Child"), S_OK);  // values go with it
+  EXPECT_HR(m_registry->DeleteKey(u"Parent\\Child"), S_FALSE);
+  EXPECT_HR(m_registry->DeleteKey(u"Nowhere\\Child"), S_FALSE);
 
-  ASSERT_EQ(m_registry->CreateKey(u"Parent\\A\\B\\C"), S_OK);
-  EXPECT_EQ(m_registry->DeleteTree(u"Parent"), S_OK);
-  EXPECT_EQ(m_registry->KeyExists(u"Parent"), S_FALSE);
-  EXPECT_EQ(m_registry->DeleteTree(u"Parent"), S_FALSE);
+  ASSERT_HR(m_registry->CreateKey(u"Parent\\A\\B\\C"), S_OK);
+  EXPECT_HR(m_registry->DeleteTree(u"Parent"), S_OK);
+  EXPECT_HR(m_registry->KeyExists(u"Parent"), S_FALSE);
+  EXPECT_HR(m_registry->DeleteTree(u"Parent"), S_FALSE);
   EXPECT_EQ(Dump(*m_registry), "");
 }
 
 TEST_P(RegistryBackendTest, MalformedPathsAreRefused) {
   for (const std::u16string path : {u"a\\\\b", u"\\a", u"a\\", u"a\\b\x01"}) {
     SCOPED_TRACE(Narrow(path));
-    EXPECT_EQ(m_registry->CreateKey(path), E_INVALIDARG);
-    EXPECT_EQ(m_registry->DeleteTree(path), E_INVALIDARG);
+    EXPECT_HR(m_registry->CreateKey(path), E_INVALIDARG);
+    EXPECT_HR(m_registry->DeleteTree(path), E_INVALIDARG);
   }
   // The registry's own root is not deleted through it.
-  EXPECT_EQ(m_registry->DeleteKey(u""), E_INVALIDARG);
-  EXPECT_EQ(m_registry->DeleteTree(u""), E_INVALIDARG);
+  EXPECT_HR(m_registry->DeleteKey(u""), E_INVALIDARG);
+  EXPECT_HR(m_registry->DeleteTree(u""), E_INVALIDARG);
 }
 
 TEST_P(RegistryBackendTest, CommittedChangesAreSeenByTheNextReader) {
-  ASSERT_EQ(m_registry->CreateKey(u"CLSID\\{X}\\InprocServer32"), S_OK);
+  ASSERT_HR(m_registry->CreateKey(u"CLSID\\{X}\\InprocServer32"), S_OK);
   ASSERT_EQ(m_registry->SetValue(u"CLSID\\{X}\\InprocServer32", u"ThreadingModel", u"Both"),
             S_OK);
-  ASSERT_EQ(m_registry->Commit(), S_OK);
+  ASSERT_HR(m_registry->Commit(), S_OK);
   EXPECT_EQ(Dump(*Open()),
             "[CLSID]\n"
             "  [{X}]\n"
@@ -113,16 +114,16 @@ class FileRegistryTest : public ::testing::Test {
 
 TEST_F(FileRegistryTest, WritesAReadableRegedit4File) {
   auto registry = Open();
-  ASSERT_EQ(registry->CreateKey(u"IniPlugin.IniFormat\\CurVer"), S_OK);
-  ASSERT_EQ(registry->CreateKey(u"CLSID\\{8D9885B2}\\InprocServer32"), S_OK);
+  ASSERT_HR(registry->CreateKey(u"IniPlugin.IniFormat\\CurVer"), S_OK);
+  ASSERT_HR(registry->CreateKey(u"CLSID\\{8D9885B2}\\InprocServer32"), S_OK);
   ASSERT_EQ(registry->SetValue(u"CLSID\\{8D9885B2}\\InprocServer32", u"ThreadingModel", u"Both"),
             S_OK);
   ASSERT_EQ(registry->SetValue(u"CLSID\\{8D9885B2}\\InprocServer32", u"", u"/opt/a \"b\"\\c"),
             S_OK);
-  ASSERT_EQ(registry->SetValue(u"IniPlugin.IniFormat", u"", u"Caf\u00e9"), S_OK);
-  ASSERT_EQ(registry->CreateKey(u"Empty"), S_OK);
+  ASSERT_HR(registry->SetValue(u"IniPlugin.IniFormat", u"", u"Caf\u00e9"), S_OK);
+  ASSERT_HR(registry->CreateKey(u"Empty"), S_OK);
   EXPECT_FALSE(std::filesystem::exists(m_path)) << "written before Commit";
-  ASSERT_EQ(registry->Commit(), S_OK);
+  ASSERT_HR(registry->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(m_path),
             "REGEDIT4\n"
             "\n[HKEY_CLASSES_ROOT\\CLSID]\n"
@@ -141,10 +142,10 @@ TEST_F(FileRegistryTest, KeepsOtherHivesAndWritesNothingWhenNothingChanged) {
       "REGEDIT4\r\n; a note\r\n[HKEY_CURRENT_USER\\Software\\X]\r\n\"a\"=\"1\"\r\n";
   WriteBytes(m_path, original);
   auto registry = Open();
-  ASSERT_EQ(registry->Commit(), S_OK);
+  ASSERT_HR(registry->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(m_path), original);
-  ASSERT_EQ(registry->CreateKey(u"New"), S_OK);
-  ASSERT_EQ(registry->Commit(), S_OK);
+  ASSERT_HR(registry->CreateKey(u"New"), S_OK);
+  ASSERT_HR(registry->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(m_path),
             "REGEDIT4\n"
             "\n[HKEY_CLASSES_ROOT\\New]\n"
@@ -154,10 +155,10 @@ TEST_F(FileRegistryTest, KeepsOtherHivesAndWritesNothingWhenNothingChanged) {
 
 TEST_F(FileRegistryTest, RefusesWhatCannotBeStoredInALine) {
   auto registry = Open();
-  ASSERT_EQ(registry->CreateKey(u"K"), S_OK);
-  EXPECT_EQ(registry->SetValue(u"K", u"", u"two\nlines"), E_INVALIDARG);
-  EXPECT_EQ(registry->SetValue(u"K", u"a\rb", u"x"), E_INVALIDARG);
-  EXPECT_EQ(registry->SetValue(u"K", u"", std::u16string_view(u"nul\0", 4)), E_INVALIDARG);
+  ASSERT_HR(registry->CreateKey(u"K"), S_OK);
+  EXPECT_HR(registry->SetValue(u"K", u"", u"two\nlines"), E_INVALIDARG);
+  EXPECT_HR(registry->SetValue(u"K", u"a\rb", u"x"), E_INVALIDARG);
+  EXPECT_HR(registry->SetValue(u"K", u"", std::u16string_view(u"nul\0", 4)), E_INVALIDARG);
 }
 
 TEST_F(FileRegistryTest, AMalformedFileIsAnErrorAndIsNeverOverwritten) {
@@ -192,7 +193,7 @@ TEST_F(FileRegistryTest, AFailedCommitIsReported) {
   ASSERT_EQ(portable::OpenFileRegistry(U16Path(m_dir / "blocker" / "registry.reg"), u"",
                                        &registry),
             S_OK);
-  ASSERT_EQ(registry->CreateKey(u"K"), S_OK);
+  ASSERT_HR(registry->CreateKey(u"K"), S_OK);
   EXPECT_TRUE(FAILED(registry->Commit()));
 }
 
@@ -201,13 +202,13 @@ TEST_F(FileRegistryTest, AFailedCommitIsReported) {
 TEST_F(FileRegistryTest, TwoObjectsOfOneFileKeepEachOthersChanges) {
   auto first = Open();
   auto second = Open();
-  ASSERT_EQ(first->CreateKey(u"A"), S_OK);
-  ASSERT_EQ(second->CreateKey(u"B"), S_OK);
-  ASSERT_EQ(second->SetValue(u"B", u"v", u"2"), S_OK);
-  ASSERT_EQ(first->Commit(), S_OK);
-  ASSERT_EQ(second->Commit(), S_OK);
-  ASSERT_EQ(first->DeleteKey(u"A"), S_OK);
-  ASSERT_EQ(first->Commit(), S_OK);
+  ASSERT_HR(first->CreateKey(u"A"), S_OK);
+  ASSERT_HR(second->CreateKey(u"B"), S_OK);
+  ASSERT_HR(second->SetValue(u"B", u"v", u"2"), S_OK);
+  ASSERT_HR(first->Commit(), S_OK);
+  ASSERT_HR(second->Commit(), S_OK);
+  ASSERT_HR(first->DeleteKey(u"A"), S_OK);
+  ASSERT_HR(first->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(m_path),
             "REGEDIT4\n"
             "\n[HKEY_CLASSES_ROOT\\B]\n"

@@ -228,7 +228,7 @@ const Row kRows[] = {
   }
   return ::testing::AssertionFailure()
          << api.name << ", " << FormName(form) << ", type " << row.value.vt << ": expected "
-         << Hex(row.hr) << " " << Printable(row.text) << ", got " << Hex(actual.hr) << " "
+         << HrText(row.hr) << " " << Printable(row.text) << ", got " << HrText(actual.hr) << " "
          << Printable(actual.text);
 }
 
@@ -261,9 +261,9 @@ TEST_P(VariantChangeTypeTest, ReferencesThatAreNotValues) {
 
   v.vt = VT_BYREF | VT_EMPTY;
   v.byref = &number;
-  EXPECT_EQ(Hex(convert(v).hr), Hex(DISP_E_BADVARTYPE));
+  EXPECT_HR(convert(v).hr, DISP_E_BADVARTYPE);
   v.vt = VT_BYREF | VT_NULL;
-  EXPECT_EQ(Hex(convert(v).hr), Hex(DISP_E_BADVARTYPE));
+  EXPECT_HR(convert(v).hr, DISP_E_BADVARTYPE);
 
   // One VARIANT reference is followed, also to a value held by reference; a reference to
   // a VARIANT reference is not.
@@ -272,12 +272,12 @@ TEST_P(VariantChangeTypeTest, ReferencesThatAreNotValues) {
   v.vt = VT_BYREF | VT_VARIANT;
   v.pvarVal = &inner;
   const ConvertResult followed = convert(v);
-  EXPECT_EQ(Hex(followed.hr), Hex(S_OK));
+  EXPECT_HR(followed.hr, S_OK);
   EXPECT_EQ(followed.text, u"7");
   VARIANT outer;
   outer.vt = VT_BYREF | VT_VARIANT;
   outer.pvarVal = &v;
-  EXPECT_EQ(Hex(convert(outer).hr), Hex(E_INVALIDARG));
+  EXPECT_HR(convert(outer).hr, E_INVALIDARG);
 }
 
 TEST_P(VariantChangeTypeTest, FailureLeavesTheDestinationUntouched) {
@@ -286,7 +286,7 @@ TEST_P(VariantChangeTypeTest, FailureLeavesTheDestinationUntouched) {
   VARIANT dest;
   dest.vt = VT_I4;
   dest.lVal = static_cast<LONG>(0xDEADBEEF);
-  EXPECT_EQ(Hex(Api().changeType(&dest, &source, 0, VT_BSTR)), Hex(DISP_E_TYPEMISMATCH));
+  EXPECT_HR(Api().changeType(&dest, &source, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(dest.vt, VT_I4);
   EXPECT_EQ(dest.lVal, static_cast<LONG>(0xDEADBEEF));
 
@@ -294,7 +294,7 @@ TEST_P(VariantChangeTypeTest, FailureLeavesTheDestinationUntouched) {
   source.vt = VT_I4;
   source.lVal = 12;
   dest.vt = 0x7F;
-  EXPECT_EQ(Hex(Api().changeType(&dest, &source, 0, VT_BSTR)), Hex(DISP_E_BADVARTYPE));
+  EXPECT_HR(Api().changeType(&dest, &source, 0, VT_BSTR), DISP_E_BADVARTYPE);
   EXPECT_EQ(dest.vt, 0x7F);
 }
 
@@ -302,12 +302,12 @@ TEST_P(VariantChangeTypeTest, ConvertsInPlace) {
   VARIANT v;
   v.vt = VT_I4;
   v.lVal = 12;
-  ASSERT_EQ(Hex(Api().changeType(&v, &v, 0, VT_BSTR)), Hex(S_OK));
+  ASSERT_HR(Api().changeType(&v, &v, 0, VT_BSTR), S_OK);
   ASSERT_EQ(v.vt, VT_BSTR);
   EXPECT_EQ(std::u16string_view(platform::AsU16(v.bstrVal), Api().stringLen(v.bstrVal)), u"12");
 
   // Text converted onto itself: the old string is released only after it was copied.
-  ASSERT_EQ(Hex(Api().changeType(&v, &v, 0, VT_BSTR)), Hex(S_OK));
+  ASSERT_HR(Api().changeType(&v, &v, 0, VT_BSTR), S_OK);
   ASSERT_EQ(v.vt, VT_BSTR);
   EXPECT_EQ(std::u16string_view(platform::AsU16(v.bstrVal), Api().stringLen(v.bstrVal)), u"12");
   Api().clear(&v);
@@ -341,19 +341,18 @@ TEST(PortableVariantChangeTypeTest, RefusesWhatItDoesNotImplement) {
   source.lVal = 1;
   VARIANT dest;
   portable::VariantInit(&dest);
-  EXPECT_EQ(Hex(portable::VariantChangeType(&dest, &source, 0, VT_I2)), Hex(E_NOTIMPL));
-  EXPECT_EQ(Hex(portable::VariantChangeType(&dest, &source, 0x2 /* VARIANT_ALPHABOOL */, VT_BSTR)),
-            Hex(E_NOTIMPL));
-  EXPECT_EQ(Hex(portable::VariantChangeType(nullptr, &source, 0, VT_BSTR)), Hex(E_INVALIDARG));
-  EXPECT_EQ(Hex(portable::VariantChangeType(&dest, nullptr, 0, VT_BSTR)), Hex(E_INVALIDARG));
+  EXPECT_HR(portable::VariantChangeType(&dest, &source, 0, VT_I2), E_NOTIMPL);
+  EXPECT_HR(portable::VariantChangeType(&dest, &source, 0x2 /* VARIANT_ALPHABOOL */, VT_BSTR), E_NOTIMPL);
+  EXPECT_HR(portable::VariantChangeType(nullptr, &source, 0, VT_BSTR), E_INVALIDARG);
+  EXPECT_HR(portable::VariantChangeType(&dest, nullptr, 0, VT_BSTR), E_INVALIDARG);
   EXPECT_EQ(dest.vt, VT_EMPTY);
 
   // A by-reference value whose pointer is null is refused, not read.
   source.vt = VT_BYREF | VT_I4;
   source.plVal = nullptr;
-  EXPECT_EQ(Hex(portable::VariantChangeType(&dest, &source, 0, VT_BSTR)), Hex(DISP_E_TYPEMISMATCH));
+  EXPECT_HR(portable::VariantChangeType(&dest, &source, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
   source.vt = VT_BYREF | VT_VARIANT;
-  EXPECT_EQ(Hex(portable::VariantChangeType(&dest, &source, 0, VT_BSTR)), Hex(DISP_E_TYPEMISMATCH));
+  EXPECT_HR(portable::VariantChangeType(&dest, &source, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "plugin/Guids.h"
 #include "profile/Route.h"
 #include "support/AllocationFailure.h"
+#include "support/Hresult.h"
 #include "support/ModuleExports.h"
 
 namespace iniplugin::test {
@@ -143,7 +144,7 @@ TEST_P(AllocationFailureTest, GetValuesAtEveryAllocation) {
         return navigator->GetValues(0, 0, 0, records.Count(), records.Data());
       });
       if (!m_injected) {
-        ASSERT_EQ(hr, S_OK);
+        ASSERT_HR(hr, S_OK);
       }
       ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       for (std::size_t i = 0; i < 4; ++i) {
@@ -160,7 +161,7 @@ TEST_P(AllocationFailureTest, GetValuesAtEveryAllocation) {
       // Memory back: the same navigator reads every value.
       RecordArray again;
       fill(again);
-      ASSERT_EQ(navigator->GetValues(0, 0, 0, again.Count(), again.Data()), S_OK);
+      ASSERT_HR(navigator->GetValues(0, 0, 0, again.Count(), again.Data()), S_OK);
       for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(Outcome(again, i), expected[i]);
       EXPECT_EQ(FileBytes(), before);
     });
@@ -194,7 +195,7 @@ TEST_P(AllocationFailureTest, SetValuesAtEveryAllocation) {
         return navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 120);
       });
       if (!m_injected) {
-        ASSERT_EQ(hr, S_OK);
+        ASSERT_HR(hr, S_OK);
       }
       ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       unsigned written = 0;
@@ -219,7 +220,7 @@ TEST_P(AllocationFailureTest, SetValuesAtEveryAllocation) {
       }
       EXPECT_TRUE(whole) << "allocation " << n;
 
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
       EXPECT_EQ(FileBytes(), Encode(form, withWrites(written))) << "allocation " << n;
     });
   }
@@ -239,13 +240,13 @@ TEST_P(AllocationFailureTest, FirstMatchSetValuesAtEveryAllocation) {
         return navigator->SetValues(0, 1, 0, records.Count(), records.Data(), 0);
       });
       if (!m_injected) {
-        ASSERT_EQ(hr, S_OK);
+        ASSERT_HR(hr, S_OK);
       }
       ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       EXPECT_TRUE(FileBytes() == before || FileBytes() == after) << "allocation " << n;
       // Only the first record may be written, whether its value was seen or not.
       EXPECT_NE(records[1].handled, 1);
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
       EXPECT_EQ(FileBytes(), records[0].handled == 1 ? after : before) << "allocation " << n;
     });
   }
@@ -260,20 +261,20 @@ TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
       RecordArray records;
       AddText(records, u"S", u"a", u"new");
       AddText(records, u"T", u"b", u"2");
-      ASSERT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+      ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
       const std::string before = FileBytes();
       auto read = [&] {
         RecordArray values;
         values.Add(u"S", u"a");
         values.Add(u"T", u"b");
-        EXPECT_EQ(navigator->GetValues(0, 0, 0, values.Count(), values.Data()), S_OK);
+        EXPECT_HR(navigator->GetValues(0, 0, 0, values.Count(), values.Data()), S_OK);
         return Outcome(values, 0) + u"|" + Outcome(values, 1);
       };
       const std::u16string readBefore = read();
 
       const HRESULT hr = WithNthAllocationFailing(n, [&] { return navigator->Commit(); });
       if (!m_injected) {
-        ASSERT_EQ(hr, S_OK);
+        ASSERT_HR(hr, S_OK);
       }
       ASSERT_TRUE(hr == S_OK || hr == Failure()) << std::hex << hr;
       const std::size_t pending = static_cast<CIniFile*>(navigator.Get())->PendingWriteCount();
@@ -285,7 +286,7 @@ TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
         EXPECT_EQ(pending, 2u);
         EXPECT_EQ(FileBytes(), before) << "allocation " << n;
         EXPECT_EQ(Narrow(read()), Narrow(readBefore)) << "allocation " << n;
-        ASSERT_EQ(navigator->Commit(), S_OK);
+        ASSERT_HR(navigator->Commit(), S_OK);
         EXPECT_EQ(FileBytes(), Encode(form, committed));
       }
       EXPECT_EQ(FilesInFolder(), 1u) << "a temporary file is left";
@@ -329,7 +330,7 @@ TEST_P(AllocationFailureTest, EntryPointsAtEveryAllocation) {
       {"ModuleObject::GetClassObject, making the factory", false,
        [&](std::size_t n) {
          ModuleObject module;
-         EXPECT_EQ(module.Init(IniPluginDescription(), nullptr), S_OK);
+         EXPECT_HR(module.Init(IniPluginDescription(), nullptr), S_OK);
          ComPtr<IClassFactory> factory;
          const HRESULT hr = WithNthAllocationFailing(n, [&] {
            return module.GetClassObject(CLSID_IniFile, IID_IClassFactory, factory.ReceiveVoid());
@@ -341,7 +342,7 @@ TEST_P(AllocationFailureTest, EntryPointsAtEveryAllocation) {
       {"ClassFactory::CreateInstance", false,
        [&](std::size_t n) {
          ModuleObject module;
-         EXPECT_EQ(module.Init(IniPluginDescription(), nullptr), S_OK);
+         EXPECT_HR(module.Init(IniPluginDescription(), nullptr), S_OK);
          ComPtr<IClassFactory> factory;
          EXPECT_EQ(module.GetClassObject(CLSID_IniFormat, IID_IClassFactory, factory.ReceiveVoid()),
                    S_OK);
@@ -373,10 +374,10 @@ TEST_P(AllocationFailureTest, EntryPointsAtEveryAllocation) {
        }},
       {"DllUnregisterServer", true,
        [&](std::size_t n) {
-         EXPECT_EQ(dll->registerServer(), S_OK);
+         EXPECT_HR(dll->registerServer(), S_OK);
          const HRESULT hr = WithNthAllocationFailing(n, [&] { return dll->unregisterServer(); });
          if (FAILED(hr)) {
-           EXPECT_EQ(dll->unregisterServer(), S_OK);
+           EXPECT_HR(dll->unregisterServer(), S_OK);
          }
          return hr;
        }},
@@ -387,12 +388,12 @@ TEST_P(AllocationFailureTest, EntryPointsAtEveryAllocation) {
     ForEveryAllocation([&](std::size_t n) {
       const HRESULT hr = entryPoint.call(n);
       if (!m_injected) {
-        ASSERT_EQ(hr, S_OK);
+        ASSERT_HR(hr, S_OK);
       }
       ASSERT_TRUE(hr == S_OK || hr == Failure()) << "allocation " << n << ": " << std::hex << hr;
     });
   }
-  EXPECT_EQ(dll->canUnloadNow(), S_OK) << "something still holds the module";
+  EXPECT_HR(dll->canUnloadNow(), S_OK) << "something still holds the module";
 }
 
 TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
@@ -405,7 +406,7 @@ TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
     records.Add(u"S", u"b");
     records.Add(u"S", u"c");
     allocation::FailNth(2, allocation::Source::Malloc);  // the second value's copy
-    EXPECT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
+    EXPECT_HR(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
     allocation::Reset();
     EXPECT_EQ(Outcome(records, 0), u"1");
     EXPECT_EQ(Outcome(records, 1), u"<empty>");
@@ -427,12 +428,12 @@ TEST_P(AllocationFailureTest, FailedReadEndsTheCallAndKeepsEarlierRecords) {
     RecordArray records;
     records.Add(u"S", u"a");
     // Reads the file once, so that what fails below is the value's own buffer.
-    ASSERT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
+    ASSERT_HR(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
     records.Add(u"S", u"big");
     records.Add(u"S", u"c");
     records[0].handled = RecordArray::kUntouched;
     allocation::FailFromSize(5'000'000);
-    EXPECT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
+    EXPECT_HR(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
     allocation::Reset();
     EXPECT_EQ(Outcome(records, 0), u"1");
     EXPECT_EQ(Outcome(records, 1), u"<untouched>");

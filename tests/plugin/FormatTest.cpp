@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PluginFixture.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -15,7 +16,7 @@ TEST_P(FormatTest, GetInfoStoresNothingWhenAnyPointerIsNull) {
     BSTR out[3] = {sentinel, sentinel, sentinel};
     BSTR* args[3] = {&out[0], &out[1], &out[2]};
     args[nullAt] = nullptr;
-    EXPECT_EQ(format->GetInfo(args[0], args[1], args[2]), E_POINTER);
+    EXPECT_HR(format->GetInfo(args[0], args[1], args[2]), E_POINTER);
     for (BSTR b : out) EXPECT_EQ(b, sentinel);
   }
 }
@@ -23,7 +24,7 @@ TEST_P(FormatTest, GetInfoStoresNothingWhenAnyPointerIsNull) {
 TEST_P(FormatTest, GetInfoDescribesThePlugin) {
   ComPtr<IOrvFileFormat> format = NewFormat();
   UniqueBstr maker, description, extensions;
-  ASSERT_EQ(format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
+  ASSERT_HR(format->GetInfo(maker.Receive(), description.Receive(), extensions.Receive()), S_OK);
   EXPECT_EQ(maker.View(), u"QUARRYLINE");
   EXPECT_EQ(description.View(), u"Plugin for Windows ini-files.");
   EXPECT_EQ(extensions.View(), u"ini,taf");
@@ -32,30 +33,30 @@ TEST_P(FormatTest, GetInfoDescribesThePlugin) {
 TEST_P(FormatTest, FixedResults) {
   ComPtr<IOrvFileFormat> format = NewFormat();
   LONG value = 0;
-  EXPECT_EQ(format->GetFormatValue(12345, &value), S_OK);
+  EXPECT_HR(format->GetFormatValue(12345, &value), S_OK);
   EXPECT_EQ(value, 8);
-  EXPECT_EQ(format->GetFormatValue(0, nullptr), E_POINTER);
+  EXPECT_HR(format->GetFormatValue(0, nullptr), E_POINTER);
 
   int dummy = 0;
-  EXPECT_EQ(format->FormatMethod6(0, 0, 0, 0, nullptr), E_POINTER);
-  EXPECT_EQ(format->FormatMethod6(1, 2, 3, 4, &dummy), E_NOTIMPL);
-  EXPECT_EQ(format->FormatMethod7(0, nullptr), E_POINTER);
-  EXPECT_EQ(format->FormatMethod7(0, &dummy), E_NOTIMPL);
+  EXPECT_HR(format->FormatMethod6(0, 0, 0, 0, nullptr), E_POINTER);
+  EXPECT_HR(format->FormatMethod6(1, 2, 3, 4, &dummy), E_NOTIMPL);
+  EXPECT_HR(format->FormatMethod7(0, nullptr), E_POINTER);
+  EXPECT_HR(format->FormatMethod7(0, &dummy), E_NOTIMPL);
 }
 
 TEST_P(FormatTest, InterfacesOfTheFormatObject) {
   ComPtr<IOrvFileFormat> format = NewFormat();
   ComPtr<IUnknown> unknown, primary, again;
-  EXPECT_EQ(format->QueryInterface(IID_IUnknown, unknown.ReceiveVoid()), S_OK);
-  EXPECT_EQ(format->QueryInterface(IID_IIniFormat, primary.ReceiveVoid()), S_OK);
+  EXPECT_HR(format->QueryInterface(IID_IUnknown, unknown.ReceiveVoid()), S_OK);
+  EXPECT_HR(format->QueryInterface(IID_IIniFormat, primary.ReceiveVoid()), S_OK);
   EXPECT_EQ(unknown.Get(), primary.Get());
-  EXPECT_EQ(format->QueryInterface(IID_IOrvFileNavigator, again.ReceiveVoid()), E_NOINTERFACE);
+  EXPECT_HR(format->QueryInterface(IID_IOrvFileNavigator, again.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_EQ(again.Get(), nullptr);
-  EXPECT_EQ(format->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_HR(format->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
   ComPtr<ISupportErrorInfo> errors;
-  ASSERT_EQ(format->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()), S_OK);
-  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IOrvFileFormat), S_OK);
-  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
+  ASSERT_HR(format->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()), S_OK);
+  EXPECT_HR(errors->InterfaceSupportsErrorInfo(IID_IOrvFileFormat), S_OK);
+  EXPECT_HR(errors->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
 
   // The marshaler exists where the system has one; either way the answer is consistent.
   ComPtr<IUnknown> marshal;
@@ -68,7 +69,7 @@ TEST_P(FormatTest, CreateNavigatorWithNullOutPointerCreatesNothing) {
   ComPtr<IOrvFileFormat> format = NewFormat();
   const LONG locks = Module::LockCount();
   UniqueBstr path = Bstr(u"x.ini");
-  EXPECT_EQ(format->CreateNavigator(path.Get(), 0, nullptr), E_POINTER);
+  EXPECT_HR(format->CreateNavigator(path.Get(), 0, nullptr), E_POINTER);
   EXPECT_EQ(Module::LockCount(), locks);
 }
 

@@ -5,6 +5,7 @@
 
 #include "PluginFixture.h"
 #include "Records.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -58,7 +59,7 @@ TEST_P(GetValuesTest, FirstMatchStopsAfterTheFirstRecordWithAValue) {
       records.Add(u"S", u"missing");
       records.Add(u"S", u"one");
       records.Add(u"S", u"other");
-      ASSERT_EQ(Get(navigator.Get(), row.firstMatch, records), S_OK);
+      ASSERT_HR(Get(navigator.Get(), row.firstMatch, records), S_OK);
       for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[i].handled, row.handled[i]) << i;
       EXPECT_EQ(records[0].value.vt, VT_EMPTY);
       EXPECT_EQ(records.Text(1), u"1");
@@ -79,7 +80,7 @@ TEST_P(GetValuesTest, EmptyValueIsReportedLikeAMissingKey) {
       record.value.lVal = 42;
     }
     records.Add(u"Missing section", u"empty");
-    ASSERT_EQ(Get(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Get(navigator.Get(), 0, records), S_OK);
     for (std::size_t i = 0; i < 3; ++i) {
       EXPECT_EQ(records[i].handled, 0) << i;
       if (i < 2) {
@@ -101,7 +102,7 @@ TEST_P(GetValuesTest, ValuesComeBackWholeHoweverLong) {
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, text);
     RecordArray records;
     for (std::size_t length : lengths) records.Add(u"S", KeyFor(length).c_str());
-    ASSERT_EQ(Get(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Get(navigator.Get(), 0, records), S_OK);
     for (std::size_t i = 0; i < std::size(lengths); ++i) {
       const std::u16string text = records.Text(i);
       EXPECT_EQ(text.size(), lengths[i]);
@@ -113,12 +114,12 @@ TEST_P(GetValuesTest, ValuesComeBackWholeHoweverLong) {
 TEST_P(GetValuesTest, NullArrayIsRefusedWhateverTheCount) {
   ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Ansi, u"[S]\r\nk=1\r\n");
   for (LONG count : {0, 3, -1}) {
-    EXPECT_EQ(navigator->GetValues(0, 0, 0, count, nullptr), E_POINTER) << count;
+    EXPECT_HR(navigator->GetValues(0, 0, 0, count, nullptr), E_POINTER) << count;
   }
   RecordArray records;
   records.Add(u"S", u"k");
   for (LONG count : {0, -5}) {
-    EXPECT_EQ(navigator->GetValues(0, 0, 0, count, records.Data()), S_OK) << count;
+    EXPECT_HR(navigator->GetValues(0, 0, 0, count, records.Data()), S_OK) << count;
     EXPECT_EQ(records[0].handled, RecordArray::kUntouched);
   }
 }
@@ -147,7 +148,7 @@ TEST_P(GetValuesTest, NullNames) {
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, text);
     RecordArray records;
     for (const Row& row : rows) records.Add(row.section, row.key);
-    ASSERT_EQ(Get(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Get(navigator.Get(), 0, records), S_OK);
     for (std::size_t i = 0; i < std::size(rows); ++i) {
       const char16_t* expected = FromDocument(form) ? rows[i].document : rows[i].platform;
       EXPECT_EQ(records[i].handled, expected ? 1 : 0) << "row " << i;
@@ -166,7 +167,7 @@ TEST_P(GetValuesTest, NamesMatchWithoutCaseAndTextStaysText) {
     RecordArray records;
     records.Add(u"sEC", u"kEY");
     records.Add(u"SEC", u"Q");
-    ASSERT_EQ(Get(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Get(navigator.Get(), 0, records), S_OK);
     // The document hands out the text after "=" as the file holds it; the profile
     // functions trim it and take off the quotes.
     EXPECT_EQ(records.Text(0), FromDocument(form) ? u" 042 " : u"042");
@@ -180,7 +181,7 @@ TEST_P(GetValuesTest, DocumentShowsTheFileAsLoadedPlatformAsItIsNow) {
   WriteFile("a.ini", "\xFF\xFE" + Utf16Bytes(u"[S]\r\nk=new\r\n"));
   RecordArray records;
   records.Add(u"S", u"k");
-  ASSERT_EQ(Get(navigator.Get(), 0, records), S_OK);
+  ASSERT_HR(Get(navigator.Get(), 0, records), S_OK);
   EXPECT_EQ(records.Text(0), Mode() == 1 ? u"old" : u"new");
 }
 

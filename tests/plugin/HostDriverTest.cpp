@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "PluginFixture.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -16,11 +17,11 @@ TEST_P(HostDriverTest, OpensNavigatorsAndReleasesEverything) {
   IOrvFileFormat* format = NewFormat().Detach();
   ASSERT_NE(format, nullptr);
   IUnknown* unknown = nullptr;
-  ASSERT_EQ(format->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  ASSERT_HR(format->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
   EXPECT_EQ(format->Release(), 1u);
 
   BSTR maker = nullptr, description = nullptr, extensions = nullptr;
-  ASSERT_EQ(format->GetInfo(&maker, &description, &extensions), S_OK);
+  ASSERT_HR(format->GetInfo(&maker, &description, &extensions), S_OK);
   SysFreeString(maker);
   SysFreeString(description);
   SysFreeString(extensions);
@@ -28,14 +29,14 @@ TEST_P(HostDriverTest, OpensNavigatorsAndReleasesEverything) {
   for (const std::u16string& path : {ansi, unicode, ansi}) {
     BSTR bstr = SysAllocString(platform::AsWide(path.c_str()));
     IOrvFileNavigator* navigator = nullptr;
-    ASSERT_EQ(format->CreateNavigator(bstr, 7, &navigator), S_OK);
+    ASSERT_HR(format->CreateNavigator(bstr, 7, &navigator), S_OK);
     SysFreeString(bstr);
     IOrvFileNavigatorInit* init = nullptr;
     ASSERT_EQ(navigator->QueryInterface(IID_IOrvFileNavigatorInit,
                                         reinterpret_cast<void**>(&init)),
               S_OK);
     EXPECT_EQ(init->Release(), 1u);
-    EXPECT_EQ(navigator->NavigatorMethod19(0, 0), S_OK);
+    EXPECT_HR(navigator->NavigatorMethod19(0, 0), S_OK);
     EXPECT_EQ(navigator->Release(), 0u);
   }
   EXPECT_EQ(unknown->Release(), 0u);

@@ -24,6 +24,7 @@
 #include "PluginFixture.h"
 #include "Records.h"
 #include "platform/path.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -221,13 +222,13 @@ TEST_F(KilledSaveTest, AFileHeldWithoutDeleteSharingIsWaitedFor) {
     ComPtr<IOrvFileNavigator> navigator = [&] {
       UniqueBstr bstr = Bstr(U16Path(path));
       ComPtr<IOrvFileNavigator> opened;
-      EXPECT_EQ(NewFormat()->CreateNavigator(bstr.Get(), 0, opened.Receive()), S_OK);
+      EXPECT_HR(NewFormat()->CreateNavigator(bstr.Get(), 0, opened.Receive()), S_OK);
       return opened;
     }();
     ASSERT_TRUE(navigator);
     RecordArray records;
     AddText(records, u"S", u"k", u"new");
-    ASSERT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+    ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
     const HANDLE held = ::CreateFileW(path.wstring().c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -249,7 +250,7 @@ TEST_F(KilledSaveTest, AFileHeldWithoutDeleteSharingIsWaitedFor) {
     if (hr == S_OK) {
       EXPECT_EQ(ReadBytes(path), Encode(Form::Utf16, u"[S]\r\nk=new\r\n"));
     } else {
-      EXPECT_EQ(hr, E_FAIL);
+      EXPECT_HR(hr, E_FAIL);
       EXPECT_EQ(ReadBytes(path), oldFile);
       EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 1u);
     }

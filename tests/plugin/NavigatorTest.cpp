@@ -6,6 +6,7 @@
 #include "PluginFixture.h"
 #include "platform/portable.h"
 #include "platform/version.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -15,7 +16,7 @@ class NavigatorTest : public PluginTest {
   // A navigator as the class object makes it: constructed, not yet initialised.
   ComPtr<ComObject<CIniFile>> NewUninitialised() {
     ComObject<CIniFile>* object = nullptr;
-    EXPECT_EQ(ComObject<CIniFile>::CreateInstance(&object), S_OK);
+    EXPECT_HR(ComObject<CIniFile>::CreateInstance(&object), S_OK);
     object->AddRef();
     return ComPtr<ComObject<CIniFile>>::Attach(object);
   }
@@ -24,7 +25,7 @@ class NavigatorTest : public PluginTest {
 TEST_P(NavigatorTest, InitWithNullPath) {
   ComPtr<ComObject<CIniFile>> navigator = NewUninitialised();
   IOrvFileNavigatorInit* init = navigator.Get();
-  EXPECT_EQ(init->Init(nullptr, 0), Mode() == 1 ? E_FAIL : S_OK);
+  EXPECT_HR(init->Init(nullptr, 0), Mode() == 1 ? E_FAIL : S_OK);
   EXPECT_EQ(navigator->FilePath(), u"");
 }
 
@@ -32,7 +33,7 @@ TEST_P(NavigatorTest, InitStoresPathUpToFirstNul) {
   const std::u16string path = WriteFile("a.ini", "[S]\r\na=1\r\n");
   ComPtr<ComObject<CIniFile>> navigator = NewUninitialised();
   UniqueBstr withNul = Bstr(path + u'\0' + u"junk");
-  EXPECT_EQ(static_cast<IOrvFileNavigatorInit*>(navigator.Get())->Init(withNul.Get(), 0), S_OK);
+  EXPECT_HR(static_cast<IOrvFileNavigatorInit*>(navigator.Get())->Init(withNul.Get(), 0), S_OK);
   EXPECT_EQ(navigator->FilePath(), path);
 }
 
@@ -52,8 +53,8 @@ TEST_P(NavigatorTest, InitMakesARelativePathAbsolute) {
     fs::current_path(elsewhere);
     RecordArray records;
     AddText(records, u"S", u"k", u"2");
-    EXPECT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
-    EXPECT_EQ(navigator->Commit(), S_OK);
+    EXPECT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+    EXPECT_HR(navigator->Commit(), S_OK);
     fs::current_path(before);
     EXPECT_TRUE(fs::path(static_cast<CIniFile*>(navigator.Get())->FilePath()).is_absolute());
     EXPECT_EQ(ReadBytes(m_dir / "a.ini"), "[S]\r\nk=2\r\n");
@@ -67,12 +68,12 @@ TEST_P(NavigatorTest, ModeOneLoadsTheDocumentAndASecondInitReloads) {
   ComPtr<ComObject<CIniFile>> navigator = NewUninitialised();
   IOrvFileNavigatorInit* init = navigator.Get();
   UniqueBstr a = Bstr(first), b = Bstr(second);
-  ASSERT_EQ(init->Init(a.Get(), 0), S_OK);
+  ASSERT_HR(init->Init(a.Get(), 0), S_OK);
   std::u16string value;
   EXPECT_EQ(navigator->Document().GetValue(u"A", u"x", value), Mode() == 1);
   EXPECT_EQ(navigator->Document().IsUnicode(), Mode() == 1);
 
-  ASSERT_EQ(init->Init(b.Get(), 0), S_OK);
+  ASSERT_HR(init->Init(b.Get(), 0), S_OK);
   EXPECT_EQ(navigator->FilePath(), second);
   EXPECT_EQ(navigator->Document().GetValue(u"B", u"y", value), Mode() == 1);
   EXPECT_FALSE(navigator->Document().IsUnicode());
@@ -118,26 +119,26 @@ TEST_P(NavigatorTest, UnsupportedMethodsCheckTheirPointers) {
     const bool doesNothing = row.slot == 19 || row.slot == 20;
     const bool checksNothing = doesNothing || row.slot == 4 || row.slot == 14 ||
                                row.slot == 18 || row.slot == 21 || row.slot == 22;
-    EXPECT_EQ(row.withPointers, doesNothing ? S_OK : E_NOTIMPL);
-    EXPECT_EQ(row.withNulls, doesNothing ? S_OK : checksNothing ? E_NOTIMPL : E_POINTER);
+    EXPECT_HR(row.withPointers, doesNothing ? S_OK : E_NOTIMPL);
+    EXPECT_HR(row.withNulls, doesNothing ? S_OK : checksNothing ? E_NOTIMPL : E_POINTER);
   }
 }
 
 TEST_P(NavigatorTest, InterfacesOfTheNavigator) {
   ComPtr<IOrvFileNavigator> navigator = Open(WriteFile("a.ini", "[S]\r\n"));
   ComPtr<IUnknown> unknown, primary, init, format;
-  EXPECT_EQ(navigator->QueryInterface(IID_IUnknown, unknown.ReceiveVoid()), S_OK);
-  EXPECT_EQ(navigator->QueryInterface(IID_IIniFile, primary.ReceiveVoid()), S_OK);
+  EXPECT_HR(navigator->QueryInterface(IID_IUnknown, unknown.ReceiveVoid()), S_OK);
+  EXPECT_HR(navigator->QueryInterface(IID_IIniFile, primary.ReceiveVoid()), S_OK);
   EXPECT_EQ(unknown.Get(), primary.Get());
-  EXPECT_EQ(navigator->QueryInterface(IID_IOrvFileNavigatorInit, init.ReceiveVoid()), S_OK);
-  EXPECT_EQ(navigator->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid()), E_NOINTERFACE);
-  EXPECT_EQ(navigator->QueryInterface(IID_IMarshal, format.ReceiveVoid()), E_NOINTERFACE);
+  EXPECT_HR(navigator->QueryInterface(IID_IOrvFileNavigatorInit, init.ReceiveVoid()), S_OK);
+  EXPECT_HR(navigator->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid()), E_NOINTERFACE);
+  EXPECT_HR(navigator->QueryInterface(IID_IMarshal, format.ReceiveVoid()), E_NOINTERFACE);
   ComPtr<ISupportErrorInfo> errors;
-  ASSERT_EQ(navigator->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()), S_OK);
+  ASSERT_HR(navigator->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()), S_OK);
   for (const IID* iid : {&IID_IOrvFileNavigator, &IID_IOrvFileNavigatorInit, &IID_IIniFile}) {
-    EXPECT_EQ(errors->InterfaceSupportsErrorInfo(*iid), S_OK);
+    EXPECT_HR(errors->InterfaceSupportsErrorInfo(*iid), S_OK);
   }
-  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IOrvFileFormat), S_FALSE);
+  EXPECT_HR(errors->InterfaceSupportsErrorInfo(IID_IOrvFileFormat), S_FALSE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, NavigatorTest, ::testing::Values(0, 1), ModeName);

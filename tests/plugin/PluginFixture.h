@@ -15,6 +15,7 @@
 #include "plugin/CIniFormat.h"
 #include "plugin/ProfileMode.h"
 #include "support/Files.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 
@@ -23,9 +24,9 @@ using platform::UniqueBstr;
 
 inline ComPtr<IOrvFileFormat> NewFormat() {
   ComObject<CIniFormat>* object = nullptr;
-  EXPECT_EQ(ComObject<CIniFormat>::CreateInstance(&object), S_OK);
+  EXPECT_HR(ComObject<CIniFormat>::CreateInstance(&object), S_OK);
   ComPtr<IOrvFileFormat> format;
-  EXPECT_EQ(object->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid()), S_OK);
+  EXPECT_HR(object->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid()), S_OK);
   return format;
 }
 

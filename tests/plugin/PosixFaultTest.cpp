@@ -20,6 +20,7 @@
 #include "platform/file_lock.h"
 #include "PluginFixture.h"
 #include "Records.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -43,23 +44,23 @@ void CommitOnUnreadableFile(const fs::path& path, int mode) {
   WriteBytes(path, Encode(form, u"[S]\r\nk=old\r\n"));
   UniqueBstr bstr = Bstr(U16Path(path));
   ComPtr<IOrvFileNavigator> navigator;
-  ASSERT_EQ(NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()), S_OK);
+  ASSERT_HR(NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()), S_OK);
   RecordArray first;
   AddText(first, u"S", u"k", u"new");
-  ASSERT_EQ(navigator->SetValues(0, 0, 0, first.Count(), first.Data(), 0), S_OK);
+  ASSERT_HR(navigator->SetValues(0, 0, 0, first.Count(), first.Data(), 0), S_OK);
   const std::string before = ReadBytes(path);
 
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
   ASSERT_NE(::access(path.c_str(), R_OK), 0) << "the file is still readable";
   RecordArray second;
   AddText(second, u"S", u"added", u"1");
-  ASSERT_EQ(navigator->SetValues(0, 0, 0, second.Count(), second.Data(), 0), S_OK);
-  EXPECT_EQ(navigator->Commit(), E_FAIL);
+  ASSERT_HR(navigator->SetValues(0, 0, 0, second.Count(), second.Data(), 0), S_OK);
+  EXPECT_HR(navigator->Commit(), E_FAIL);
   EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 2u);
 
   ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
   EXPECT_EQ(ReadBytes(path), before);
-  ASSERT_EQ(navigator->Commit(), S_OK);
+  ASSERT_HR(navigator->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(path), Encode(form, u"[S]\r\nk=new\r\nadded=1\r\n"));
 }
 
@@ -103,11 +104,11 @@ TEST_P(PosixFaultTest, SaveOnAFullDiskLeavesTheOldFile) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, previous);
 
-  EXPECT_EQ(set, S_OK);  // the direct write's failure is left to Commit
-  EXPECT_EQ(committed, E_FAIL);
+  EXPECT_HR(set, S_OK);  // the direct write's failure is left to Commit
+  EXPECT_HR(committed, E_FAIL);
   EXPECT_EQ(ReadBytes(path), old);
   EXPECT_EQ(FilesInFolder(), 1u);
-  ASSERT_EQ(navigator->Commit(), S_OK);
+  ASSERT_HR(navigator->Commit(), S_OK);
   EXPECT_EQ(ReadBytes(path).substr(0, 12), "[S]\r\nk=new\r\n");
 }
 
@@ -146,7 +147,7 @@ TEST_P(PosixFaultTest, WhatIsNoRegularFileIsTakenAsMissing) {
       ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
       RecordArray records;
       records.Add(u"S", u"k");
-      EXPECT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
+      EXPECT_HR(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
       EXPECT_EQ(records[0].value.vt, VT_EMPTY);
     }
     if (listener >= 0) ::close(std::exchange(listener, -1));
@@ -165,7 +166,7 @@ TEST_P(PosixFaultTest, AFileTooLargeIsRefusedUnread) {
   ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
   RecordArray write;
   AddText(write, u"S", u"k", u"new");
-  ASSERT_EQ(navigator->SetValues(0, 0, 0, write.Count(), write.Data(), 0), S_OK);
+  ASSERT_HR(navigator->SetValues(0, 0, 0, write.Count(), write.Data(), 0), S_OK);
   fs::resize_file(path, size);
   const HRESULT tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
   if (Mode() == 1) {
@@ -174,7 +175,7 @@ TEST_P(PosixFaultTest, AFileTooLargeIsRefusedUnread) {
   } else {
     RecordArray read;
     read.Add(u"S", u"k");
-    EXPECT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
+    EXPECT_HR(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
     EXPECT_EQ(read[0].value.vt, VT_EMPTY);
   }
   EXPECT_EQ(fs::file_size(path), size);
@@ -276,16 +277,16 @@ TEST_P(PosixFaultTest, SavesKeepWhatMakesTheFileItself) {
       if (held) {
         // The other writer keeps its lock past our wait: the save fails and loses nothing.
         platform::SetLockWaitForTesting(50);
-        EXPECT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
-        EXPECT_EQ(navigator->Commit(), E_FAIL);
+        EXPECT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+        EXPECT_HR(navigator->Commit(), E_FAIL);
         EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 1u);
         EXPECT_EQ(ReadBytes(file), Encode(form, u"[S]\r\nk=old\r\n"));
         held.reset();
         platform::SetLockWaitForTesting(-1);
       } else {
-        ASSERT_EQ(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+        ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
       }
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
     }
     row.check();
     EXPECT_EQ(ReadBytes(file), expected);

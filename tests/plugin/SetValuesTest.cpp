@@ -20,6 +20,7 @@
 #include "platform/profile_api.h"
 #include "platform/replace.h"
 #include "profile/Route.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
@@ -64,7 +65,7 @@ TEST_P(SetValuesTest, CommitWithNothingQueuedTouchesNothing) {
   for (Form form : kForms) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\na=1");  // would be normalised
-    EXPECT_EQ(navigator->Commit(), S_OK);
+    EXPECT_HR(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\na=1"));
   }
 }
@@ -78,13 +79,13 @@ TEST_P(SetValuesTest, CommitLeavesAFileThatHoldsItsWritesAlone) {
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
     RecordArray records;
     AddText(records, u"S", u"k", u"new");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     const bool alreadyThere = FileBytes() == Expected(u"[S]\r\nk=new\r\n");
     EXPECT_EQ(alreadyThere, !Deferred());
     // An hour old, as far as the file system's time resolution goes: a rewrite makes it new.
     const auto now = fs::file_time_type::clock::now();
     fs::last_write_time(m_path, now - std::chrono::hours(1));
-    ASSERT_EQ(navigator->Commit(), S_OK);
+    ASSERT_HR(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
     EXPECT_EQ(fs::last_write_time(m_path) < now - std::chrono::minutes(30), alreadyThere);
     EXPECT_EQ(Pending(navigator.Get()), 0u);
@@ -101,13 +102,13 @@ TEST_P(SetValuesTest, WritesReachTheFileAndKeepEverythingElse) {
     AddText(records, u"Main", u"Name ", u"new");
     AddText(records, u"Other", u"added", u"v");
     AddText(records, u"New", u"Key", u"1");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[i].handled, 1);
     if (Deferred()) {
       EXPECT_EQ(FileBytes(), Expected(before));
     }
     EXPECT_EQ(Pending(navigator.Get()), 3u);
-    ASSERT_EQ(navigator->Commit(), S_OK);
+    ASSERT_HR(navigator->Commit(), S_OK);
     EXPECT_EQ(Pending(navigator.Get()), 0u);
     if (Deferred()) {
       // Only the document wrote: the file is the old one with three changes, byte for byte.
@@ -125,7 +126,7 @@ TEST_P(SetValuesTest, WritesReachTheFileAndKeepEverythingElse) {
     read.Add(u"Other", u"added");
     read.Add(u"New", u"Key");
     read.Add(u"Main", u"keep");
-    ASSERT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
+    ASSERT_HR(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
     EXPECT_EQ(read.Text(0), u"new");
     EXPECT_EQ(read.Text(1), u"v");
     EXPECT_EQ(read.Text(2), u"1");
@@ -144,7 +145,7 @@ TEST_P(SetValuesTest, DirectWritesAreInTheFileBeforeCommit) {
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\na=1\r\n");
     RecordArray records;
     AddText(records, u"S", u"a", u"2");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     const std::size_t mark = form == Form::Ansi ? 0 : form == Form::Utf16 ? 2 : 3;
     const bool inFile = FileBytes().find(Expected(u"a=2").substr(mark)) != std::string::npos;
     EXPECT_EQ(inFile, !Deferred());
@@ -159,9 +160,9 @@ TEST_P(SetValuesTest, LastOfTwoWritesWins) {
   for (const char16_t* value : {u"first", u"second"}) {
     RecordArray records;
     AddText(records, u"S", u"k", value);
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
   }
-  ASSERT_EQ(navigator->Commit(), S_OK);
+  ASSERT_HR(navigator->Commit(), S_OK);
   EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=second\r\n"));
 }
 
@@ -173,7 +174,7 @@ TEST_P(SetValuesTest, FirstMatchWritesTheFirstRecordWithAValueAndCommits) {
     AddText(records, u"S", u"empty", u"a");  // an empty value does not count
     AddText(records, u"S", u"has", u"b");
     AddText(records, u"S", u"missing", u"c");
-    ASSERT_EQ(Set(navigator.Get(), 1, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 1, records), S_OK);
     EXPECT_EQ(records[0].handled, 0);
     EXPECT_EQ(records[1].handled, 1);
     EXPECT_EQ(records[2].handled, RecordArray::kUntouched);
@@ -189,11 +190,11 @@ TEST_P(SetValuesTest, FirstMatchWithoutAnyValueQueuesTheFirstRecord) {
     RecordArray records;
     AddText(records, u"S", u"one", u"1");
     AddText(records, u"S", u"two", u"2");
-    ASSERT_EQ(Set(navigator.Get(), 1, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 1, records), S_OK);
     EXPECT_EQ(records[0].handled, 1);
     EXPECT_EQ(records[1].handled, 0);
     EXPECT_EQ(Pending(navigator.Get()), 1u);
-    ASSERT_EQ(navigator->Commit(), S_OK);
+    ASSERT_HR(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\none=1\r\n"));
   }
 }
@@ -235,8 +236,8 @@ TEST_P(SetValuesTest, AWriteLandsOnTheLineItIsReadFrom) {
     ComPtr<IOrvFileNavigator> navigator = Open(U16Path(m_path));
     RecordArray records;
     AddText(records, row.section, row.key, u"9");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
-    ASSERT_EQ(navigator->Commit(), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(navigator->Commit(), S_OK);
     // Windows' writer changes only its line, as ours does; Wine's, which the win32 tests
     // run, rewrites the whole file in a form of its own, so the bytes are ours to check.
     if (!platform::SystemProfile()) {
@@ -244,7 +245,7 @@ TEST_P(SetValuesTest, AWriteLandsOnTheLineItIsReadFrom) {
     }
     RecordArray read;
     read.Add(row.section, row.key);
-    ASSERT_EQ(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
+    ASSERT_HR(navigator->GetValues(0, 0, 0, read.Count(), read.Data()), S_OK);
     EXPECT_EQ(read.Text(0), u"9");
   }
 }
@@ -281,11 +282,11 @@ TEST_P(SetValuesTest, RefusesTextThatWouldChangeTheFilesStructure) {
       AddText(records, u"S", u"before", u"1");
       AddText(records, row.section, row.key, row.value);
       AddText(records, u"S", u"after", u"2");
-      EXPECT_EQ(Set(navigator.Get(), 0, records), row.result);
+      EXPECT_HR(Set(navigator.Get(), 0, records), row.result);
       EXPECT_EQ(records[0].handled, 1);
       EXPECT_EQ(records[1].handled, 0);
       EXPECT_EQ(records[2].handled, 1);
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
       EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=old\r\nbefore=1\r\nafter=2\r\n"));
     }
   }
@@ -296,7 +297,7 @@ TEST_P(SetValuesTest, ValueWithoutTextFormIsReportedNotThrown) {
   RecordArray records;
   records.Add(u"S", u"null").value.vt = VT_NULL;
   AddText(records, u"S", u"ok", u"1");
-  EXPECT_EQ(Set(navigator.Get(), 0, records), DISP_E_TYPEMISMATCH);
+  EXPECT_HR(Set(navigator.Get(), 0, records), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(records[0].handled, 0);
   EXPECT_EQ(records[1].handled, 1);
 
@@ -304,7 +305,7 @@ TEST_P(SetValuesTest, ValueWithoutTextFormIsReportedNotThrown) {
   ComPtr<IOrvFileNavigator> again = OpenWith(Form::Ansi, u"[S]\r\nk=1\r\n");
   RecordArray chosen;
   chosen.Add(u"S", u"k").value.vt = VT_NULL;
-  EXPECT_EQ(Set(again.Get(), 1, chosen), DISP_E_TYPEMISMATCH);
+  EXPECT_HR(Set(again.Get(), 1, chosen), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(chosen[0].handled, 0);
   EXPECT_EQ(Pending(again.Get()), 0u);
   EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=1\r\n"));
@@ -312,13 +313,13 @@ TEST_P(SetValuesTest, ValueWithoutTextFormIsReportedNotThrown) {
 
 TEST_P(SetValuesTest, ArgumentsOutsideTheRange) {
   ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Ansi, u"[S]\r\n");
-  EXPECT_EQ(navigator->SetValues(0, 0, 0, 3, nullptr, 0), E_POINTER);
-  EXPECT_EQ(navigator->SetValues(0, 1, 0, 3, nullptr, 0), E_POINTER);
-  EXPECT_EQ(navigator->SetValues(0, 0, 0, 0, nullptr, 0), S_OK);
+  EXPECT_HR(navigator->SetValues(0, 0, 0, 3, nullptr, 0), E_POINTER);
+  EXPECT_HR(navigator->SetValues(0, 1, 0, 3, nullptr, 0), E_POINTER);
+  EXPECT_HR(navigator->SetValues(0, 0, 0, 0, nullptr, 0), S_OK);
   RecordArray records;
   AddText(records, u"S", u"k", u"v");
-  EXPECT_EQ(navigator->SetValues(0, 0, 0, -1, records.Data(), 0), S_OK);
-  EXPECT_EQ(navigator->SetValues(0, 1, 0, 0, records.Data(), 0), S_OK);
+  EXPECT_HR(navigator->SetValues(0, 0, 0, -1, records.Data(), 0), S_OK);
+  EXPECT_HR(navigator->SetValues(0, 1, 0, 0, records.Data(), 0), S_OK);
   EXPECT_EQ(records[0].handled, RecordArray::kUntouched);
   EXPECT_EQ(Pending(navigator.Get()), 0u);
 }
@@ -329,8 +330,8 @@ TEST_P(SetValuesTest, DatesAreWrittenInTheLayoutAsked) {
   OrvVariableRecord& record = records.Add(u"S", u"when");
   record.value.vt = VT_DATE;
   record.value.date = 45356.588298611;  // 5 March 2024, 14:07:09
-  ASSERT_EQ(Set(navigator.Get(), 0, records, 120), S_OK);
-  ASSERT_EQ(navigator->Commit(), S_OK);
+  ASSERT_HR(Set(navigator.Get(), 0, records, 120), S_OK);
+  ASSERT_HR(navigator->Commit(), S_OK);
   EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nwhen=2024-03-05\r\n"));
 }
 
@@ -344,21 +345,21 @@ TEST_P(SetValuesTest, CommitThatCannotLoadKeepsTheQueue) {
     RecordArray records;
     AddText(records, u"S", u"a", u"1");
     AddText(records, u"S", u"b", u"2");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     std::filesystem::remove(m_path);
     std::filesystem::create_directory(m_path);  // a folder in its place
-    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_HR(navigator->Commit(), E_FAIL);
     EXPECT_EQ(Pending(navigator.Get()), 2u);
     std::filesystem::remove(m_path);
     if (!Deferred()) {
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
       EXPECT_EQ(FileBytes(), "[S]\r\na=1\r\nb=2\r\n");  // a new file is ANSI
       continue;
     }
-    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_HR(navigator->Commit(), E_FAIL);
     EXPECT_EQ(Pending(navigator.Get()), 2u);
     WriteBytes(m_path, Encode(form, u"[S]\r\nother=x\r\n"));
-    ASSERT_EQ(navigator->Commit(), S_OK);
+    ASSERT_HR(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nother=x\r\na=1\r\nb=2\r\n"));
   }
 }
@@ -381,18 +382,18 @@ TEST_P(SetValuesTest, CommitRefusesFilesItMayNotOrCannotRewrite) {
     ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Utf16, u"[S]\r\n");
     RecordArray records;
     AddText(records, u"S", u"k", u"v");
-    ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     WriteBytes(m_path, bytes);
     const bool readOnly = std::string_view(name) == "read-only";
     const fs::perms writable = fs::perms::owner_write | fs::perms::group_write |
                                fs::perms::others_write;
     if (readOnly) fs::permissions(m_path, writable, fs::perm_options::remove);
-    EXPECT_EQ(navigator->Commit(), E_FAIL);
+    EXPECT_HR(navigator->Commit(), E_FAIL);
     EXPECT_EQ(Pending(navigator.Get()), 1u);
     EXPECT_EQ(FileBytes(), bytes);
     if (readOnly) {
       fs::permissions(m_path, fs::perms::owner_write, fs::perm_options::add);
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
       EXPECT_EQ(FileBytes(), "[S]\r\na=1\r\nk=v\r\n");
     }
   }
@@ -428,13 +429,13 @@ TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
       ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
       RecordArray records;
       AddText(records, u"S", u"k", u"new");
-      ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+      ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
       // Another program puts the old value back, so that Commit has a change to save.
       WriteBytes(m_path, Encode(form, u"[S]\r\nk=old\r\n"));
       const std::string direct = FileBytes();
       RecordArray before;
       before.Add(u"S", u"k");
-      ASSERT_EQ(navigator->GetValues(0, 0, 0, before.Count(), before.Data()), S_OK);
+      ASSERT_HR(navigator->GetValues(0, 0, 0, before.Count(), before.Data()), S_OK);
 
       {
         std::optional<HeldWithoutSharing> held;
@@ -443,7 +444,7 @@ TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
         } else {
           platform::SetWriteFailureForTesting(failAfter);
         }
-        EXPECT_EQ(navigator->Commit(), E_FAIL);
+        EXPECT_HR(navigator->Commit(), E_FAIL);
         platform::SetWriteFailureForTesting(-1);
       }
       EXPECT_EQ(FileBytes(), direct);
@@ -451,10 +452,10 @@ TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
       // Reads still show the file as it is, not the save that failed.
       RecordArray after;
       after.Add(u"S", u"k");
-      ASSERT_EQ(navigator->GetValues(0, 0, 0, after.Count(), after.Data()), S_OK);
+      ASSERT_HR(navigator->GetValues(0, 0, 0, after.Count(), after.Data()), S_OK);
       EXPECT_EQ(after.Text(0), before.Text(0));
 
-      ASSERT_EQ(navigator->Commit(), S_OK);
+      ASSERT_HR(navigator->Commit(), S_OK);
       EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\n"));
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
                               std::filesystem::directory_iterator()),
@@ -475,13 +476,13 @@ TEST_P(SetValuesTest, FailedDirectWriteIsLeftToCommit) {
     AddText(records, u"S", u"k", u"new");
     fs::remove(m_path);
     fs::create_directory(m_path);
-    EXPECT_EQ(Set(navigator.Get(), 0, records), S_OK);
+    EXPECT_HR(Set(navigator.Get(), 0, records), S_OK);
     EXPECT_EQ(records[0].handled, 1);
     EXPECT_EQ(Pending(navigator.Get()), 1u);
     EXPECT_TRUE(fs::is_empty(m_path));
     fs::remove(m_path);
     WriteBytes(m_path, Encode(form, u"[S]\r\nk=old\r\nother=1\r\n"));
-    ASSERT_EQ(navigator->Commit(), S_OK);
+    ASSERT_HR(navigator->Commit(), S_OK);
     EXPECT_EQ(FileBytes(), Expected(u"[S]\r\nk=new\r\nother=1\r\n"));
   }
 }
@@ -535,19 +536,19 @@ TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
         break;
       case Step::SetLineBreak:
         navigator = Open(path);
-        EXPECT_EQ(Set(navigator.Get(), 0, records), row.hr);
+        EXPECT_HR(Set(navigator.Get(), 0, records), row.hr);
         break;
       case Step::CommitOnFullDisk:
       case Step::CommitWhileHeld: {
         navigator = Open(path);
-        ASSERT_EQ(Set(navigator.Get(), 0, records), S_OK);
+        ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
         std::optional<platform::FileLock> held;
         if (row.step == Step::CommitWhileHeld) {
           held.emplace(path, platform::FileLock::Missing::Fail);
           platform::SetLockWaitForTesting(50);
         }
         platform::SetWriteFailureForTesting(row.step == Step::CommitOnFullDisk ? 3 : -1);
-        EXPECT_EQ(navigator->Commit(), row.hr);
+        EXPECT_HR(navigator->Commit(), row.hr);
         platform::SetWriteFailureForTesting(-1);
         platform::SetLockWaitForTesting(-1);
         break;
@@ -557,30 +558,30 @@ TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
         navigator = Open(path);
         fs::permissions(m_path, fs::perms::owner_write | fs::perms::group_write |
                                     fs::perms::others_write, fs::perm_options::remove);
-        EXPECT_EQ(Set(navigator.Get(), 0, records), S_OK);
-        EXPECT_EQ(navigator->Commit(), row.hr);
+        EXPECT_HR(Set(navigator.Get(), 0, records), S_OK);
+        EXPECT_HR(navigator->Commit(), row.hr);
         EXPECT_EQ(FileBytes(), row.bytes);
         fs::permissions(m_path, fs::perms::owner_write, fs::perm_options::add);
         break;
       }
     }
     platform::ComPtr<IErrorInfo> error;
-    ASSERT_EQ(GetErrorInfo(0, error.Receive()), S_OK);
+    ASSERT_HR(GetErrorInfo(0, error.Receive()), S_OK);
     UniqueBstr description, source;
-    ASSERT_EQ(error->GetDescription(description.Receive()), S_OK);
+    ASSERT_HR(error->GetDescription(description.Receive()), S_OK);
     std::u16string expected = row.sentence;
     if (const std::size_t at = expected.find(u'@'); at != std::u16string::npos) {
       expected.replace(at, 1, path);
     }
     EXPECT_EQ(description.View(), expected);
-    ASSERT_EQ(error->GetSource(source.Receive()), S_OK);
+    ASSERT_HR(error->GetSource(source.Receive()), S_OK);
     EXPECT_EQ(source.View(), navigator ? u"IniPlugin.IniFile" : u"IniPlugin.IniFormat");
 
     // A success afterwards leaves none behind, as does the reading itself.
     if (navigator) {
       Set(navigator.Get(), 0, records);
-      ASSERT_EQ(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
-      EXPECT_EQ(GetErrorInfo(0, error.Receive()), S_FALSE);
+      ASSERT_HR(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), S_OK);
+      EXPECT_HR(GetErrorInfo(0, error.Receive()), S_FALSE);
     }
   }
 }

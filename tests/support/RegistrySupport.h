@@ -13,6 +13,7 @@
 #include "platform/portable.h"
 #include "platform/registry.h"
 #include "support/Files.h"
+#include "support/Hresult.h"
 
 namespace iniplugin::test {
 
@@ -32,15 +33,15 @@ inline std::string Dump(Registry& registry, const std::u16string& path = u"",
                         const std::string& indent = "") {
   std::string out;
   std::vector<std::u16string> values;
-  EXPECT_EQ(registry.ListValues(path, &values), S_OK) << Narrow(path);
+  EXPECT_HR(registry.ListValues(path, &values), S_OK) << Narrow(path);
   std::sort(values.begin(), values.end());
   for (const std::u16string& name : values) {
     std::u16string text;
-    EXPECT_EQ(registry.GetValue(path, name, &text), S_OK);
+    EXPECT_HR(registry.GetValue(path, name, &text), S_OK);
     out += indent + (name.empty() ? "@" : Narrow(name)) + "=" + Narrow(text) + "\n";
   }
   std::vector<std::u16string> subkeys;
-  EXPECT_EQ(registry.ListSubkeys(path, &subkeys), S_OK) << Narrow(path);
+  EXPECT_HR(registry.ListSubkeys(path, &subkeys), S_OK) << Narrow(path);
   std::sort(subkeys.begin(), subkeys.end());
   for (const std::u16string& name : subkeys) {
     out += indent + "[" + Narrow(name) + "]\n";
@@ -78,7 +79,7 @@ class RegistryTest : public ::testing::TestWithParam<Backend> {
     const HRESULT hr = GetParam() == Backend::File
                            ? portable::OpenFileRegistry(File(), m_scratch, &registry)
                            : platform::OpenClassesRoot(&registry, m_scratch);
-    EXPECT_EQ(hr, S_OK) << std::hex << hr;
+    EXPECT_HR(hr, S_OK) << std::hex << hr;
     return registry;
   }
 
@@ -94,10 +95,10 @@ class RegistryTest : public ::testing::TestWithParam<Backend> {
     const HRESULT hr = GetParam() == Backend::File
                            ? portable::OpenFileRegistry(File(), u"", &root)
                            : platform::OpenClassesRoot(&root);
-    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+    ASSERT_HR(hr, S_OK) << std::hex << hr;
     ASSERT_TRUE(SUCCEEDED(root->DeleteTree(m_scratch)));
     (void)root->DeleteKey(u"IniPluginTests");
-    ASSERT_EQ(root->Commit(), S_OK);
+    ASSERT_HR(root->Commit(), S_OK);
   }
 };
 

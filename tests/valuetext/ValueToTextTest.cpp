@@ -4,6 +4,7 @@
 
 #include "platform/com.h"
 #include "platform/windows_types.h"
+#include "support/Hresult.h"
 #include "valuetext/ValueToText.h"
 
 namespace iniplugin {
@@ -106,12 +107,12 @@ TEST(ValueToTextTest, ValueWithoutTextThrowsTheSystemsResult) {
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_NULL;
-  EXPECT_EQ(ThrownResult(value), DISP_E_TYPEMISMATCH);
+  EXPECT_HR(ThrownResult(value), DISP_E_TYPEMISMATCH);
   value.vt = VT_ERROR;
   value.scode = E_FAIL;
-  EXPECT_EQ(ThrownResult(value), DISP_E_TYPEMISMATCH);
+  EXPECT_HR(ThrownResult(value), DISP_E_TYPEMISMATCH);
   value.vt = 0x7F;
-  EXPECT_EQ(ThrownResult(value), DISP_E_BADVARTYPE);  // refused by the copy already
+  EXPECT_HR(ThrownResult(value), DISP_E_BADVARTYPE);  // refused by the copy already
 }
 
 // Counts its references; answers no interface but IUnknown, so it has no text.
@@ -139,7 +140,7 @@ TEST(ValueToTextTest, FailedConversionReleasesItsCopy) {
   VariantInit(&value);
   value.vt = VT_UNKNOWN;
   value.punkVal = &object;
-  EXPECT_EQ(ThrownResult(value), DISP_E_TYPEMISMATCH);
+  EXPECT_HR(ThrownResult(value), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(object.References(), 1u);
 }
 
