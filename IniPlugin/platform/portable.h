@@ -66,9 +66,9 @@ bool AnsiHoldsExactly(std::u16string_view text);
 // other hives in the file are kept as they are. A missing file is an empty registry; a
 // file not in the form fails with HRESULT_FROM_WIN32(ERROR_INVALID_DATA) and is never
 // overwritten. Names and texts holding CR, LF or NUL cannot be stored (E_INVALIDARG).
-// Commit writes a temporary file beside the file and renames it over the file, so a
-// failed write leaves the old file whole; two processes committing at once are not
-// serialised, and the later one wins.
+// Commit takes the file's lock, reads the file again, makes this object's changes once
+// more on what it holds now and replaces the file whole, so that two committers (in one
+// process or two) lose neither's keys and a failed write leaves the old file as it was.
 HRESULT OpenFileRegistry(const std::u16string& file, std::u16string_view under,
                          std::unique_ptr<platform::Registry>* registry);
 

@@ -113,10 +113,10 @@ class CIniFile : public IIniFile,
   // name. Throws std::bad_alloc.
   void ReadValueText(const profile::ProfileFile* source, const WCHAR* section,
                      const WCHAR* key, const WCHAR* defaultText, std::u16string& text) const;
-  // Commit for a file the profile functions serve: flush, read every key back, and write
-  // again what does not read back.
   // Commit's work, as part of a call of the host's.
   HRESULT CommitQueued(HostCall& call);
+  // Commit for a file the profile functions serve: flush, read every key back, and write
+  // again what does not read back.
   HRESULT CommitThroughProfile(const profile::ProfileFile& source, HostCall& call);
   // Commit for a file the document serves: reload, apply the queue, save.
   HRESULT CommitThroughDocument(HostCall& call);

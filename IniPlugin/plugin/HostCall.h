@@ -24,8 +24,7 @@ class HostCall {
   // cannot hold a line break"). The first reason recorded is the one told. Returns `hr`.
   HRESULT Fail(HRESULT hr, std::u16string what);
   // The end of the sentence: what the failure kept ("nothing was written"); none when
-  // empty. Throws
-  // std::bad_alloc: call it inside the call's body.
+  // empty. Throws std::bad_alloc: call it inside the call's body.
   void Kept(std::u16string kept) { m_kept = std::move(kept); }
   // The file a failure without a recorded reason (an exception) names.
   void About(std::u16string_view file) { m_file = file; }
