@@ -57,7 +57,11 @@ TEST_P(GetValuesTest, FirstMatchStopsAfterTheFirstRecordWithAValue) {
           OpenWith(form, u"[S]\r\none=1\r\nother=two\r\n");
       RecordArray records;
       records.Add(u"S", u"missing");
-      records.Add(u"S", u"one");
+      // A host may hand a record back with the text an earlier call put there: the read
+      // replaces it, and the old text must be freed, not leaked.
+      OrvVariableRecord& reused = records.Add(u"S", u"one");
+      reused.value.vt = VT_BSTR;
+      reused.value.bstrVal = Bstr(u"earlier").Release();
       records.Add(u"S", u"other");
       ASSERT_HR(Get(navigator.Get(), row.firstMatch, records), S_OK);
       for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[i].handled, row.handled[i]) << i;
