@@ -69,6 +69,10 @@ TEST(ReplaceFileTest, FailsWithoutTouchingAnything) {
   EXPECT_FALSE(ReplaceFileContents(U16Path(dir / "folder"), "x"));
   EXPECT_FALSE(ReplaceFileContents(u"", "x"));
   EXPECT_FALSE(ReplaceFileContents(U16Path(dir / "a.ini") + u'\0' + u"b", "x"));
+  // The file the replacement made to lock goes again when its content never came.
+  platform::SetWriteFailureForTesting(0);
+  EXPECT_FALSE(ReplaceFileContents(U16Path(dir / "new.ini"), "x"));
+  platform::SetWriteFailureForTesting(-1);
   EXPECT_EQ(FolderContents(dir), std::vector<std::string>{"folder"});
   EXPECT_TRUE(fs::is_empty(dir / "folder"));
 }
