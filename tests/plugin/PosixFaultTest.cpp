@@ -7,9 +7,12 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -21,6 +24,23 @@
 #include "PluginFixture.h"
 #include "Records.h"
 #include "support/Hresult.h"
+
+// No disk can be made to refuse a flush on demand: this program's own fsync, which the
+// module's calls reach instead of the C library's, fails for the file (by inode) a test
+// names, until it names none.
+namespace {
+std::atomic<ino_t> g_failFlushOf{0};
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  struct stat info;
+  const ino_t failing = g_failFlushOf.load();
+  if (failing != 0 && ::fstat(fd, &info) == 0 && info.st_ino == failing) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace iniplugin::test {
 namespace {
@@ -83,33 +103,76 @@ TEST_P(PosixFaultTest, CommitOnUnreadableFileKeepsTheQueue) {
       ::testing::ExitedWithCode(0), "");
 }
 
-// A file size limit makes the system refuse bytes as a full disk does: the save fails
-// with the old file untouched and no temporary file left.
+// A disk that refuses the save: a file size limit makes the system refuse bytes as a full
+// disk does, and a failing flush means the new content may never reach the disk. Either
+// way the save fails with the old content in the file and no temporary file left, and
+// the next Commit, once the disk takes it, writes it and leaves nothing beside the file.
+// The flush row's file has a second name, so that it is rewritten in place.
 TEST_P(PosixFaultTest, SaveOnAFullDiskLeavesTheOldFile) {
   const fs::path path = m_dir / "settings.ini";
-  const std::string old = "[S]\r\nk=old\r\n" + std::string(20000, ';') + "\r\n";
-  WriteBytes(path, old);
-  ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
-  RecordArray records;
-  AddText(records, u"S", u"k", u"new");
-
+  const fs::path other = m_dir / "other.ini";
   rlimit saved;
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit limited = saved;
-  limited.rlim_cur = 4096;
-  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const HRESULT set = navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0);
-  const HRESULT committed = navigator->Commit();
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::signal(SIGXFSZ, previous);
+  decltype(SIG_IGN) previous = SIG_DFL;
+  struct Row {
+    const char* what;
+    Form form;
+    bool secondName;
+    // Copies of the old content left beside the file after the failure: a flush that keeps
+    // failing also fails the putting back, and the copy waits there for the next lock.
+    std::size_t keptCopies;
+    std::function<void()> refuse, restore;
+  };
+  const Row rows[] = {
+      {"a file size limit", Form::Ansi, false, 0,
+       [&] {
+         rlimit limited = saved;
+         limited.rlim_cur = 4096;
+         previous = ::signal(SIGXFSZ, SIG_IGN);
+         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+       },
+       [&] {
+         ::setrlimit(RLIMIT_FSIZE, &saved);
+         ::signal(SIGXFSZ, previous);
+       }},
+      // A UTF-16 file in mode 1, so that the save goes through the document.
+      {"a flush that fails", Mode() == 1 ? Form::Utf16 : Form::Ansi, true, 1,
+       [&] {
+         struct stat info;
+         ASSERT_EQ(::stat(path.c_str(), &info), 0);
+         g_failFlushOf = info.st_ino;
+       },
+       [] { g_failFlushOf = 0; }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string old =
+        Encode(row.form, u"[S]\r\nk=old\r\n" + std::u16string(20000, u';') + u"\r\n");
+    WriteBytes(path, old);
+    fs::remove(other);
+    if (row.secondName) fs::create_hard_link(path, other);
+    const std::size_t names = row.secondName ? 2 : 1;
+    ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
+    RecordArray records;
+    AddText(records, u"S", u"k", u"new");
 
-  EXPECT_HR(set, S_OK);  // the direct write's failure is left to Commit
-  EXPECT_HR(committed, E_FAIL);
-  EXPECT_EQ(ReadBytes(path), old);
-  EXPECT_EQ(FilesInFolder(), 1u);
-  ASSERT_HR(navigator->Commit(), S_OK);
-  EXPECT_EQ(ReadBytes(path).substr(0, 12), "[S]\r\nk=new\r\n");
+    row.refuse();
+    const HRESULT set = navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0);
+    const HRESULT committed = navigator->Commit();
+    row.restore();
+
+    EXPECT_HR(set, S_OK);  // the direct write's failure is left to Commit
+    EXPECT_HR(committed, E_FAIL);
+    EXPECT_TRUE(ReadBytes(path) == old) << "the old content is gone";
+    EXPECT_EQ(FilesInFolder(), names + row.keptCopies);
+    ASSERT_HR(navigator->Commit(), S_OK);
+    const std::string written = Encode(row.form, u"[S]\r\nk=new\r\n");
+    EXPECT_EQ(ReadBytes(path).substr(0, written.size()), written);
+    if (row.secondName) {
+      EXPECT_TRUE(ReadBytes(other) == ReadBytes(path)) << "the other name lost the file";
+    }
+    EXPECT_EQ(FilesInFolder(), names);
+  }
 }
 
 // Neither waited on nor read: opening a FIFO would wait for a writer, a device like
