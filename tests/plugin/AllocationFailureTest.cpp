@@ -62,6 +62,17 @@ class AllocationFailureTest : public PluginTestWith<std::tuple<int, Throw>> {
     SetErrorInfo(0, nullptr);
   }
 
+  // What the thread's error object tells the host, taken from it.
+  static std::u16string ErrorDescription() {
+    platform::ComPtr<IErrorInfo> error;
+    UniqueBstr description;
+    if (GetErrorInfo(0, error.Receive()) != S_OK ||
+        FAILED(error->GetDescription(description.Receive()))) {
+      return u"<no error object>";
+    }
+    return std::u16string(description.View());
+  }
+
   Throw Thrown() const { return std::get<1>(GetParam()); }
   // What a call answers when the exception thrown reaches its end.
   HRESULT Failure() const { return Thrown() == Throw::RuntimeError ? E_UNEXPECTED : E_OUTOFMEMORY; }
@@ -403,7 +414,8 @@ TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
   if (Thrown() != Throw::BadAlloc) GTEST_SKIP() << "a failing malloc throws nothing";
   for (Form form : {Form::Ansi, Form::Utf16}) {
     SCOPED_TRACE(FormName(form));
-    ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, u"[S]\r\na=1\r\nb=2\r\nc=3\r\n"));
+    const std::u16string path = PutFile(form, u"[S]\r\na=1\r\nb=2\r\nc=3\r\n");
+    ComPtr<IOrvFileNavigator> navigator = Open(path);
     RecordArray records;
     records.Add(u"S", u"a");
     records.Add(u"S", u"b");
@@ -411,6 +423,9 @@ TEST_P(AllocationFailureTest, FailedCopyLeavesTheRecordHandledAndEmpty) {
     allocation::FailNth(2, allocation::Source::Malloc);  // the second value's copy
     EXPECT_HR(navigator->GetValues(0, 0, 0, records.Count(), records.Data()), E_OUTOFMEMORY);
     allocation::Reset();
+    // The host hears which file the call was about.
+    EXPECT_EQ(Narrow(ErrorDescription()),
+              Narrow(path + u": the plug-in ran out of memory; nothing more was read."));
     EXPECT_EQ(Outcome(records, 0), u"1");
     EXPECT_EQ(Outcome(records, 1), u"<empty>");
     EXPECT_EQ(Outcome(records, 2), u"<untouched>");
