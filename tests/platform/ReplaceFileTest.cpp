@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -90,12 +91,68 @@ TEST(ReplaceFileTest, ReplacesWhatALinkPointsAt) {
   EXPECT_EQ(ReadBytes(target), "new");
 }
 
+// Each mode opens as the C library's of the same name: whether it reads, writes, where it
+// writes, whether it makes a missing file. A name with a NUL in it opens nothing, in no
+// mode, even where the part before the NUL names a file.
+TEST(OpenFileTest, ModesActAsTheirStdioNamesSay) {
+  TempDir dir;
+  const fs::path path = dir / "a.ini";
+  const std::u16string withNul = U16Path(path) + u'\0' + u"x";
+  struct Row {
+    const char* mode;
+    const char* read;  // what the stream reads from the start of "old"; nullptr: no reading
+    bool writes;
+    const char* after;  // the file after "new" was written at the start
+    bool createsMissing;
+  };
+  const Row rows[] = {
+      {"rb", "old", false, "old", false},     {"r+b", "old", true, "new", false},
+      {"wb", nullptr, true, "new", true},     {"w+b", "", true, "new", true},
+      {"ab", nullptr, true, "oldnew", true},  {"a+b", "old", true, "oldnew", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.mode);
+    WriteBytes(path, "old");
+    EXPECT_FALSE(platform::OpenFile(withNul, row.mode));
+    EXPECT_FALSE(platform::OpenFile(u"", row.mode));
+    EXPECT_EQ(ReadBytes(path), "old");
+    {
+      platform::UniqueFile file = platform::OpenFile(U16Path(path), row.mode);
+      ASSERT_TRUE(file);
+      char buffer[8];
+      ASSERT_EQ(std::fseek(file.Get(), 0, SEEK_SET), 0);
+      const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.Get());
+      if (row.read) {
+        EXPECT_FALSE(std::ferror(file.Get()));
+        EXPECT_EQ(std::string(buffer, got), row.read);
+      } else {
+        EXPECT_EQ(got, 0u);
+        EXPECT_TRUE(std::ferror(file.Get())) << "a stream that should not read did";
+      }
+      std::clearerr(file.Get());
+      ASSERT_EQ(std::fseek(file.Get(), 0, SEEK_SET), 0);
+      const bool wrote = std::fwrite("new", 1, 3, file.Get()) == 3 && std::fflush(file.Get()) == 0;
+      EXPECT_EQ(wrote, row.writes);
+    }
+    EXPECT_EQ(ReadBytes(path), row.after);
+
+    fs::remove(path);
+    EXPECT_FALSE(platform::OpenFile(withNul, row.mode));
+    EXPECT_FALSE(fs::exists(path)) << "the name before the NUL was made";
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(U16Path(path), row.mode)), row.createsMissing);
+    EXPECT_EQ(fs::exists(path), row.createsMissing);
+  }
+}
+
 TEST(FileStampTest, TellsVersionsApart) {
   TempDir dir;
   const fs::path path = dir / "a.ini";
   EXPECT_FALSE(platform::QueryFileStamp(U16Path(path)));
   EXPECT_FALSE(platform::QueryFileStamp(U16Path(dir.Path())));
   WriteBytes(path, "one");
+  // A name that only starts with the file's names another file, and no stamp.
+  EXPECT_FALSE(platform::QueryFileStamp(U16Path(path) + u'\0' + u"b"));
+  EXPECT_FALSE(platform::QueryFileStamp(u""));
   const std::optional<platform::FileStamp> fresh = platform::QueryFileStamp(U16Path(path));
   ASSERT_TRUE(fresh);
   EXPECT_EQ(fresh->size, 3u);
