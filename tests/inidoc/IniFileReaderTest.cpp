@@ -114,6 +114,13 @@ TEST_F(IniFileReaderTest, LooksUpByTheLineRules) {
       {"LF-only lines",
        "[S]\na=1\nb=2",
        {{u"S", u"a", u"1"}, {u"S", u"b", u"2"}}},
+      // Nothing stands before the first line end to be its CR (the sanitizers watch).
+      {"an empty first line",
+       "\n[S]\r\na=1\r\n",
+       {{u"S", u"a", u"1"}}},
+      {"an empty first line, UTF-16",
+       "\xFF\xFE" + Utf16Bytes(u"\n[S]\r\na=1\r\n"),
+       {{u"S", u"a", u"1"}}},
       {"a lone CR stays in the value",
        "[S]\r\na=1\rb=2\r\n",
        {{u"S", u"a", u"1\rb=2"}}},
