@@ -180,6 +180,19 @@ run --progid IniPlugin.IniFormat info
 check "an unregistered ProgID fails" 1 "$status"
 
 if [ "$build" = native ]; then
+  # The runtime's own failures reach the host as results: a registry file it cannot read,
+  # and a class the registered module does not serve.
+  printf 'not a registry file\n' > "$work/bad.reg"
+  out=$(INIPLUGIN_REGISTRY="$work/bad.reg" "$bin/inihost" --progid IniPlugin.IniFormat info 2>"$work/stderr"); status=$?
+  check "an unreadable registry fails the ProgID" "1 inihost: CoCreateInstance failed: 0x8007000D" \
+    "$status $(head -1 "$work/stderr" | cut -d' ' -f1-4)"
+  printf 'REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Other.Class\\CLSID]\n@="%s"\n\n[HKEY_CLASSES_ROOT\\CLSID\\%s\\InprocServer32]\n@="%s"\n' \
+    '{00000000-0000-0000-0000-0000000000A1}' '{00000000-0000-0000-0000-0000000000A1}' \
+    "$bin/IniPlugin.so" > "$work/other.reg"
+  out=$(INIPLUGIN_REGISTRY="$work/other.reg" "$bin/inihost" --progid Other.Class info 2>"$work/stderr"); status=$?
+  check "a class the module does not serve fails" "1 inihost: CoCreateInstance failed: 0x80040111" \
+    "$status $(head -1 "$work/stderr" | cut -d' ' -f1-4)"
+
   # Profile mode 1 (NT 4) opens the file at once, so a missing file fails CreateNavigator.
   out=$(INIPLUGIN_OS_VERSION=2.4 "$bin/inihost" get "$work/missing.ini" S k 2>"$work/stderr"); status=$?
   check "CreateNavigator failure" "1 inihost: CreateNavigator failed: 0x80004005 (E_FAIL)
