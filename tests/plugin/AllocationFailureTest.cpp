@@ -19,6 +19,7 @@
 #include "PluginFixture.h"
 #include "Records.h"
 #include "dll/ObjectMap.h"
+#include "platform/file_lock.h"
 #include "module/ClassFactory.h"
 #include "plugin/Guids.h"
 #include "profile/Route.h"
@@ -457,6 +458,38 @@ TEST_P(AllocationFailureTest, FailedReadEndsTheCallAndKeepsEarlierRecords) {
     EXPECT_EQ(Outcome(records, 1), u"<untouched>");
     EXPECT_EQ(Outcome(records, 2), u"<untouched>");
   }
+}
+
+// A save whose new file cannot even be made (a folder has its temporary file's name) ends
+// there: it does not go on to encode the document into buffers nobody will write, and so
+// the host hears why the file was not saved even where large blocks cannot be had, rather
+// than that memory ran out. The document is saved by Commit in mode 1, for a UTF-16 file.
+TEST_P(AllocationFailureTest, ASaveThatCannotBeginEndsBeforeEncoding) {
+  if (Mode() != 1 || Thrown() != Throw::BadAlloc) {
+    GTEST_SKIP() << "only mode 1 saves the document; a block too large fails as out of memory";
+  }
+  const std::u16string path = PutFile(Form::Utf16, kSettings);
+  ComPtr<IOrvFileNavigator> navigator = Open(path);
+  RecordArray records;
+  AddText(records, u"S", u"a", u"new");
+  ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
+  const std::filesystem::path blocker =
+      m_dir / std::filesystem::path(platform::TemporaryName(u"settings.ini", u".tmp"));
+  std::filesystem::create_directory(blocker);
+  const std::string before = FileBytes();
+
+  // Loading the file reads it in blocks of 64 KiB; saving would encode into twice that.
+  allocation::FailFromSize(100'000);
+  EXPECT_HR(navigator->Commit(), E_FAIL);
+  allocation::Reset();
+  EXPECT_EQ(Narrow(ErrorDescription()),
+            Narrow(path + u" could not be saved; it was left unchanged and the queued value "
+                          u"was kept for the next Commit."));
+  EXPECT_EQ(FileBytes(), before);
+
+  std::filesystem::remove(blocker);
+  ASSERT_HR(navigator->Commit(), S_OK);
+  EXPECT_EQ(FileBytes(), Encode(Form::Utf16, u"[S]\r\na=new\r\n"));
 }
 
 std::string ModeAndThrowName(const ::testing::TestParamInfo<std::tuple<int, Throw>>& info) {
