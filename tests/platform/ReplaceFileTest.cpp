@@ -126,8 +126,8 @@ TEST(OpenFileTest, ModesActAsTheirStdioNamesSay) {
         EXPECT_FALSE(std::ferror(file.Get()));
         EXPECT_EQ(std::string(buffer, got), row.read);
       } else {
-        EXPECT_EQ(got, 0u);
-        EXPECT_TRUE(std::ferror(file.Get())) << "a stream that should not read did";
+        // Whether the error flag is set for it differs between C runtimes.
+        EXPECT_EQ(got, 0u) << "a stream that should not read did";
       }
       std::clearerr(file.Get());
       ASSERT_EQ(std::fseek(file.Get(), 0, SEEK_SET), 0);
