@@ -277,9 +277,10 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
     return;
   }
 
-  // A comment still counts as the section's last line: new entries go after it.
-  current.insertAt = next;
+  // New entries go after the section's last entry, above the comments that close it, as
+  // Windows places them: a section's trailing comments stay where they are.
   if (text[first] == u';') return;
+  current.insertAt = next;
   const char16_t* const base = text.data();
   const char16_t* const start = base + first;
   const char16_t* const end = base + last;

@@ -62,7 +62,8 @@ class ProfileText {
     std::uint32_t nameHash = 0;  // taken while the name is in the cache
     std::uint32_t headerStart = 0;  // 0 for the unnamed section before the first header
     std::uint32_t end = 0;          // where the next header line starts, or the text's end
-    // Where a new entry goes: after the section's last non-blank line (or its header).
+    // Where a new entry goes: after the section's last line that is neither blank nor a
+    // comment (or its header).
     std::uint32_t insertAt = 0;
     std::uint32_t firstEntry = 0, entryCount = 0;
     // The section's entries by name, numbered from firstEntry: small per-section tables
