@@ -253,9 +253,7 @@ class IniFileReader::Loader {
   bool Feed(std::string_view bytes) {
     if (!m_reserved && !bytes.empty()) {
       m_reserved = true;
-      // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
-      const bool utf16 = bytes.substr(0, 2) == "\xFF\xFE";
-      const std::uint64_t units = utf16 ? m_sizeHint / 2 : m_sizeHint;
+      const std::uint64_t units = inidoc::MostUnits(m_sizeHint, bytes);
       std::u16string& text = m_document.m_text;
       text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
       platform::AdviseLargeBuffer(text.data(), text.capacity() * sizeof(char16_t));

@@ -18,6 +18,20 @@ constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
+std::string_view BytesOf(Mark mark) {
+  switch (mark) {
+    case Mark::Utf16:
+      return kUtf16Mark;
+    case Mark::Utf16BigEndian:
+      return kUtf16BigEndianMark;
+    case Mark::Utf8:
+      return kUtf8Mark;
+    case Mark::None:
+      break;
+  }
+  return {};
+}
+
 // Staged text is converted in blocks of this many units.
 constexpr std::size_t kEncodeBlock = 16384;
 
@@ -41,15 +55,27 @@ std::size_t FirstInvalidUtf8(std::string_view bytes) {
 
 }  // namespace
 
+Mark MarkAt(std::string_view start) {
+  for (const Mark mark : {Mark::Utf16, Mark::Utf16BigEndian, Mark::Utf8}) {
+    if (start.starts_with(BytesOf(mark))) return mark;
+  }
+  return Mark::None;
+}
+
+std::size_t MarkLength(Mark mark) { return BytesOf(mark).size(); }
+
+std::uint64_t MostUnits(std::uint64_t bytes, std::string_view start) {
+  const Mark mark = MarkAt(start);
+  return mark == Mark::Utf16 || mark == Mark::Utf16BigEndian ? bytes / 2 : bytes;
+}
+
 std::size_t LargestText() {
   return std::min<std::size_t>(std::numeric_limits<std::uint32_t>::max() / 2,
                                std::u16string().max_size() - 1);
 }
 
 bool TextFits(std::uint64_t bytes, std::string_view start) {
-  const std::string_view mark = start.substr(0, 2);
-  const bool utf16 = mark == kUtf16Mark || mark == kUtf16BigEndianMark;
-  return (utf16 ? bytes / 2 : bytes) < LargestText();
+  return MostUnits(bytes, start) < LargestText();
 }
 
 bool TextDecoder::Refuse(TextRefusal why) {
@@ -59,19 +85,22 @@ bool TextDecoder::Refuse(TextRefusal why) {
 }
 
 bool TextDecoder::ChooseForm() {
-  const std::string_view start(m_held);
-  if (start.substr(0, 2) == kUtf16BigEndianMark) return Refuse(TextRefusal::BigEndian);
-  if (start.substr(0, 2) == kUtf16Mark) {
-    m_form = TextForm::Utf16;
-    m_held.erase(0, 2);
-    m_decoded = 2;
-  } else if (start.substr(0, 3) == kUtf8Mark) {
-    m_form = TextForm::Utf8;
-    m_held.erase(0, 3);
-    m_decoded = 3;
-  } else {
-    m_form = TextForm::Ansi;
+  const Mark mark = MarkAt(m_held);
+  switch (mark) {
+    case Mark::Utf16BigEndian:
+      return Refuse(TextRefusal::BigEndian);
+    case Mark::Utf16:
+      m_form = TextForm::Utf16;
+      break;
+    case Mark::Utf8:
+      m_form = TextForm::Utf8;
+      break;
+    case Mark::None:
+      m_form = TextForm::Ansi;
+      break;
   }
+  m_decoded = MarkLength(mark);
+  m_held.erase(0, m_decoded);
   return true;
 }
 
@@ -215,7 +244,7 @@ void TextEncoder::Flush(bool last) {
 
 std::optional<DecodedText> DecodeFile(std::string_view bytes) {
   DecodedText result;
-  result.text.reserve(bytes.substr(0, 2) == kUtf16Mark ? bytes.size() / 2 : bytes.size());
+  result.text.reserve(static_cast<std::size_t>(MostUnits(bytes.size(), bytes)));
   TextDecoder decoder(result.text);
   if (!decoder.Feed(bytes) || !decoder.Finish()) return std::nullopt;
   result.form = decoder.Form();
@@ -234,9 +263,9 @@ std::string EncodeText(TextForm form, std::u16string_view text) {
 std::string_view MarkOf(TextForm form) {
   switch (form) {
     case TextForm::Utf16:
-      return kUtf16Mark;
+      return BytesOf(Mark::Utf16);
     case TextForm::Utf8:
-      return kUtf8Mark;
+      return BytesOf(Mark::Utf8);
     case TextForm::Ansi:
       break;
   }

@@ -15,6 +15,21 @@ enum class TextForm {
   Utf8,   // UTF-8 after the mark EF BB BF
 };
 
+// The byte-order marks a file may start with. Every reader tells them apart here, from the
+// file's first bytes, and nowhere else.
+enum class Mark {
+  None,
+  Utf16,           // FF FE
+  Utf16BigEndian,  // FE FF
+  Utf8,            // EF BB BF
+};
+// The mark `start` (a file's first bytes, or as many as it has) begins with.
+Mark MarkAt(std::string_view start);
+std::size_t MarkLength(Mark mark);
+// The most UTF-16 units a file of `bytes` bytes that begins with `start` decodes to: half
+// as many as bytes in UTF-16 either way round, at most one a byte in any other form.
+std::uint64_t MostUnits(std::uint64_t bytes, std::string_view start);
+
 // The most UTF-16 units a file's text may hold here: positions in it are 32-bit with the
 // top half kept for markers, and the 32-bit build's strings end at about 2^29 units. A
 // longer text would fail part-way through a read that had taken all the memory it could.
@@ -22,8 +37,7 @@ std::size_t LargestText();
 
 // Whether a file of `bytes` bytes that starts with `start` (its first bytes, or as many
 // as it has) can decode to a text of fewer than LargestText() units, told before the rest
-// is read: a UTF-16 file holds half as many units as bytes, any other form at most one a
-// byte.
+// is read (see MostUnits).
 bool TextFits(std::uint64_t bytes, std::string_view start);
 
 // Why a decoder refused a file.

@@ -225,9 +225,7 @@ ProfileCache::CachedProfile* ProfileCache::Stream(const std::u16string& path,
   if (!file) return nullptr;
   const std::unique_ptr<char[]> block(new char[kBlock]);
   std::size_t got = std::fread(block.get(), 1, kBlock, file.Get());
-  // A UTF-16 file has half as many units as bytes; the other forms at most one a byte.
-  const bool utf16 = got >= 2 && block[0] == '\xFF' && block[1] == '\xFE';
-  const std::uint64_t units = utf16 ? stamp.size / 2 : stamp.size;
+  const std::uint64_t units = inidoc::MostUnits(stamp.size, std::string_view(block.get(), got));
   if (units >= inidoc::LargestText()) return nullptr;
   ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
   inidoc::TextDecoder decoder(text.GrowingText());

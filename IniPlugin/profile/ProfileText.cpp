@@ -85,10 +85,6 @@ class StopFinder {
   const char16_t* const m_limit;
 };
 
-constexpr std::string_view kUtf16Mark = "\xFF\xFE";
-constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
 }  // namespace
 
 std::u16string_view TrimBlanks(std::u16string_view text) {
@@ -134,9 +130,11 @@ ProfileText::Encoding EncodingOf(inidoc::TextForm form) {
 
 DecodedProfile DecodeProfile(std::string_view bytes) {
   DecodedProfile result;
-  if (bytes.substr(0, 2) == kUtf16BigEndianMark) {
+  const inidoc::Mark mark = inidoc::MarkAt(bytes);
+  const std::string_view body = bytes.substr(inidoc::MarkLength(mark));
+  if (mark == inidoc::Mark::Utf16BigEndian) {
     result.encoding = ProfileText::Encoding::Utf16BigEndian;
-    platform::AppendUtf16(bytes.substr(2), platform::ByteOrder::Big, result.text);
+    platform::AppendUtf16(body, platform::ByteOrder::Big, result.text);
     // Read, never written: the document cannot hold this form, so no Commit could stand
     // behind a write to it.
     result.writable = false;
@@ -150,12 +148,12 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
   // What the document model refuses, the reader still reads, as the platform does; only
   // writing is refused.
   result.writable = false;
-  if (bytes.substr(0, 2) == kUtf16Mark) {
+  if (mark == inidoc::Mark::Utf16) {
     result.encoding = ProfileText::Encoding::Utf16;
-    platform::AppendUtf16(bytes.substr(2), platform::ByteOrder::Little, result.text);
-  } else if (bytes.substr(0, 3) == kUtf8Mark) {
+    platform::AppendUtf16(body, platform::ByteOrder::Little, result.text);
+  } else if (mark == inidoc::Mark::Utf8) {
     result.encoding = ProfileText::Encoding::Utf8;
-    platform::AppendUtf8Leniently(bytes.substr(3), result.text);
+    platform::AppendUtf8Leniently(body, result.text);
   } else {
     result.encoding = ProfileText::Encoding::Ansi;
     result.text = platform::AnsiToUtf16(bytes);

@@ -1,7 +1,9 @@
 #include "profile/Route.h"
 
 #include <cstdio>
+#include <string_view>
 
+#include "inidoc/TextForm.h"
 #include "platform/file.h"
 #include "platform/file_problem.h"
 #include "platform/profile_api.h"
@@ -31,17 +33,19 @@ Form FormOf(const std::u16string& path) {
     return platform::LastFileProblem() == platform::FileProblem::Missing ? Form::Ansi
                                                                          : Form::Foreign;
   }
-  unsigned char start[256];
+  char start[256];
   const std::size_t got = std::fread(start, 1, sizeof start, file.Get());
-  if (got >= 2 && start[0] == 0xFF && start[1] == 0xFE) {
-    return stamp.size % 2 == 0 ? Form::Utf16 : Form::Foreign;
+  const std::string_view first(start, got);
+  switch (inidoc::MarkAt(first)) {
+    case inidoc::Mark::Utf16:
+      return stamp.size % 2 == 0 ? Form::Utf16 : Form::Foreign;
+    case inidoc::Mark::Utf16BigEndian:
+    case inidoc::Mark::Utf8:
+      return Form::Foreign;
+    case inidoc::Mark::None:
+      break;
   }
-  if (got >= 2 && start[0] == 0xFE && start[1] == 0xFF) return Form::Foreign;
-  if (got >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return Form::Foreign;
-  for (std::size_t i = 0; i < got; ++i) {
-    if (start[i] == 0) return Form::Foreign;
-  }
-  return Form::Ansi;
+  return first.find('\0') == std::string_view::npos ? Form::Ansi : Form::Foreign;
 }
 
 }  // namespace
