@@ -1,6 +1,5 @@
 #include "profile/ProfileText.h"
 
-#include <bit>
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
@@ -23,67 +22,6 @@ using inidoc::FoldedHash;
 bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A';
 }
-
-
-// Finds where each line's text stops (CR, LF or NUL). With the vector registers it marks
-// every stop in sixty-four units at once and hands them out one by one: lines are short,
-// and a search per line would spend more on starting up than on searching.
-class StopFinder {
- public:
-  StopFinder(const char16_t* start, const char16_t* limit)
-      : m_window(start), m_windowEnd(start), m_limit(limit) {}
-
-  // The first stop in [p, limit), or limit. `p` never goes back.
-  const char16_t* Next(const char16_t* p) {
-#if INIPLUGIN_SSE2_CODE
-    if (m_wide) {
-      for (;;) {
-        if (p < m_windowEnd) {
-          const std::uint64_t later = m_stops & (~std::uint64_t{0} << (p - m_window));
-          if (later != 0) return m_window + std::countr_zero(later);
-          p = m_windowEnd;
-        }
-        if (m_limit - p < kWindow) break;
-        m_window = p;
-        m_windowEnd = p + kWindow;
-        m_stops = StopsWide(p);
-      }
-    }
-#endif
-    return inidoc::FindAnyOf3(p, m_limit, u'\r', u'\n', u'\0');
-  }
-
- private:
-  static constexpr std::ptrdiff_t kWindow = 64;
-
-#if INIPLUGIN_SSE2_CODE
-  // A bit for each of the kWindow units at `p` that is a CR, an LF or a NUL. Packing to
-  // bytes with signed saturation keeps 0 to 127 as they are and turns every other unit
-  // into 0x7F or 0x80, so that a byte compare tests eight more units at a time.
-  INIPLUGIN_SSE2_FUNCTION static std::uint64_t StopsWide(const char16_t* p) {
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i nul = _mm_setzero_si128();
-    std::uint64_t stops = 0;
-    for (int i = 0; i < kWindow / 16; ++i) {
-      const __m128i bytes =
-          _mm_packs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + 8)));
-      const __m128i found = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
-          _mm_cmpeq_epi8(bytes, nul));
-      stops |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(found))} << (16 * i);
-    }
-    return stops;
-  }
-  const bool m_wide = platform::WideInstructions();
-#endif
-  // The stops of [m_window, m_windowEnd); empty until the first search.
-  const char16_t* m_window;
-  const char16_t* m_windowEnd;
-  std::uint64_t m_stops = 0;
-  const char16_t* const m_limit;
-};
 
 }  // namespace
 
@@ -211,7 +149,7 @@ void ProfileText::TakeLines(bool final) {
   if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
   const char16_t* const base = m_text.data();
   const char16_t* const limit = base + m_text.size();
-  StopFinder stops(base + m_parsed, limit);
+  inidoc::LineStopFinder stops(base + m_parsed, limit);
   // Pointers rather than m_text and m_parsed, which the compiler would reload after every
   // TakeLine; the string's terminating NUL makes *limit readable.
   const char16_t* line = base + m_parsed;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ProfileApi.h"
+#include "platform/cpu.h"
 #include "platform/portable.h"
 #include "platform/wide.h"
 #include "profile/ProfileText.h"
@@ -196,7 +197,8 @@ TEST(ProfileCacheTest, ReadOnlyFilesRefuseWritesAtOnce) {
 }
 
 // A text parsed while it is decoded, piece by piece, reads as the whole text does: pieces
-// that end between a CR and its LF, after a NUL or inside a header change nothing.
+// that end between a CR and its LF, after a NUL or inside a header change nothing, and
+// neither does finding the lines' ends without the vector registers.
 TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
   const std::u16string texts[] = {
       u"; c\r\n[S]\r\n  k = \"v\" \r\nj\r\n\r\n[T]\rx=1\r=a\r\n=b\r\n",
@@ -225,6 +227,7 @@ TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
     const std::u16string expected = dump(profile::ProfileText(whole));
     for (std::size_t piece = 1; piece <= whole.size(); ++piece) {
       SCOPED_TRACE(piece);
+      platform::UseWideInstructions(piece % 2 == 0);
       profile::ProfileText text(profile::ProfileText::Incremental{}, whole.size());
       for (std::size_t at = 0; at < whole.size(); at += piece) {
         text.GrowingText().append(whole, at, piece);
@@ -234,6 +237,7 @@ TEST(ProfileCacheTest, TextParsedInPiecesReadsAsTheWhole) {
       EXPECT_EQ(dump(text), expected);
     }
   }
+  platform::UseWideInstructions(true);
 }
 
 TEST(ProfileCacheTest, ThreadsShareFilesSafely) {
