@@ -208,7 +208,7 @@ class Collector : public benchmark::ConsoleReporter {
 
 // ---- The document, SimpleIni and the floor ----
 
-void CheckDocument(const IniFileReader& document, const GeneratedFile& file) {
+void CheckDocument(const inidoc::IniFileReader& document, const GeneratedFile& file) {
   Check(document.SectionCount() == static_cast<std::size_t>(file.sections), "section count");
   std::u16string value;
   for (const Pick& pick : Picks(file.sections, 50, 3)) {
@@ -224,7 +224,7 @@ void RegisterDocument(int megabytes, Form form) {
   Register(Label("IniFileReader::Load", form, megabytes), "MB/s", file.bytes,
            [&file](benchmark::State& state) {
              for (auto _ : state) {
-               IniFileReader document;
+               inidoc::IniFileReader document;
                Check(document.Load(file.path.u16string()).loaded, "load");
                benchmark::DoNotOptimize(document.SectionCount());
                state.PauseTiming();
@@ -234,7 +234,7 @@ void RegisterDocument(int megabytes, Form form) {
            });
   Register(Label("IniFileReader::Save (atomic, flushed)", form, megabytes), "MB/s", file.bytes,
            [&file](benchmark::State& state) {
-             IniFileReader document;
+             inidoc::IniFileReader document;
              Check(document.Load(file.path.u16string()).loaded, "load");
              const fs::path target = Folder().path / "saved.ini";
              for (auto _ : state) Check(document.Save(target.u16string()), "save");
@@ -366,7 +366,7 @@ void MeasureMemory(int megabytes, Form form) {
   std::vector<double> ours, theirs;
   for (int i = 0; i < kRepetitions; ++i) {
     ours.push_back(PeakMultiple(file, [&] {
-      IniFileReader document;
+      inidoc::IniFileReader document;
       Check(document.Load(file.path.u16string()).loaded, "load");
     }));
     if (form != Form::Utf16) {
@@ -408,7 +408,7 @@ void RegisterGetValues() {
     for (const Pick& pick : picks) names.emplace_back(SectionName(pick.section), KeyName(pick.key));
     std::u16string value;
     for (auto _ : state) {
-      IniFileReader document;
+      inidoc::IniFileReader document;
       Check(document.Load(ansi.path.u16string()).loaded, "load");
       std::size_t found = 0;
       for (const auto& [section, key] : names) found += document.GetValue(section, key, value);
@@ -474,7 +474,7 @@ void RegisterSetValues(int megabytes, Form form, int mode) {
     for (std::size_t i = 0; i < picks.size(); ++i) {
       expected[{picks[i].section, picks[i].key}] = RecordSet::NewValue(i);
     }
-    IniFileReader document;
+    inidoc::IniFileReader document;
     Check(document.Load(target.u16string()).loaded, "reload");
     std::u16string value;
     for (const auto& [at, text] : expected) {
@@ -491,7 +491,7 @@ void RegisterLoadSave(int megabytes) {
            [&file](benchmark::State& state) {
              const fs::path target = Folder().path / "loadsave.ini";
              for (auto _ : state) {
-               IniFileReader document;
+               inidoc::IniFileReader document;
                Check(document.Load(file.path.u16string()).loaded, "load");
                Check(document.Save(target.u16string()), "save");
              }
@@ -566,7 +566,7 @@ void RegisterCollidingKeys() {
     Register("IniFileReader::Load, 16,384 keys " + label, "ms", 0,
              [path, probe](benchmark::State& state) {
                for (auto _ : state) {
-                 IniFileReader document;
+                 inidoc::IniFileReader document;
                  Check(document.Load(path.u16string()).loaded, "load");
                  std::u16string value;
                  Check(document.GetValue(u"S", probe, value) && value == u"1", "lookup");

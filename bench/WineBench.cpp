@@ -140,7 +140,7 @@ void WriteWorkload(const ProfileFunctions& api, const GeneratedFile& file, const
   for (std::size_t i = 0; i < picks.size(); ++i) {
     expected[{picks[i].section, picks[i].key}] = values[i];
   }
-  IniFileReader document;
+  inidoc::IniFileReader document;
   Check(document.Load(path).loaded, "reload");
   std::u16string value;
   for (const auto& [at, text] : expected) {
@@ -151,7 +151,7 @@ void WriteWorkload(const ProfileFunctions& api, const GeneratedFile& file, const
 
 void LoadWorkloads(const GeneratedFile& file) {
   Emit(Label("IniFileReader::Load", 10), "MB/s", Time([&] {
-         IniFileReader document;
+         inidoc::IniFileReader document;
          Check(document.Load(file.path.u16string()).loaded, "load");
          Check(document.SectionCount() == static_cast<std::size_t>(file.sections), "sections");
        }),

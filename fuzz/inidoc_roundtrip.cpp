@@ -14,7 +14,8 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-bool SameDocument(const iniplugin::IniFileReader& a, const iniplugin::IniFileReader& b) {
+bool SameDocument(const iniplugin::inidoc::IniFileReader& a,
+                  const iniplugin::inidoc::IniFileReader& b) {
   if (a.SectionCount() != b.SectionCount() || a.Form() != b.Form()) return false;
   for (std::size_t s = 0; s < a.SectionCount(); ++s) {
     if (a.Header(s) != b.Header(s) || a.IsIndexed(s) != b.IsIndexed(s) ||
@@ -36,19 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   // The plain decoding and encoding are the answer the SSE2 ones must give.
   iniplugin::platform::UseWideInstructions(false);
-  iniplugin::IniFileReader plain;
+  iniplugin::inidoc::IniFileReader plain;
   const bool plainLoaded = plain.LoadBytes(bytes);
   const std::string plainSaved = plainLoaded ? plain.Serialize() : std::string();
   iniplugin::platform::UseWideInstructions(true);
 
-  iniplugin::IniFileReader first;
+  iniplugin::inidoc::IniFileReader first;
   Require(first.LoadBytes(bytes) == plainLoaded);
   if (!plainLoaded) return 0;
   Require(SameDocument(first, plain));
   const std::string saved = first.Serialize();
   Require(saved == plainSaved);
 
-  iniplugin::IniFileReader second;
+  iniplugin::inidoc::IniFileReader second;
   Require(second.LoadBytes(saved));
   Require(second.Serialize() == saved);
 
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   // Re-rendering after the normalisation of the first save changes nothing more.
-  iniplugin::IniFileReader third;
+  iniplugin::inidoc::IniFileReader third;
   Require(third.LoadBytes(second.Serialize()));
   Require(SameDocument(second, third));
   return 0;

@@ -17,7 +17,7 @@
 #include "platform/memory.h"
 #include "platform/replace.h"
 
-namespace iniplugin {
+namespace iniplugin::inidoc {
 
 namespace {
 
@@ -546,4 +546,4 @@ std::u16string IniFileReader::Render() const {
   return out;
 }
 
-}  // namespace iniplugin
+}  // namespace iniplugin::inidoc

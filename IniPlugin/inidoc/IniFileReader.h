@@ -25,7 +25,7 @@ class FileLock;
 class FileReplacement;
 }  // namespace iniplugin::platform
 
-namespace iniplugin {
+namespace iniplugin::inidoc {
 
 class IniFileReader {
  public:
@@ -180,4 +180,4 @@ class IniFileReader {
   std::unique_ptr<inidoc::Arena> m_arena;
 };
 
-}  // namespace iniplugin
+}  // namespace iniplugin::inidoc

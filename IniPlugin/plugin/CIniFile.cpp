@@ -47,11 +47,11 @@ HRESULT CIniFile::Open(BSTR filePath, HostCall& call) {
   call.About(m_filePath);
   call.Kept(u"it was left unchanged");
   if (mode == 0) return S_OK;
-  const IniFileReader::LoadResult loaded = m_document.Load(m_filePath);
+  const inidoc::IniFileReader::LoadResult loaded = m_document.Load(m_filePath);
   if (loaded) return S_OK;
   // A file that is not there was not left anything.
   if (platform::LastFileProblem() == platform::FileProblem::Missing) call.Kept({});
-  return call.Fail(LoadFailure(loaded), describe::LoadFailure(m_filePath, loaded));
+  return call.Fail(LoadFailureResult(loaded), describe::LoadFailure(m_filePath, loaded));
 }
 
 HRESULT CIniFile::AnswerPlainly(HRESULT hr) {

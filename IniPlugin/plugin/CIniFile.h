@@ -18,7 +18,7 @@ namespace iniplugin {
 
 // What a navigator reports for a file it could not load: a file too large for the module
 // is told apart, so that the host can say why rather than only that it failed.
-inline HRESULT LoadFailure(const IniFileReader::LoadResult& result) {
+inline HRESULT LoadFailureResult(const inidoc::IniFileReader::LoadResult& result) {
   return result.tooLarge ? HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) : E_FAIL;
 }
 
@@ -80,7 +80,7 @@ class CIniFile : public IIniFile,
 
   // For inspection (tests, the stand-in host's dump).
   const std::u16string& FilePath() const { return m_filePath; }
-  const IniFileReader& Document() const { return m_document; }
+  const inidoc::IniFileReader& Document() const { return m_document; }
   std::size_t PendingWriteCount() const { return m_pendingWrites.size(); }
 
  protected:
@@ -127,7 +127,7 @@ class CIniFile : public IIniFile,
   std::u16string m_filePath;
   // Queued writes in arrival order; dropped unwritten if the navigator is released first.
   std::deque<std::unique_ptr<Data>> m_pendingWrites;
-  IniFileReader m_document;
+  inidoc::IniFileReader m_document;
 };
 
 }  // namespace iniplugin

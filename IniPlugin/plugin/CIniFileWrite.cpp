@@ -81,7 +81,7 @@ std::vector<const CIniFile::Data*> LastWrites(const Writes& writes) {
 // value of the last write to it. Keys match as the document matches them (A to Z without
 // regard to case).
 template <class Writes>
-bool HoldsEveryWrite(const IniFileReader& document, const Writes& writes) {
+bool HoldsEveryWrite(const inidoc::IniFileReader& document, const Writes& writes) {
   std::unordered_set<std::u16string> seen;
   std::u16string name, value;
   for (auto write = writes.rbegin(); write != writes.rend(); ++write) {
@@ -274,9 +274,9 @@ HRESULT CIniFile::CommitThroughDocument(HostCall& call) {
   if (!lock.Held()) return call.Fail(E_FAIL, describe::SaveFailure(m_filePath));
   // From here on a failure leaves the file as it was.
   call.Kept(u"it was left unchanged and " + describe::QueuedKept(m_pendingWrites.size()));
-  IniFileReader document;
-  if (const IniFileReader::LoadResult loaded = document.Load(m_filePath); !loaded) {
-    return call.Fail(LoadFailure(loaded), describe::LoadFailure(m_filePath, loaded));
+  inidoc::IniFileReader document;
+  if (const inidoc::IniFileReader::LoadResult loaded = document.Load(m_filePath); !loaded) {
+    return call.Fail(LoadFailureResult(loaded), describe::LoadFailure(m_filePath, loaded));
   }
   // Where saving would only write back the bytes just read, the file is left alone rather
   // than rewritten.

@@ -103,7 +103,8 @@ std::u16string Variable(std::u16string_view section, std::u16string_view key) {
   return text.append(section).append(u"] ").append(key);
 }
 
-std::u16string LoadFailure(std::u16string_view path, const IniFileReader::LoadResult& result) {
+std::u16string LoadFailure(std::u16string_view path,
+                           const inidoc::IniFileReader::LoadResult& result) {
   std::u16string text(path);
   if (result.tooLarge) return text.append(u" is too large for the plug-in to load");
   switch (result.refusal) {

@@ -60,7 +60,8 @@ namespace describe {
 std::u16string Variable(std::u16string_view section, std::u16string_view key);
 // Why the file at `path` could not be loaded, from what Load reported and, for a file that
 // could not be read, what the platform noted: "C:\a.ini is not valid UTF-8 (byte 1,234)".
-std::u16string LoadFailure(std::u16string_view path, const IniFileReader::LoadResult& result);
+std::u16string LoadFailure(std::u16string_view path,
+                           const inidoc::IniFileReader::LoadResult& result);
 // Why the file at `path` could not be locked or saved, from what the platform noted.
 std::u16string SaveFailure(std::u16string_view path);
 // Why a value could not be converted to text, from the conversion's result.

@@ -39,8 +39,8 @@ class IniFileReaderTest : public ::testing::Test {
     return U16Path(m_dir / name);
   }
 
-  IniFileReader Loaded(const std::string& bytes) {
-    IniFileReader document;
+  inidoc::IniFileReader Loaded(const std::string& bytes) {
+    inidoc::IniFileReader document;
     EXPECT_TRUE(document.Load(Write(bytes)));
     return document;
   }
@@ -48,7 +48,7 @@ class IniFileReaderTest : public ::testing::Test {
   TempDir m_dir;
 };
 
-::testing::AssertionResult LooksUp(const IniFileReader& document, const Lookup& lookup) {
+::testing::AssertionResult LooksUp(const inidoc::IniFileReader& document, const Lookup& lookup) {
   std::u16string value = u"<untouched>";
   const bool found = document.GetValue(lookup.section, lookup.key, value);
   if (!lookup.expected) {
@@ -160,7 +160,7 @@ TEST_F(IniFileReaderTest, LooksUpByTheLineRules) {
     platform::UseWideInstructions(wide);
     for (const LookupCase& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (wide ? ", SSE2" : ""));
-      const IniFileReader document = Loaded(c.bytes);
+      const inidoc::IniFileReader document = Loaded(c.bytes);
       for (const Lookup& lookup : c.lookups) EXPECT_TRUE(LooksUp(document, lookup));
     }
   }
@@ -168,7 +168,7 @@ TEST_F(IniFileReaderTest, LooksUpByTheLineRules) {
 }
 
 TEST_F(IniFileReaderTest, HoldsEveryLineInSections) {
-  const IniFileReader document = Loaded("; top\r\na=1\r\n[S]\r\n\r\nb=2\r\n  x\r\n[s]\r\n");
+  const inidoc::IniFileReader document = Loaded("; top\r\na=1\r\n[S]\r\n\r\nb=2\r\n  x\r\n[s]\r\n");
   ASSERT_EQ(document.SectionCount(), 3u);
   EXPECT_EQ(document.Header(0), u"; top");
   EXPECT_FALSE(document.IsIndexed(0));
@@ -191,12 +191,12 @@ TEST_F(IniFileReaderTest, HoldsEveryLineInSections) {
 }
 
 TEST_F(IniFileReaderTest, EmptyFilesAndMarksAlone) {
-  const IniFileReader empty = Loaded("");
+  const inidoc::IniFileReader empty = Loaded("");
   EXPECT_EQ(empty.SectionCount(), 0u);
   EXPECT_FALSE(empty.IsUnicode());
 
   for (const std::string& mark : {std::string("\xFF\xFE"), std::string("\xEF\xBB\xBF")}) {
-    const IniFileReader marked = Loaded(mark);
+    const inidoc::IniFileReader marked = Loaded(mark);
     ASSERT_EQ(marked.SectionCount(), 1u);
     EXPECT_EQ(marked.Header(0), u"");
     EXPECT_FALSE(marked.IsIndexed(0));
@@ -209,14 +209,14 @@ TEST_F(IniFileReaderTest, EmptyFilesAndMarksAlone) {
 
 TEST_F(IniFileReaderTest, LongLinesAreReadWhole) {
   const std::string value(5000, 'v');
-  const IniFileReader ansi = Loaded("[S]\r\nlong=" + value + "[X]\r\n");
+  const inidoc::IniFileReader ansi = Loaded("[S]\r\nlong=" + value + "[X]\r\n");
   std::u16string read;
   ASSERT_TRUE(ansi.GetValue(u"S", u"long", read));
   EXPECT_EQ(read.size(), 5003u);
   EXPECT_EQ(ansi.SectionCount(), 1u);
 
   const std::u16string wide = u"[S]\r\nlong=" + std::u16string(9000, u'w') + u"\r\n";
-  const IniFileReader unicode = Loaded("\xFF\xFE" + Utf16Bytes(wide));
+  const inidoc::IniFileReader unicode = Loaded("\xFF\xFE" + Utf16Bytes(wide));
   ASSERT_TRUE(unicode.GetValue(u"S", u"long", read));
   EXPECT_EQ(read, std::u16string(9000, u'w'));
   EXPECT_EQ(unicode.LineCount(0), 1u);
@@ -237,7 +237,7 @@ TEST_F(IniFileReaderTest, LargeFilesLoadAcrossReadBlocks) {
   std::string ansi;
   for (char16_t c : text) ansi.push_back(static_cast<char>(c));
   for (const std::string& bytes : {ansi, "\xFF\xFE" + Utf16Bytes(text)}) {
-    IniFileReader fromFile, fromMemory;
+    inidoc::IniFileReader fromFile, fromMemory;
     ASSERT_TRUE(fromFile.Load(Write(bytes)));
     ASSERT_TRUE(fromMemory.LoadBytes(bytes));
     EXPECT_EQ(fromFile.Render(), text);
@@ -262,7 +262,7 @@ TEST_F(IniFileReaderTest, RefusesFilesItCannotHoldWithoutLoss) {
   };
   for (const auto& [name, bytes] : refused) {
     SCOPED_TRACE(name);
-    IniFileReader document;
+    inidoc::IniFileReader document;
     ASSERT_TRUE(document.Load(Write("[Old]\r\nk=v\r\n", "old.ini")));
     EXPECT_FALSE(document.Load(Write(bytes)));
     // The document still holds what it held before.
@@ -284,11 +284,11 @@ TEST_F(IniFileReaderTest, RefusesUnreadAFileWhoseTextCannotFit) {
   };
   for (const auto& [name, file] : tooLarge) {
     SCOPED_TRACE(name);
-    IniFileReader document;
+    inidoc::IniFileReader document;
     ASSERT_TRUE(document.Load(Write("[Old]\r\nk=v\r\n", "old.ini")));
     const std::u16string path = Write(file.first, "large.ini");
     std::filesystem::resize_file(m_dir / "large.ini", file.second);
-    const IniFileReader::LoadResult loaded = document.Load(path);
+    const inidoc::IniFileReader::LoadResult loaded = document.Load(path);
     EXPECT_FALSE(loaded);
     EXPECT_TRUE(loaded.tooLarge);
     std::u16string value;
@@ -298,7 +298,7 @@ TEST_F(IniFileReaderTest, RefusesUnreadAFileWhoseTextCannotFit) {
 }
 
 TEST_F(IniFileReaderTest, MissingFileOrFolderFailsAndKeepsDocument) {
-  IniFileReader document;
+  inidoc::IniFileReader document;
   ASSERT_TRUE(document.Load(Write("[S]\r\na=1\r\n")));
   EXPECT_FALSE(document.Load(U16Path(m_dir / "missing.ini")));
   EXPECT_FALSE(document.Load(U16Path(m_dir.Path())));
@@ -308,7 +308,7 @@ TEST_F(IniFileReaderTest, MissingFileOrFolderFailsAndKeepsDocument) {
 }
 
 TEST_F(IniFileReaderTest, ReloadReplacesEverything) {
-  IniFileReader document;
+  inidoc::IniFileReader document;
   ASSERT_TRUE(document.Load(Write("\xFF\xFE" + Utf16Bytes(u"[A]\r\nx=1\r\n"))));
   EXPECT_TRUE(document.IsUnicode());
   ASSERT_TRUE(document.Load(Write("[B]\r\ny=2\r\n")));
@@ -329,7 +329,7 @@ TEST_F(IniFileReaderTest, RenderReproducesCrLfText) {
 }
 
 TEST_F(IniFileReaderTest, SetValueAddsAndReplaces) {
-  IniFileReader document = Loaded("[A]\r\nx=1\r\n\r\n[B]\r\nName = old\r\n[SEC]\r\n");
+  inidoc::IniFileReader document = Loaded("[A]\r\nx=1\r\n\r\n[B]\r\nName = old\r\n[SEC]\r\n");
   document.SetValue(u"A", u"y", u"2");
   document.SetValue(u"B", u"Name ", u"new");
   document.SetValue(u"B", u"Name", u"other");
@@ -341,7 +341,7 @@ TEST_F(IniFileReaderTest, SetValueAddsAndReplaces) {
 }
 
 TEST_F(IniFileReaderTest, SetValueTargetsTheIndexedDuplicate) {
-  IniFileReader document = Loaded("[S]\r\nk=1\r\n[s]\r\nk=2\r\n[T] note\r\n");
+  inidoc::IniFileReader document = Loaded("[S]\r\nk=1\r\n[s]\r\nk=2\r\n[T] note\r\n");
   document.SetValue(u"S", u"K", u"3");
   document.SetValue(u"T", u"a", u"b");
   EXPECT_EQ(document.Render(), u"[S]\r\nk=1\r\n[s]\r\nk=3\r\n[T] note\r\n[T]\r\na=b\r\n");
@@ -350,7 +350,7 @@ TEST_F(IniFileReaderTest, SetValueTargetsTheIndexedDuplicate) {
 // A value set twice, and a key whose written form differs from the one asked for, keep
 // the key as written; the lines before and after are untouched.
 TEST_F(IniFileReaderTest, SetValueAgainKeepsTheKeyAsWritten) {
-  IniFileReader document = Loaded("[S]\r\n  Key = 1\r\nnext=2\r\n");
+  inidoc::IniFileReader document = Loaded("[S]\r\n  Key = 1\r\nnext=2\r\n");
   document.SetValue(u"s", u"key ", u"a");
   document.SetValue(u"S", u"KEY ", u"bb");
   std::u16string value;
@@ -364,14 +364,14 @@ TEST_F(IniFileReaderTest, SetValueAgainKeepsTheKeyAsWritten) {
 // Setting the value a key already holds is no change: a save would still write the bytes
 // that were loaded. Any real change, and any file a save would rewrite, is.
 TEST_F(IniFileReaderTest, SavesAsLoadedUntilSomethingChanges) {
-  IniFileReader document = Loaded("[S]\r\nk= v\r\nEmpty=\r\n");
+  inidoc::IniFileReader document = Loaded("[S]\r\nk= v\r\nEmpty=\r\n");
   EXPECT_TRUE(document.SavesAsLoaded());
   EXPECT_FALSE(document.SetValue(u"s", u"K", u" v"));
   EXPECT_FALSE(document.SetValue(u"S", u"empty", u""));
   EXPECT_TRUE(document.SavesAsLoaded());
   EXPECT_TRUE(document.SetValue(u"S", u"k", u"v"));  // the blank is part of the value
   EXPECT_FALSE(document.SavesAsLoaded());
-  IniFileReader added = Loaded("[S]\r\nk=1\r\n");
+  inidoc::IniFileReader added = Loaded("[S]\r\nk=1\r\n");
   EXPECT_TRUE(added.SetValue(u"S", u"new", u""));
   EXPECT_FALSE(added.SavesAsLoaded());
   EXPECT_FALSE(Loaded("[S]\nk=1\n").SavesAsLoaded());

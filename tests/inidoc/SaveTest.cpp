@@ -41,7 +41,7 @@ TEST_F(SaveTest, LoadThenSaveKeepsTheBytesOfEveryForm) {
   const std::string utf8 = "\xEF\xBB\xBF[S]\r\nk=Caf\xC3\xA9 \xF0\x9F\x98\x80\r\n";
   for (const std::string& bytes : {ansi, utf16, utf8}) {
     WriteBytes(m_dir / "f.ini", bytes);
-    IniFileReader document;
+    inidoc::IniFileReader document;
     ASSERT_TRUE(document.Load(U16Path(m_dir / "f.ini")));
     ASSERT_TRUE(document.Save(U16Path(m_dir / "f.ini")));
     EXPECT_EQ(ReadBytes(m_dir / "f.ini"), bytes);
@@ -69,7 +69,7 @@ TEST_F(SaveTest, NormalisesOnlyWhatItDocuments) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteBytes(m_dir / "f.ini", c.in);
-    IniFileReader document;
+    inidoc::IniFileReader document;
     ASSERT_TRUE(document.Load(U16Path(m_dir / "f.ini")));
     ASSERT_TRUE(document.Save(U16Path(m_dir / "f.ini")));
     EXPECT_EQ(ReadBytes(m_dir / "f.ini"), c.out);
@@ -77,7 +77,7 @@ TEST_F(SaveTest, NormalisesOnlyWhatItDocuments) {
 }
 
 TEST_F(SaveTest, NewDocumentIsWrittenAsAnsi) {
-  IniFileReader document;
+  inidoc::IniFileReader document;
   document.SetValue(u"Sec", u"Key", u"1");
   document.SetValue(u"Sec", u"Wide", u"\u4E2D");
   ASSERT_TRUE(document.Save(U16Path(m_dir / "new.ini")));
@@ -86,7 +86,7 @@ TEST_F(SaveTest, NewDocumentIsWrittenAsAnsi) {
 
 TEST_F(SaveTest, UnicodeDocumentStaysUnicode) {
   WriteBytes(m_dir / "u.ini", "\xFF\xFE" + Utf16Bytes(u"[S]\r\n"));
-  IniFileReader document;
+  inidoc::IniFileReader document;
   ASSERT_TRUE(document.Load(U16Path(m_dir / "u.ini")));
   document.SetValue(u"S", u"k", u"plain");
   ASSERT_TRUE(document.Save(U16Path(m_dir / "u.ini")));
@@ -94,7 +94,7 @@ TEST_F(SaveTest, UnicodeDocumentStaysUnicode) {
 }
 
 TEST_F(SaveTest, MissingFolderFailsAndWritesNothing) {
-  IniFileReader document;
+  inidoc::IniFileReader document;
   document.SetValue(u"S", u"k", u"v");
   EXPECT_FALSE(document.Save(U16Path(m_dir / "no" / "such" / "f.ini")));
   EXPECT_FALSE(std::filesystem::exists(m_dir / "no"));
@@ -105,7 +105,7 @@ TEST_F(SaveTest, MissingFolderFailsAndWritesNothing) {
 TEST_F(SaveTest, FailedWriteLeavesTheOldFileByteForByte) {
   const std::string original = "[S]\r\nk=old\r\n" + std::string(100000, ';') + "\r\n";
   WriteBytes(m_dir / "f.ini", original);
-  IniFileReader document;
+  inidoc::IniFileReader document;
   ASSERT_TRUE(document.Load(U16Path(m_dir / "f.ini")));
   document.SetValue(u"S", u"k", u"new");
   for (long long failAfter : {0LL, 1LL, 4096LL, 99999LL}) {
@@ -126,7 +126,7 @@ TEST_F(SaveTest, KeepsThePermissionBits) {
   fs::permissions(m_dir / "f.ini", fs::perms::owner_read | fs::perms::owner_write |
                                        fs::perms::group_read);
   const fs::perms before = fs::status(m_dir / "f.ini").permissions();
-  IniFileReader document;
+  inidoc::IniFileReader document;
   ASSERT_TRUE(document.Load(U16Path(m_dir / "f.ini")));
   document.SetValue(u"S", u"k", u"v");
   ASSERT_TRUE(document.Save(U16Path(m_dir / "f.ini")));

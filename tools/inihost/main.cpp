@@ -269,7 +269,7 @@ const char* FormName(iniplugin::inidoc::TextForm form) {
 
 int Host::Dump() {
   if (m_options.args.size() != 1) return UsageError("dump takes one FILE");
-  iniplugin::IniFileReader document;
+  iniplugin::inidoc::IniFileReader document;
   const std::optional<std::u16string> path = Utf16(m_options.args[0]);
   if (!path || !document.Load(*path)) {
     std::cerr << "inihost: IniFileReader::Load failed for " << m_options.args[0]
