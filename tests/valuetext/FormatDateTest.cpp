@@ -3,13 +3,14 @@
 #include <climits>
 #include <string>
 
+#include "support/Files.h"
 #include "valuetext/FormatDate.h"
 #include "valuetext/MonthTable.h"
 
 namespace iniplugin {
 namespace {
 
-std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 // Days from 30 December 1899 plus the time of day, as an Automation date.
 constexpr double At(double day, int hour, int minute, int second) {

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/Files.h"
 #include "valuetext/Str.h"
 
 namespace iniplugin {
@@ -13,7 +14,7 @@ namespace {
 
 static_assert(std::has_virtual_destructor_v<Str>);
 
-std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 struct FormatRow {
   std::u16string_view pattern;

@@ -4,6 +4,7 @@
 
 #include "platform/com.h"
 #include "platform/windows_types.h"
+#include "support/Files.h"
 #include "support/Hresult.h"
 #include "valuetext/ValueToText.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 constexpr double kSample = 38679 + (14 * 3600 + 7 * 60 + 9) / 86400.0;  // 23 Nov 2005 14:07:09
 
