@@ -45,22 +45,7 @@ struct OrvVariableRecord {
   LONG handled;
   LONG reserved;
 };
-
-#if !defined(_WIN64) && (defined(_WIN32) || defined(__i386__))
-static_assert(sizeof(OrvVariableRecord) == 32, "the host's records are 32 bytes");
-static_assert(offsetof(OrvVariableRecord, keyName) == 0);
-static_assert(offsetof(OrvVariableRecord, sectionName) == 4);
-static_assert(offsetof(OrvVariableRecord, value) == 8);
-static_assert(offsetof(OrvVariableRecord, handled) == 24);
-static_assert(offsetof(OrvVariableRecord, reserved) == 28);
-#elif defined(_WIN64)
-static_assert(sizeof(OrvVariableRecord) == 48, "a 64-bit host's records are 48 bytes");
-static_assert(offsetof(OrvVariableRecord, keyName) == 0);
-static_assert(offsetof(OrvVariableRecord, sectionName) == 8);
-static_assert(offsetof(OrvVariableRecord, value) == 16);
-static_assert(offsetof(OrvVariableRecord, handled) == 40);
-static_assert(offsetof(OrvVariableRecord, reserved) == 44);
-#endif
+// host/RecordLayout_win.cpp holds the Windows builds to that layout.
 
 struct IOrvFileNavigator : IUnknown {
   // 3..8

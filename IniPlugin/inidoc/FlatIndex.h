@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "inidoc/Arena.h"
+#include "platform/memory.h"
 
 namespace iniplugin::inidoc {
 
@@ -239,11 +240,7 @@ class FlatIndex {
   // Starts fetching the slot a key of this hash is placed in first, for a caller that
   // places many.
   void Prefetch(std::uint32_t hash) const {
-#if defined(__GNUC__)
-    if (m_capacity != 0) __builtin_prefetch(&m_slots[hash & (m_capacity - 1)]);
-#else
-    (void)hash;
-#endif
+    if (m_capacity != 0) platform::Prefetch(&m_slots[hash & (m_capacity - 1)]);
   }
 
  private:

@@ -29,4 +29,13 @@ inline void AdviseLargeBuffer(void* data, std::size_t bytes) {
 #endif
 }
 
+// Starts fetching the cache line at `address` for a caller that will read it soon.
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 }  // namespace iniplugin::platform
