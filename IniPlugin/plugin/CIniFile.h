@@ -12,7 +12,7 @@
 #include "inidoc/IniFileReader.h"
 #include "plugin/Guids.h"
 #include "module/Module.h"
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 
 namespace iniplugin {
 
@@ -98,26 +98,26 @@ class CIniFile : public IIniFile,
   // The profile functions that serve the file for one call, or none when the document
   // does. A file is read, written and committed by one set of rules only: two readers
   // with different rules would each miss the other's writes.
-  std::optional<profile::ProfileFile> ProfileSource() const;
+  std::optional<profile::FileRoute> ProfileSource() const;
   // Whether the record's variable has a non-empty value, as the read source sees it.
-  bool HasValue(const profile::ProfileFile* source, const OrvVariableRecord& record) const;
+  bool HasValue(const profile::FileRoute* source, const OrvVariableRecord& record) const;
   // Converts the record's value, queues the write and, when profile functions serve the
   // file and `writeNow`, makes it in the file at once. Refused text and values without a
   // text form are neither queued nor written.
-  HRESULT QueueWrite(const profile::ProfileFile* source, bool writeNow,
+  HRESULT QueueWrite(const profile::FileRoute* source, bool writeNow,
                      const OrvVariableRecord& record, LONG dateLayout, HostCall& call);
   // Puts into `text` the value of `key` in `section` from `source` (null: the document),
   // whole however long and up to its first NUL, or `defaultText` (null: the empty text)
   // when either is missing. A null name means to the profile reader what it always means
   // (the name lists, so the first name comes back); the document looks it up as the empty
   // name. Throws std::bad_alloc.
-  void ReadValueText(const profile::ProfileFile* source, const WCHAR* section,
+  void ReadValueText(const profile::FileRoute* source, const WCHAR* section,
                      const WCHAR* key, const WCHAR* defaultText, std::u16string& text) const;
   // Commit's work, as part of a call of the host's.
   HRESULT CommitQueued(HostCall& call);
   // Commit for a file the profile functions serve: flush, read every key back, and write
   // again what does not read back.
-  HRESULT CommitThroughProfile(const profile::ProfileFile& source, HostCall& call);
+  HRESULT CommitThroughProfile(const profile::FileRoute& source, HostCall& call);
   // Commit for a file the document serves: reload, apply the queue, save.
   HRESULT CommitThroughDocument(HostCall& call);
   // A call whose result says all there is to say (a method not supported, a null pointer).

@@ -8,7 +8,7 @@
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
 #include "profile/Profile.h"
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 
 namespace iniplugin {
 
@@ -27,12 +27,12 @@ void CutAtNul(std::u16string& text) {
 
 }  // namespace
 
-std::optional<profile::ProfileFile> CIniFile::ProfileSource() const {
+std::optional<profile::FileRoute> CIniFile::ProfileSource() const {
   if (ReadsFromDocument()) return std::nullopt;
-  return std::optional<profile::ProfileFile>(std::in_place, m_filePath);
+  return std::optional<profile::FileRoute>(std::in_place, m_filePath);
 }
 
-void CIniFile::ReadValueText(const profile::ProfileFile* source, const WCHAR* section,
+void CIniFile::ReadValueText(const profile::FileRoute* source, const WCHAR* section,
                              const WCHAR* key, const WCHAR* defaultText,
                              std::u16string& text) const {
   if (!source) {
@@ -69,7 +69,7 @@ HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   return Answer(call, [&] {
     call.Kept(u"nothing more was read");
     // One call reads one version of the file, and the file is checked once for it.
-    const std::optional<profile::ProfileFile> source = ProfileSource();
+    const std::optional<profile::FileRoute> source = ProfileSource();
     std::optional<profile::ProfileReadBatch> batch;
     if (source) batch.emplace(m_filePath);
     std::u16string text;

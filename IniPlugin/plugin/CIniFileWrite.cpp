@@ -12,7 +12,7 @@
 #include "plugin/CIniFile.h"
 #include "profile/Profile.h"
 #include "profile/ProfileText.h"
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 #include "valuetext/ValueConversionError.h"
 #include "valuetext/ValueToText.h"
 
@@ -101,14 +101,14 @@ bool HoldsEveryWrite(const inidoc::IniFileReader& document, const Writes& writes
 
 }  // namespace
 
-bool CIniFile::HasValue(const profile::ProfileFile* source,
+bool CIniFile::HasValue(const profile::FileRoute* source,
                         const OrvVariableRecord& record) const {
   std::u16string text;
   ReadValueText(source, record.sectionName, record.keyName, nullptr, text);
   return !text.empty();
 }
 
-HRESULT CIniFile::QueueWrite(const profile::ProfileFile* source, bool writeNow,
+HRESULT CIniFile::QueueWrite(const profile::FileRoute* source, bool writeNow,
                              const OrvVariableRecord& record, LONG dateLayout, HostCall& call) {
   const std::u16string_view section = platform::BstrCText(record.sectionName);
   const std::u16string_view key = platform::BstrCText(record.keyName);
@@ -152,8 +152,8 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
   if (!records) return call.Finish(E_POINTER);
   call.About(m_filePath);
   return Answer(call, [&] {
-    const std::optional<profile::ProfileFile> source = ProfileSource();
-    const profile::ProfileFile* const profile = source ? &*source : nullptr;
+    const std::optional<profile::FileRoute> source = ProfileSource();
+    const profile::FileRoute* const profile = source ? &*source : nullptr;
     // A read-only file is left to Commit, which refuses it: no writer of the system's
     // may touch it first (as root, or under Wine, the attribute would not stop them).
     const bool writeNow = profile && !platform::IsMarkedReadOnly(m_filePath);
@@ -221,7 +221,7 @@ HRESULT CIniFile::CommitQueued(HostCall& call) {
     platform::NoteFileProblem(platform::FileProblem::ReadOnly);
     return call.Fail(E_FAIL, describe::SaveFailure(m_filePath));
   }
-  const std::optional<profile::ProfileFile> source = ProfileSource();
+  const std::optional<profile::FileRoute> source = ProfileSource();
   const HRESULT hr = source ? CommitThroughProfile(*source, call) : CommitThroughDocument(call);
   // Only a commit that put them all in the file ends the queued writes: after any failure
   // a later Commit can still write them.
@@ -229,7 +229,7 @@ HRESULT CIniFile::CommitQueued(HostCall& call) {
   return hr;
 }
 
-HRESULT CIniFile::CommitThroughProfile(const profile::ProfileFile& source, HostCall& call) {
+HRESULT CIniFile::CommitThroughProfile(const profile::FileRoute& source, HostCall& call) {
   const std::vector<const Data*> last = LastWrites(m_pendingWrites);
   std::vector<const Data*> missing;
   std::u16string text;

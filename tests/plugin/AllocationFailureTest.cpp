@@ -22,7 +22,7 @@
 #include "platform/file_lock.h"
 #include "module/ClassFactory.h"
 #include "plugin/Guids.h"
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 #include "support/AllocationFailure.h"
 #include "support/Hresult.h"
 #include "support/ModuleExports.h"

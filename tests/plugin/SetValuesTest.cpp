@@ -17,9 +17,9 @@
 #include "inidoc/TextForm.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"
-#include "platform/profile_api.h"
+#include "platform/system_profile.h"
 #include "platform/replace.h"
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 #include "support/Hresult.h"
 
 namespace iniplugin::test {

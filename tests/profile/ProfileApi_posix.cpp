@@ -1,5 +1,5 @@
 #include "ProfileApi.h"
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 
 namespace iniplugin::test {
 

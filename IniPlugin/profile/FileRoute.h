@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/profile_api.h"
+#include "platform/system_profile.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::profile {
@@ -16,9 +16,9 @@ namespace iniplugin::profile {
 // The profile functions chosen for one file, by its mark as it is when constructed: a
 // caller makes one for each call it serves, so that a file replaced meanwhile is looked
 // at again.
-class ProfileFile {
+class FileRoute {
  public:
-  explicit ProfileFile(const std::u16string& path);
+  explicit FileRoute(const std::u16string& path);
 
   // Whether the file's text is kept in the ANSI code page: an unmarked file, or a missing
   // one, which the writer creates so.

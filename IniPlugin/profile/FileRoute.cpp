@@ -1,4 +1,4 @@
-#include "profile/Route.h"
+#include "profile/FileRoute.h"
 
 #include <cstdio>
 #include <string_view>
@@ -6,7 +6,7 @@
 #include "inidoc/TextForm.h"
 #include "platform/file.h"
 #include "platform/file_problem.h"
-#include "platform/profile_api.h"
+#include "platform/system_profile.h"
 #include "platform/wide.h"
 #include "profile/Profile.h"
 #include "profile/ProfileText.h"
@@ -50,7 +50,7 @@ Form FormOf(const std::u16string& path) {
 
 }  // namespace
 
-ProfileFile::ProfileFile(const std::u16string& path) : m_path(path) {
+FileRoute::FileRoute(const std::u16string& path) : m_path(path) {
   const platform::SystemProfileFunctions* system = platform::SystemProfile();
   if (!system) return;
   const Form form = FormOf(path);
@@ -58,19 +58,19 @@ ProfileFile::ProfileFile(const std::u16string& path) : m_path(path) {
   if (form != Form::Foreign) m_system = system;
 }
 
-bool ProfileFile::StoresAnsi() const {
+bool FileRoute::StoresAnsi() const {
   if (!m_storesAnsi) m_storesAnsi = FormOf(m_path) == Form::Ansi;
   return *m_storesAnsi;
 }
 
-DWORD ProfileFile::Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
+DWORD FileRoute::Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
                         DWORD size) const {
   const LPCWSTR file = platform::AsWide(m_path.c_str());
   if (m_system) return m_system->read(section, key, defaultText, buffer, size, file);
   return GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);
 }
 
-BOOL ProfileFile::Write(LPCWSTR section, LPCWSTR key, LPCWSTR value) const {
+BOOL FileRoute::Write(LPCWSTR section, LPCWSTR key, LPCWSTR value) const {
   const LPCWSTR file = platform::AsWide(m_path.c_str());
   if (m_system) {
     const BOOL wrote = m_system->write(section, key, value, file);
@@ -80,7 +80,7 @@ BOOL ProfileFile::Write(LPCWSTR section, LPCWSTR key, LPCWSTR value) const {
   return WritePrivateProfileStringW(section, key, value, file);
 }
 
-bool ProfileFile::Flush() const {
+bool FileRoute::Flush() const {
   const LPCWSTR file = platform::AsWide(m_path.c_str());
   if (!m_system) return FlushHeldWrites(file);
   m_system->write(nullptr, nullptr, nullptr, file);
@@ -94,12 +94,12 @@ std::u16string_view ValueAsRead(std::u16string_view written) {
 DWORD ReadProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
                         DWORD size, LPCWSTR file) {
   const std::u16string path = platform::U16FromWide(file);
-  return ProfileFile(path).Read(section, key, defaultText, buffer, size);
+  return FileRoute(path).Read(section, key, defaultText, buffer, size);
 }
 
 BOOL WriteProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
   const std::u16string path = platform::U16FromWide(file);
-  return ProfileFile(path).Write(section, key, value);
+  return FileRoute(path).Write(section, key, value);
 }
 
 }  // namespace iniplugin::profile

@@ -1,4 +1,4 @@
-#include "platform/profile_api.h"
+#include "platform/system_profile.h"
 
 namespace iniplugin::platform {
 
