@@ -10,6 +10,7 @@
 #include "host/OrvHost.h"
 #include "platform/com.h"
 #include "platform/wide.h"
+#include "support/RecordArray.h"
 
 namespace iniplugin::bench {
 
@@ -22,34 +23,24 @@ inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
 }
 
-// An array of records as a host hands it over; owns its strings and values.
+// The records of one workload, as a host hands them over, and the picks they were made
+// from.
 class RecordSet {
  public:
   RecordSet(const std::vector<Pick>& picks, bool withValues) : m_picks(picks) {
-    m_records.resize(picks.size());
     for (std::size_t i = 0; i < picks.size(); ++i) {
-      OrvVariableRecord& record = m_records[i];
-      record.sectionName = platform::UniqueBstr::FromText(SectionName(picks[i].section)).Release();
-      record.keyName = platform::UniqueBstr::FromText(KeyName(picks[i].key)).Release();
-      VariantInit(&record.value);
+      const std::u16string section = SectionName(picks[i].section);
+      const std::u16string key = KeyName(picks[i].key);
       if (withValues) {
-        record.value.vt = VT_BSTR;
-        record.value.bstrVal = platform::UniqueBstr::FromText(NewValue(i)).Release();
+        m_records.AddText(section.c_str(), key.c_str(), NewValue(i));
+      } else {
+        m_records.Add(section.c_str(), key.c_str());
       }
     }
   }
-  RecordSet(const RecordSet&) = delete;
-  RecordSet& operator=(const RecordSet&) = delete;
-  ~RecordSet() {
-    for (OrvVariableRecord& record : m_records) {
-      SysFreeString(record.sectionName);
-      SysFreeString(record.keyName);
-      VariantClear(&record.value);
-    }
-  }
 
-  OrvVariableRecord* Data() { return m_records.data(); }
-  LONG Count() const { return static_cast<LONG>(m_records.size()); }
+  OrvVariableRecord* Data() { return m_records.Data(); }
+  LONG Count() const { return m_records.Count(); }
   const std::vector<Pick>& Picks() const { return m_picks; }
 
   // The value the i-th record of a write sets.
@@ -57,7 +48,7 @@ class RecordSet {
 
   // After GetValues: every existing variable came back with its value, no other did.
   void CheckRead() const {
-    for (std::size_t i = 0; i < m_records.size(); ++i) {
+    for (std::size_t i = 0; i < m_picks.size(); ++i) {
       const OrvVariableRecord& record = m_records[i];
       const Pick& pick = m_picks[i];
       if (!pick.exists()) {
@@ -72,7 +63,7 @@ class RecordSet {
 
  private:
   std::vector<Pick> m_picks;
-  std::vector<OrvVariableRecord> m_records;
+  test::RecordArray m_records;
 };
 
 }  // namespace iniplugin::bench

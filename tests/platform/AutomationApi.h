@@ -125,22 +125,22 @@ inline Value NullBstr() { return {VT_BSTR}; }
 inline Value Tag(VARTYPE vt) { return {vt}; }
 
 // How a value reaches the conversion.
-enum class Form { Direct, ByReference, ThroughVariant };
+enum class Passing { Direct, ByReference, ThroughVariant };
 
-inline const char* FormName(Form form) {
-  switch (form) {
-    case Form::Direct: return "direct";
-    case Form::ByReference: return "by reference";
-    case Form::ThroughVariant: return "through a VARIANT reference";
+inline const char* PassingName(Passing passing) {
+  switch (passing) {
+    case Passing::Direct: return "direct";
+    case Passing::ByReference: return "by reference";
+    case Passing::ThroughVariant: return "through a VARIANT reference";
   }
   return "?";
 }
 
-// A VARIANT holding a Value in one Form, with its BSTR (if any) made by, and freed by,
+// A VARIANT holding a Value passed one way, with its BSTR (if any) made by, and freed by,
 // one implementation.
 class BuiltVariant {
  public:
-  BuiltVariant(const AutomationApi& api, const Value& value, Form form) : m_api(api) {
+  BuiltVariant(const AutomationApi& api, const Value& value, Passing passing) : m_api(api) {
     std::memset(static_cast<void*>(&m_direct), 0, sizeof m_direct);
     std::memset(static_cast<void*>(&m_outer), 0, sizeof m_outer);
     if (value.vt == VT_BSTR && value.text) {
@@ -148,16 +148,16 @@ class BuiltVariant {
                                   static_cast<UINT>(value.textLength));
     }
     Fill(value);
-    switch (form) {
-      case Form::Direct:
+    switch (passing) {
+      case Passing::Direct:
         m_outer = m_direct;
         break;
-      case Form::ByReference:
+      case Passing::ByReference:
         m_outer.vt = value.vt | VT_BYREF;
         m_outer.byref = value.vt == VT_DECIMAL ? static_cast<void*>(&m_direct.decVal)
                                                : static_cast<void*>(&m_direct.llVal);
         break;
-      case Form::ThroughVariant:
+      case Passing::ThroughVariant:
         m_outer.vt = VT_BYREF | VT_VARIANT;
         m_outer.pvarVal = &m_direct;
         break;

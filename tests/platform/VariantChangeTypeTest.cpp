@@ -220,14 +220,14 @@ const Row kRows[] = {
     {Tag(VT_VECTOR | VT_I4), DISP_E_BADVARTYPE, u""sv},
 };
 
-::testing::AssertionResult Converts(const AutomationApi& api, const Row& row, Form form) {
-  BuiltVariant source(api, row.value, form);
+::testing::AssertionResult Converts(const AutomationApi& api, const Row& row, Passing passing) {
+  BuiltVariant source(api, row.value, passing);
   const ConvertResult actual = ConvertToText(api, source.Get());
   if (actual.hr == row.hr && actual.text == (SUCCEEDED(row.hr) ? row.text : u""sv)) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure()
-         << api.name << ", " << FormName(form) << ", type " << row.value.vt << ": expected "
+         << api.name << ", " << PassingName(passing) << ", type " << row.value.vt << ": expected "
          << HrText(row.hr) << " " << Printable(row.text) << ", got " << HrText(actual.hr) << " "
          << Printable(actual.text);
 }
@@ -245,10 +245,10 @@ TEST_P(VariantChangeTypeTest, TextOfEveryKindOfValue) {
   for (std::size_t i = 0; i < std::size(kRows); ++i) {
     SCOPED_TRACE(::testing::Message() << "row " << i);
     const Row& row = kRows[i];
-    EXPECT_TRUE(Converts(Api(), row, Form::Direct));
+    EXPECT_TRUE(Converts(Api(), row, Passing::Direct));
     if (row.allForms) {
-      EXPECT_TRUE(Converts(Api(), row, Form::ByReference));
-      EXPECT_TRUE(Converts(Api(), row, Form::ThroughVariant));
+      EXPECT_TRUE(Converts(Api(), row, Passing::ByReference));
+      EXPECT_TRUE(Converts(Api(), row, Passing::ThroughVariant));
     }
   }
 }
@@ -330,8 +330,8 @@ TEST(PortableVariantChangeTypeTest, SoundWhereTheSystemIsNot) {
       {Dec(255, 0, 0, 1), E_INVALIDARG, u""sv},
   };
   for (const Row& row : rows) {
-    EXPECT_TRUE(Converts(test::kPortableApi, row, Form::Direct));
-    EXPECT_TRUE(Converts(test::kPortableApi, row, Form::ByReference));
+    EXPECT_TRUE(Converts(test::kPortableApi, row, Passing::Direct));
+    EXPECT_TRUE(Converts(test::kPortableApi, row, Passing::ByReference));
   }
 }
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <tuple>
 
-#include "FileForms.h"
+#include "support/FileForms.h"
 #include "PluginFixture.h"
-#include "Records.h"
+#include "support/RecordArray.h"
 #include "dll/ObjectMap.h"
 #include "platform/file_lock.h"
 #include "module/ClassFactory.h"
@@ -199,7 +199,7 @@ TEST_P(AllocationFailureTest, SetValuesAtEveryAllocation) {
     ForEveryAllocation([&](std::size_t n) {
       ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, kSettings));
       RecordArray records;
-      AddText(records, u"S", u"a", u"new");
+      records.AddText(u"S", u"a", u"new");
       OrvVariableRecord& number = records.Add(u"S", u"number");
       number.value.vt = VT_I4;
       number.value.lVal = 42;
@@ -249,8 +249,8 @@ TEST_P(AllocationFailureTest, FirstMatchSetValuesAtEveryAllocation) {
     ForEveryAllocation([&](std::size_t n) {
       ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, kSettings));
       RecordArray records;
-      AddText(records, u"S", u"a", u"new");
-      AddText(records, u"S", u"missing", u"other");
+      records.AddText(u"S", u"a", u"new");
+      records.AddText(u"S", u"missing", u"other");
       const HRESULT hr = WithNthAllocationFailing(n, [&] {
         return navigator->SetValues(0, 1, 0, records.Count(), records.Data(), 0);
       });
@@ -274,8 +274,8 @@ TEST_P(AllocationFailureTest, CommitAtEveryAllocation) {
     ForEveryAllocation([&](std::size_t n) {
       ComPtr<IOrvFileNavigator> navigator = Open(PutFile(form, kSettings));
       RecordArray records;
-      AddText(records, u"S", u"a", u"new");
-      AddText(records, u"T", u"b", u"2");
+      records.AddText(u"S", u"a", u"new");
+      records.AddText(u"T", u"b", u"2");
       ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
       const std::string before = FileBytes();
       auto read = [&] {
@@ -471,7 +471,7 @@ TEST_P(AllocationFailureTest, ASaveThatCannotBeginEndsBeforeEncoding) {
   const std::u16string path = PutFile(Form::Utf16, kSettings);
   ComPtr<IOrvFileNavigator> navigator = Open(path);
   RecordArray records;
-  AddText(records, u"S", u"a", u"new");
+  records.AddText(u"S", u"a", u"new");
   ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
   const std::filesystem::path blocker =
       m_dir / std::filesystem::path(platform::TemporaryName(u"settings.ini", u".tmp"));

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "FileForms.h"
+#include "support/FileForms.h"
 #include "PluginFixture.h"
-#include "Records.h"
+#include "support/RecordArray.h"
 
 namespace iniplugin::test {
 namespace {
@@ -65,7 +65,7 @@ void Round(IOrvFileFormat* shared, const std::u16string& path, int thread, Threa
                 read.Text(0) == Text(log.rounds) && read.Text(1) == Text(thread),
             "GetValues read " + Narrow(read.Text(0)));
   RecordArray write;
-  AddText(write, u"S", u"count", Text(log.rounds + 1));
+  write.AddText(u"S", u"count", Text(log.rounds + 1));
   log.Check(navigator->SetValues(0, 0, 0, write.Count(), write.Data(), 0) == S_OK, "SetValues");
   log.Check(navigator->Commit() == S_OK, "Commit");
   ++log.rounds;
@@ -126,8 +126,8 @@ TEST_P(ConcurrencyTest, EightNavigatorsCommitToOneFile) {
       }
       for (int i = 1; i <= kCommits && failures[t].empty(); ++i) {
         RecordArray write;
-        AddText(write, u"S", (u"a" + Text(t)).c_str(), Text(i));
-        AddText(write, u"S", (u"b" + Text(t)).c_str(), Text(i * 7));
+        write.AddText(u"S", (u"a" + Text(t)).c_str(), Text(i));
+        write.AddText(u"S", (u"b" + Text(t)).c_str(), Text(i * 7));
         if (navigator->SetValues(0, 0, 0, write.Count(), write.Data(), 0) != S_OK) {
           failures[t].push_back("SetValues " + std::to_string(i));
         }

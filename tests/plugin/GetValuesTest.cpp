@@ -4,25 +4,18 @@
 #include <gtest/gtest.h>
 
 #include "PluginFixture.h"
-#include "Records.h"
+#include "support/FileForms.h"
+#include "support/RecordArray.h"
 #include "support/Hresult.h"
 
 namespace iniplugin::test {
 namespace {
 
-enum class Form { Ansi, Utf16 };
-
 class GetValuesTest : public PluginTest {
  protected:
   ComPtr<IOrvFileNavigator> OpenWith(Form form, std::u16string_view text) {
     const std::string name = form == Form::Ansi ? "ansi.ini" : "utf16.ini";
-    std::string bytes;
-    if (form == Form::Ansi) {
-      for (char16_t c : text) bytes.push_back(static_cast<char>(c));
-    } else {
-      bytes = "\xFF\xFE" + Utf16Bytes(text);
-    }
-    return Open(WriteFile(name, bytes));
+    return Open(WriteFile(name, Encode(form, text)));
   }
 
   // Whether reads of a file in this form come from the document rather than the profile
@@ -34,7 +27,8 @@ class GetValuesTest : public PluginTest {
   }
 };
 
-constexpr Form kForms[] = {Form::Ansi, Form::Utf16};
+// The two forms whose reads the profile modes serve differently.
+constexpr Form kReadForms[] = {Form::Ansi, Form::Utf16};
 
 std::u16string KeyFor(std::size_t length) {
   std::u16string key = u"k";
@@ -42,14 +36,12 @@ std::u16string KeyFor(std::size_t length) {
   return key;
 }
 
-std::string FormName(Form form) { return form == Form::Ansi ? "ANSI file" : "UTF-16 file"; }
-
 TEST_P(GetValuesTest, FirstMatchStopsAfterTheFirstRecordWithAValue) {
   struct Row {
     LONG firstMatch;
     LONG handled[3];
   };
-  for (Form form : kForms) {
+  for (Form form : kReadForms) {
     for (const Row& row : {Row{1, {0, 1, RecordArray::kUntouched}}, Row{0, {0, 1, 1}},
                            Row{-1, {0, 1, RecordArray::kUntouched}}}) {
       SCOPED_TRACE(FormName(form) + ", first-match flag " + std::to_string(row.firstMatch));
@@ -74,7 +66,7 @@ TEST_P(GetValuesTest, FirstMatchStopsAfterTheFirstRecordWithAValue) {
 }
 
 TEST_P(GetValuesTest, EmptyValueIsReportedLikeAMissingKey) {
-  for (Form form : kForms) {
+  for (Form form : kReadForms) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nempty=\r\n");
     RecordArray records;
@@ -97,7 +89,7 @@ TEST_P(GetValuesTest, EmptyValueIsReportedLikeAMissingKey) {
 TEST_P(GetValuesTest, ValuesComeBackWholeHoweverLong) {
   // Around the first buffer of 256, around 4096 (where a fixed buffer would cut), and beyond.
   const std::size_t lengths[] = {253, 254, 255, 256, 257, 4094, 4095, 4096, 5000, 70000};
-  for (Form form : kForms) {
+  for (Form form : kReadForms) {
     SCOPED_TRACE(FormName(form));
     std::u16string text = u"[S]\r\n";
     for (std::size_t length : lengths) {
@@ -147,7 +139,7 @@ TEST_P(GetValuesTest, NullNames) {
       {u"First", nullptr, nullptr, nullptr},
       {u"Second", nullptr, u"gamma", nullptr},
   };
-  for (Form form : kForms) {
+  for (Form form : kReadForms) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, text);
     RecordArray records;
@@ -164,7 +156,7 @@ TEST_P(GetValuesTest, NullNames) {
 }
 
 TEST_P(GetValuesTest, NamesMatchWithoutCaseAndTextStaysText) {
-  for (Form form : kForms) {
+  for (Form form : kReadForms) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator =
         OpenWith(form, u"[Sec]\r\nKey= 042 \r\nq=\"quoted\"\r\n");

@@ -20,9 +20,9 @@
 #include <vector>
 #include <thread>
 
-#include "FileForms.h"
+#include "support/FileForms.h"
 #include "PluginFixture.h"
-#include "Records.h"
+#include "support/RecordArray.h"
 #include "platform/path.h"
 #include "support/Hresult.h"
 
@@ -59,7 +59,7 @@ TEST_F(KilledSaveTest, LeavesTheOldOrTheNewFile) {
     ComPtr<IOrvFileNavigator> navigator;
     if (NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()) != S_OK) std::_Exit(2);
     RecordArray records;
-    AddText(records, u"S", u"k", u"new");
+    records.AddText(u"S", u"k", u"new");
     if (navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) != S_OK) std::_Exit(3);
     std::_Exit(navigator->Commit() == S_OK ? 0 : 4);
   };
@@ -131,7 +131,7 @@ int CommitKeys(const std::u16string& path, char16_t name) {
     RecordArray records;
     const std::string digits = std::to_string(i);
     const std::u16string key = std::u16string(1, name) + std::u16string(digits.begin(), digits.end());
-    AddText(records, u"S", key.c_str(), u"1");
+    records.AddText(u"S", key.c_str(), u"1");
     if (navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) != S_OK) return 3;
     if (navigator->Commit() != S_OK) {
       // The parent sees only the exit status: say which commit failed, and why.
@@ -227,7 +227,7 @@ TEST_F(KilledSaveTest, AFileHeldWithoutDeleteSharingIsWaitedFor) {
     }();
     ASSERT_TRUE(navigator);
     RecordArray records;
-    AddText(records, u"S", u"k", u"new");
+    records.AddText(u"S", u"k", u"new");
     ASSERT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
     const HANDLE held = ::CreateFileW(path.wstring().c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

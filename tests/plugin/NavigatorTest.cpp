@@ -2,7 +2,8 @@
 
 #include <filesystem>
 
-#include "FileForms.h"
+#include "support/FileForms.h"
+#include "support/RecordArray.h"
 #include "PluginFixture.h"
 #include "platform/portable.h"
 #include "platform/version.h"
@@ -52,7 +53,7 @@ TEST_P(NavigatorTest, InitMakesARelativePathAbsolute) {
     ComPtr<IOrvFileNavigator> navigator = Open(given);
     fs::current_path(elsewhere);
     RecordArray records;
-    AddText(records, u"S", u"k", u"2");
+    records.AddText(u"S", u"k", u"2");
     EXPECT_HR(navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0), S_OK);
     EXPECT_HR(navigator->Commit(), S_OK);
     fs::current_path(before);

@@ -18,11 +18,11 @@
 #include <functional>
 #include <memory>
 
-#include "FileForms.h"
+#include "support/FileForms.h"
 #include "inidoc/TextForm.h"
 #include "platform/file_lock.h"
 #include "PluginFixture.h"
-#include "Records.h"
+#include "support/RecordArray.h"
 #include "support/Hresult.h"
 
 // No disk can be made to refuse a flush on demand: this program's own fsync, which the
@@ -66,14 +66,14 @@ void CommitOnUnreadableFile(const fs::path& path, int mode) {
   ComPtr<IOrvFileNavigator> navigator;
   ASSERT_HR(NewFormat()->CreateNavigator(bstr.Get(), 0, navigator.Receive()), S_OK);
   RecordArray first;
-  AddText(first, u"S", u"k", u"new");
+  first.AddText(u"S", u"k", u"new");
   ASSERT_HR(navigator->SetValues(0, 0, 0, first.Count(), first.Data(), 0), S_OK);
   const std::string before = ReadBytes(path);
 
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
   ASSERT_NE(::access(path.c_str(), R_OK), 0) << "the file is still readable";
   RecordArray second;
-  AddText(second, u"S", u"added", u"1");
+  second.AddText(u"S", u"added", u"1");
   ASSERT_HR(navigator->SetValues(0, 0, 0, second.Count(), second.Data(), 0), S_OK);
   EXPECT_HR(navigator->Commit(), E_FAIL);
   EXPECT_EQ(static_cast<CIniFile*>(navigator.Get())->PendingWriteCount(), 2u);
@@ -154,7 +154,7 @@ TEST_P(PosixFaultTest, SaveOnAFullDiskLeavesTheOldFile) {
     const std::size_t names = row.secondName ? 2 : 1;
     ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
     RecordArray records;
-    AddText(records, u"S", u"k", u"new");
+    records.AddText(u"S", u"k", u"new");
 
     row.refuse();
     const HRESULT set = navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0);
@@ -228,7 +228,7 @@ TEST_P(PosixFaultTest, AFileTooLargeIsRefusedUnread) {
   WriteBytes(path, Encode(form, u"[S]\r\nk=v\r\n"));
   ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
   RecordArray write;
-  AddText(write, u"S", u"k", u"new");
+  write.AddText(u"S", u"k", u"new");
   ASSERT_HR(navigator->SetValues(0, 0, 0, write.Count(), write.Data(), 0), S_OK);
   fs::resize_file(path, size);
   const HRESULT tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
@@ -336,7 +336,7 @@ TEST_P(PosixFaultTest, SavesKeepWhatMakesTheFileItself) {
       ComPtr<IOrvFileNavigator> navigator = Open(U16Path(opened));
       ASSERT_NE(navigator.Get(), nullptr);
       RecordArray records;
-      AddText(records, u"S", u"k", u"new");
+      records.AddText(u"S", u"k", u"new");
       if (held) {
         // The other writer keeps its lock past our wait: the save fails and loses nothing.
         platform::SetLockWaitForTesting(50);

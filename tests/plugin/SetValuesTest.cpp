@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "FileForms.h"
+#include "support/FileForms.h"
 #include "PluginFixture.h"
-#include "Records.h"
+#include "support/RecordArray.h"
 #include "inidoc/TextForm.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"
@@ -78,7 +78,7 @@ TEST_P(SetValuesTest, CommitLeavesAFileThatHoldsItsWritesAlone) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
     RecordArray records;
-    AddText(records, u"S", u"k", u"new");
+    records.AddText(u"S", u"k", u"new");
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     const bool alreadyThere = FileBytes() == Expected(u"[S]\r\nk=new\r\n");
     EXPECT_EQ(alreadyThere, !Deferred());
@@ -99,9 +99,9 @@ TEST_P(SetValuesTest, WritesReachTheFileAndKeepEverythingElse) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, before);
     RecordArray records;
-    AddText(records, u"Main", u"Name ", u"new");
-    AddText(records, u"Other", u"added", u"v");
-    AddText(records, u"New", u"Key", u"1");
+    records.AddText(u"Main", u"Name ", u"new");
+    records.AddText(u"Other", u"added", u"v");
+    records.AddText(u"New", u"Key", u"1");
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[i].handled, 1);
     if (Deferred()) {
@@ -144,7 +144,7 @@ TEST_P(SetValuesTest, DirectWritesAreInTheFileBeforeCommit) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\na=1\r\n");
     RecordArray records;
-    AddText(records, u"S", u"a", u"2");
+    records.AddText(u"S", u"a", u"2");
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     const std::size_t mark = form == Form::Ansi ? 0 : form == Form::Utf16 ? 2 : 3;
     const bool inFile = FileBytes().find(Expected(u"a=2").substr(mark)) != std::string::npos;
@@ -159,7 +159,7 @@ TEST_P(SetValuesTest, LastOfTwoWritesWins) {
   ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Utf16, u"[S]\r\n");
   for (const char16_t* value : {u"first", u"second"}) {
     RecordArray records;
-    AddText(records, u"S", u"k", value);
+    records.AddText(u"S", u"k", value);
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
   }
   ASSERT_HR(navigator->Commit(), S_OK);
@@ -171,9 +171,9 @@ TEST_P(SetValuesTest, FirstMatchWritesTheFirstRecordWithAValueAndCommits) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nempty=\r\nhas=old\r\n");
     RecordArray records;
-    AddText(records, u"S", u"empty", u"a");  // an empty value does not count
-    AddText(records, u"S", u"has", u"b");
-    AddText(records, u"S", u"missing", u"c");
+    records.AddText(u"S", u"empty", u"a");  // an empty value does not count
+    records.AddText(u"S", u"has", u"b");
+    records.AddText(u"S", u"missing", u"c");
     ASSERT_HR(Set(navigator.Get(), 1, records), S_OK);
     EXPECT_EQ(records[0].handled, 0);
     EXPECT_EQ(records[1].handled, 1);
@@ -188,8 +188,8 @@ TEST_P(SetValuesTest, FirstMatchWithoutAnyValueQueuesTheFirstRecord) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\n");
     RecordArray records;
-    AddText(records, u"S", u"one", u"1");
-    AddText(records, u"S", u"two", u"2");
+    records.AddText(u"S", u"one", u"1");
+    records.AddText(u"S", u"two", u"2");
     ASSERT_HR(Set(navigator.Get(), 1, records), S_OK);
     EXPECT_EQ(records[0].handled, 1);
     EXPECT_EQ(records[1].handled, 0);
@@ -235,7 +235,7 @@ TEST_P(SetValuesTest, AWriteLandsOnTheLineItIsReadFrom) {
     if (row.before) WriteBytes(m_path, *row.before);
     ComPtr<IOrvFileNavigator> navigator = Open(U16Path(m_path));
     RecordArray records;
-    AddText(records, row.section, row.key, u"9");
+    records.AddText(row.section, row.key, u"9");
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     ASSERT_HR(navigator->Commit(), S_OK);
     // Windows' writer changes only its line, as ours does; Wine's, which the win32 tests
@@ -279,9 +279,9 @@ TEST_P(SetValuesTest, RefusesTextThatWouldChangeTheFilesStructure) {
       SCOPED_TRACE(FormName(form));
       ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
       RecordArray records;
-      AddText(records, u"S", u"before", u"1");
-      AddText(records, row.section, row.key, row.value);
-      AddText(records, u"S", u"after", u"2");
+      records.AddText(u"S", u"before", u"1");
+      records.AddText(row.section, row.key, row.value);
+      records.AddText(u"S", u"after", u"2");
       EXPECT_HR(Set(navigator.Get(), 0, records), row.result);
       EXPECT_EQ(records[0].handled, 1);
       EXPECT_EQ(records[1].handled, 0);
@@ -296,7 +296,7 @@ TEST_P(SetValuesTest, ValueWithoutTextFormIsReportedNotThrown) {
   ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Ansi, u"[S]\r\n");
   RecordArray records;
   records.Add(u"S", u"null").value.vt = VT_NULL;
-  AddText(records, u"S", u"ok", u"1");
+  records.AddText(u"S", u"ok", u"1");
   EXPECT_HR(Set(navigator.Get(), 0, records), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(records[0].handled, 0);
   EXPECT_EQ(records[1].handled, 1);
@@ -317,7 +317,7 @@ TEST_P(SetValuesTest, ArgumentsOutsideTheRange) {
   EXPECT_HR(navigator->SetValues(0, 1, 0, 3, nullptr, 0), E_POINTER);
   EXPECT_HR(navigator->SetValues(0, 0, 0, 0, nullptr, 0), S_OK);
   RecordArray records;
-  AddText(records, u"S", u"k", u"v");
+  records.AddText(u"S", u"k", u"v");
   EXPECT_HR(navigator->SetValues(0, 0, 0, -1, records.Data(), 0), S_OK);
   EXPECT_HR(navigator->SetValues(0, 1, 0, 0, records.Data(), 0), S_OK);
   EXPECT_EQ(records[0].handled, RecordArray::kUntouched);
@@ -343,8 +343,8 @@ TEST_P(SetValuesTest, CommitThatCannotLoadKeepsTheQueue) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\n");
     RecordArray records;
-    AddText(records, u"S", u"a", u"1");
-    AddText(records, u"S", u"b", u"2");
+    records.AddText(u"S", u"a", u"1");
+    records.AddText(u"S", u"b", u"2");
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     std::filesystem::remove(m_path);
     std::filesystem::create_directory(m_path);  // a folder in its place
@@ -381,7 +381,7 @@ TEST_P(SetValuesTest, CommitRefusesFilesItMayNotOrCannotRewrite) {
     // UTF-16, so that in mode 1 the write waits for Commit.
     ComPtr<IOrvFileNavigator> navigator = OpenWith(Form::Utf16, u"[S]\r\n");
     RecordArray records;
-    AddText(records, u"S", u"k", u"v");
+    records.AddText(u"S", u"k", u"v");
     ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
     WriteBytes(m_path, bytes);
     const bool readOnly = std::string_view(name) == "read-only";
@@ -428,7 +428,7 @@ TEST_P(SetValuesTest, FailedSaveLeavesTheFileAndKeepsTheQueue) {
       SCOPED_TRACE(FormName(form) + " failing after " + std::to_string(failAfter) + " bytes");
       ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
       RecordArray records;
-      AddText(records, u"S", u"k", u"new");
+      records.AddText(u"S", u"k", u"new");
       ASSERT_HR(Set(navigator.Get(), 0, records), S_OK);
       // Another program puts the old value back, so that Commit has a change to save.
       WriteBytes(m_path, Encode(form, u"[S]\r\nk=old\r\n"));
@@ -473,7 +473,7 @@ TEST_P(SetValuesTest, FailedDirectWriteIsLeftToCommit) {
     SCOPED_TRACE(FormName(form));
     ComPtr<IOrvFileNavigator> navigator = OpenWith(form, u"[S]\r\nk=old\r\n");
     RecordArray records;
-    AddText(records, u"S", u"k", u"new");
+    records.AddText(u"S", u"k", u"new");
     fs::remove(m_path);
     fs::create_directory(m_path);
     EXPECT_HR(Set(navigator.Get(), 0, records), S_OK);
@@ -526,7 +526,7 @@ TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
     const std::u16string path = platform::FullPath(U16Path(m_path));
     ComPtr<IOrvFileNavigator> navigator;
     RecordArray records;
-    AddText(records, u"S", u"k", row.step == Step::SetLineBreak ? u"a\r\nb" : u"new");
+    records.AddText(u"S", u"k", row.step == Step::SetLineBreak ? u"a\r\nb" : u"new");
     switch (row.step) {
       case Step::OpenTooLarge:
         std::filesystem::resize_file(m_path, 2 * std::uint64_t{inidoc::LargestText()});

@@ -12,7 +12,7 @@
 
 #include "HResultNames.h"
 #include "ModuleHost.h"
-#include "Records.h"
+#include "support/RecordArray.h"
 #include "ValueSpec.h"
 #include "inidoc/IniFileReader.h"
 #include "platform/com_runtime.h"
@@ -27,6 +27,8 @@ namespace {
 using iniplugin::platform::ComPtr;
 using iniplugin::platform::UniqueBstr;
 using json = nlohmann::ordered_json;
+// Records a plug-in never touched show handled = -1.
+using Records = iniplugin::test::RecordArray;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
@@ -177,7 +179,7 @@ int Host::Info() {
 }
 
 int Host::Get() {
-  Records records;
+  Records records(-1);
   if (!Groups(2, records, nullptr)) return UsageError("get takes FILE and SECTION KEY pairs");
   ComPtr<IOrvFileNavigator> navigator;
   if (!OpenNavigator(m_options.args[0], navigator)) return kFailed;
@@ -205,7 +207,7 @@ int Host::Get() {
 }
 
 int Host::Set() {
-  Records records;
+  Records records(-1);
   std::vector<std::string> values;
   if (!Groups(3, records, &values)) {
     return UsageError("set takes FILE and SECTION KEY VALUE triples");

@@ -1,12 +1,9 @@
-// The three forms a file the navigator writes can take, and records carrying text values,
-// for the tests that write.
+// The three forms a file the tests write can take, and their bytes.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "Records.h"
-#include "platform/portable.h"
 #include "platform/unicode.h"
 #include "support/Files.h"
 
@@ -32,14 +29,6 @@ inline std::string Encode(Form form, std::u16string_view text) {
   std::string bytes;
   for (char16_t c : text) bytes.push_back(static_cast<char>(c));
   return bytes;
-}
-
-inline OrvVariableRecord& AddText(RecordArray& records, const char16_t* section,
-                                  const char16_t* key, std::u16string_view text) {
-  OrvVariableRecord& record = records.Add(section, key);
-  record.value.vt = VT_BSTR;
-  record.value.bstrVal = platform::UniqueBstr::FromText(text).Release();
-  return record;
 }
 
 }  // namespace iniplugin::test
