@@ -21,13 +21,9 @@ namespace iniplugin::inidoc {
 
 namespace {
 
-using inidoc::EqualsFolded;
-using inidoc::FlatIndex;
-using inidoc::FoldedHash;
-
 // Positions are 32-bit and a value length of all ones marks a raw line: a longer text
 // cannot be indexed.
-const std::size_t kLargestText = inidoc::LargestText();
+const std::size_t kLargestText = LargestText();
 
 // Files are read in blocks of this size: large enough that reading costs little per
 // byte, small enough that a block's text is still in the cache when its lines are split.
@@ -75,9 +71,9 @@ class IniFileReader::Parser {
     std::size_t lineStart = m_start;
     // The first "=" of the line not yet ended, once one was seen.
     std::uint32_t equals = kNoEquals;
-    for (std::size_t block = m_start; block < size; block += inidoc::kMarkBlock) {
-      const std::size_t count = std::min(size - block, inidoc::kMarkBlock);
-      const inidoc::UnitMarks marks = inidoc::MarkUnits(base + block, count, u'\n', u'=');
+    for (std::size_t block = m_start; block < size; block += kMarkBlock) {
+      const std::size_t count = std::min(size - block, kMarkBlock);
+      const UnitMarks marks = MarkUnits(base + block, count, u'\n', u'=');
       std::uint64_t ends = marks.a;
       // Only the signs of the line not yet ended and of those after it are kept.
       std::uint64_t signs = marks.b;
@@ -122,7 +118,7 @@ class IniFileReader::Parser {
       std::size_t length = size - m_start;
       if (length > 0 && m_document.m_text[size - 1] == u'\r') --length;
       const char16_t* const line = m_document.m_text.data() + m_start;
-      const char16_t* const found = inidoc::FindUnit(line, line + length, u'=');
+      const char16_t* const found = FindUnit(line, line + length, u'=');
       TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(length),
                found == line + length ? kNoEquals
                                       : static_cast<std::uint32_t>(m_start + (found - line)));
@@ -163,7 +159,7 @@ class IniFileReader::Parser {
     }
     const auto keyLength = equals - restPos;
     m_lines.push_back(Value{Span{restPos, keyLength}, length - lead - keyLength - 1});
-    m_hashes.push_back(inidoc::NameHash(std::u16string_view(line + lead, keyLength), m_keys));
+    m_hashes.push_back(NameHash(std::u16string_view(line + lead, keyLength), m_keys));
   }
 
   // A line that opens a section: a header, or whatever line opens the file. Kept out of
@@ -225,7 +221,7 @@ class IniFileReader::Parser {
 
   IniFileReader& m_document;
   // Looked up once, not at every key.
-  const inidoc::NameHashKeys& m_keys = inidoc::NameKeys();
+  const NameHashKeys& m_keys = NameKeys();
   std::size_t m_start = 0;  // where the first line not yet taken starts
   bool m_tookLine = false;
   bool m_inSection = false;  // whether a line has opened the first section
@@ -253,7 +249,7 @@ class IniFileReader::Loader {
   bool Feed(std::string_view bytes) {
     if (!m_reserved && !bytes.empty()) {
       m_reserved = true;
-      const std::uint64_t units = inidoc::MostUnits(m_sizeHint, bytes);
+      const std::uint64_t units = MostUnits(m_sizeHint, bytes);
       std::u16string& text = m_document.m_text;
       text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
       platform::AdviseLargeBuffer(text.data(), text.capacity() * sizeof(char16_t));
@@ -265,14 +261,14 @@ class IniFileReader::Loader {
 
   // Why Feed or Finish said no: what the decoder refused, or else a text past the limit.
   LoadResult Refused() const {
-    if (m_decoder.Refusal() == inidoc::TextRefusal::None) return {.tooLarge = true};
+    if (m_decoder.Refusal() == TextRefusal::None) return {.tooLarge = true};
     return {.refusal = m_decoder.Refusal(), .refusedAt = m_decoder.RefusedAt()};
   }
 
   bool Finish() {
     if (!m_decoder.Finish() || m_document.m_text.size() >= kLargestText) return false;
     m_document.m_form = m_decoder.Form();
-    m_document.m_unicode = m_document.m_form == inidoc::TextForm::Utf16;
+    m_document.m_unicode = m_document.m_form == TextForm::Utf16;
     m_document.m_marked = m_decoder.Marked();
     m_parser.TakeEndedLines();
     m_parser.Finish(m_document.m_marked);
@@ -281,7 +277,7 @@ class IniFileReader::Loader {
 
  private:
   IniFileReader& m_document;
-  inidoc::TextDecoder m_decoder;
+  TextDecoder m_decoder;
   Parser m_parser;
   std::uint64_t m_sizeHint;
   bool m_reserved = false;
@@ -295,7 +291,7 @@ IniFileReader::LoadResult IniFileReader::Load(const std::u16string& path) {
   // Only the first block is read before the size is judged: its mark tells how many
   // units the file's bytes make.
   std::size_t got = std::fread(block.get(), 1, kReadBlock, file.Get());
-  if (!inidoc::TextFits(stamp.size, std::string_view(block.get(), got))) {
+  if (!TextFits(stamp.size, std::string_view(block.get(), got))) {
     return {.loaded = false, .tooLarge = true};
   }
 
@@ -336,7 +332,7 @@ void IniFileReader::IndexSection(std::uint32_t number) {
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
   const std::u16string_view key = Text(section.m_values[number].m_key);
   section.m_valueMap.InsertOrReplace(
-      number, inidoc::NameHash(key),
+      number, NameHash(key),
       [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); });
 }
 
@@ -347,7 +343,7 @@ std::uint32_t IniFileReader::FindSection(std::u16string_view name) const {
 }
 
 std::uint32_t IniFileReader::FindEntry(const Section& section, std::u16string_view key) const {
-  return section.m_valueMap.Find(inidoc::NameHash(key), [&](std::uint32_t number) {
+  return section.m_valueMap.Find(NameHash(key), [&](std::uint32_t number) {
     return EqualsFolded(Text(section.m_values[number].m_key), key);
   });
 }
@@ -363,15 +359,15 @@ bool IniFileReader::GetValue(std::u16string_view section, std::u16string_view ke
   return true;
 }
 
-inidoc::Arena& IniFileReader::Pool() {
-  if (!m_arena) m_arena = std::make_unique<inidoc::Arena>();
+Arena& IniFileReader::Pool() {
+  if (!m_arena) m_arena = std::make_unique<Arena>();
   return *m_arena;
 }
 
 IniFileReader::Section& IniFileReader::AddSection(Span header) {
   Section& section = m_sections.emplace_back();
   section.m_header = header;
-  section.m_valueMap = inidoc::FlatIndex(&Pool());
+  section.m_valueMap = FlatIndex(&Pool());
   return section;
 }
 
@@ -428,8 +424,8 @@ bool IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
 
 template <class Drain>
 bool IniFileReader::Encode(std::string& bytes, Drain&& drain) const {
-  bytes.append(inidoc::MarkOf(m_form));
-  inidoc::TextEncoder encoder(m_form, bytes);
+  bytes.append(MarkOf(m_form));
+  TextEncoder encoder(m_form, bytes);
   if (m_textIsRendered) {
     // The text is the file as it is written: no line needs looking at.
     for (std::size_t at = 0; at < m_text.size(); at += kEncodeRun) {
@@ -481,7 +477,7 @@ std::string IniFileReader::Serialize() const {
   // Room for the text and some line ends it lacks, so that the bytes are rarely moved.
   std::string bytes;
   bytes.reserve(3 + (m_text.size() + m_text.size() / 8) *
-                        (m_form == inidoc::TextForm::Utf16 ? 2 : 1));
+                        (m_form == TextForm::Utf16 ? 2 : 1));
   Encode(bytes, [](std::string&) { return true; });
   return bytes;
 }

@@ -64,7 +64,7 @@ bool FileRoute::StoresAnsi() const {
 }
 
 DWORD FileRoute::Read(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
-                        DWORD size) const {
+                      DWORD size) const {
   const LPCWSTR file = platform::AsWide(m_path.c_str());
   if (m_system) return m_system->read(section, key, defaultText, buffer, size, file);
   return GetPrivateProfileStringW(section, key, defaultText, buffer, size, file);

@@ -63,17 +63,6 @@ class AllocationFailureTest : public PluginTestWith<std::tuple<int, Throw>> {
     SetErrorInfo(0, nullptr);
   }
 
-  // What the thread's error object tells the host, taken from it.
-  static std::u16string ErrorDescription() {
-    platform::ComPtr<IErrorInfo> error;
-    UniqueBstr description;
-    if (GetErrorInfo(0, error.Receive()) != S_OK ||
-        FAILED(error->GetDescription(description.Receive()))) {
-      return u"<no error object>";
-    }
-    return std::u16string(description.View());
-  }
-
   Throw Thrown() const { return std::get<1>(GetParam()); }
   // What a call answers when the exception thrown reaches its end.
   HRESULT Failure() const { return Thrown() == Throw::RuntimeError ? E_UNEXPECTED : E_OUTOFMEMORY; }

@@ -26,11 +26,8 @@ int CommitKeys(const std::u16string& path, char16_t name) {
     if (navigator->SetValues(0, 0, 0, records.Count(), records.Data(), 0) != S_OK) return 3;
     if (navigator->Commit() != S_OK) {
       // The parent sees only the exit status: say which commit failed, and why.
-      platform::ComPtr<IErrorInfo> error;
-      UniqueBstr description;
-      if (GetErrorInfo(0, error.Receive()) == S_OK) error->GetDescription(description.Receive());
       std::fprintf(stderr, "writer %c: commit %d failed: %s\n", static_cast<char>(name), i,
-                   Narrow(description.View()).c_str());
+                   Narrow(ErrorDescription()).c_str());
       return 4;
     }
   }

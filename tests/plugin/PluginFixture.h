@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <tuple>
 #include <type_traits>
 
@@ -31,6 +32,17 @@ inline ComPtr<IOrvFileFormat> NewFormat() {
 }
 
 inline UniqueBstr Bstr(std::u16string_view text) { return UniqueBstr::FromText(text); }
+
+// What the thread's error object tells the host, taken from it.
+inline std::u16string ErrorDescription() {
+  platform::ComPtr<IErrorInfo> error;
+  UniqueBstr description;
+  if (GetErrorInfo(0, error.Receive()) != S_OK ||
+      FAILED(error->GetDescription(description.Receive()))) {
+    return u"<no error object>";
+  }
+  return std::u16string(description.View());
+}
 
 // Parameterised by the profile mode the process runs in: the parameter, or its first
 // element when a suite varies something else as well.
