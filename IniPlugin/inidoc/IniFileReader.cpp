@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "inidoc/Scan.h"
+#include "text/Scan.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_problem.h"
@@ -19,11 +19,17 @@
 
 namespace iniplugin::inidoc {
 
+using text::EqualsFolded;
+using text::FlatIndex;
+using text::FoldedHash;
+using text::TextForm;
+using text::TextRefusal;
+
 namespace {
 
 // Positions are 32-bit and a value length of all ones marks a raw line: a longer text
 // cannot be indexed.
-const std::size_t kLargestText = LargestText();
+const std::size_t kLargestText = text::LargestText();
 
 // Files are read in blocks of this size: large enough that reading costs little per
 // byte, small enough that a block's text is still in the cache when its lines are split.
@@ -71,9 +77,9 @@ class IniFileReader::Parser {
     std::size_t lineStart = m_start;
     // The first "=" of the line not yet ended, once one was seen.
     std::uint32_t equals = kNoEquals;
-    for (std::size_t block = m_start; block < size; block += kMarkBlock) {
-      const std::size_t count = std::min(size - block, kMarkBlock);
-      const UnitMarks marks = MarkUnits(base + block, count, u'\n', u'=');
+    for (std::size_t block = m_start; block < size; block += text::kMarkBlock) {
+      const std::size_t count = std::min(size - block, text::kMarkBlock);
+      const text::UnitMarks marks = text::MarkUnits(base + block, count, u'\n', u'=');
       std::uint64_t ends = marks.a;
       // Only the signs of the line not yet ended and of those after it are kept.
       std::uint64_t signs = marks.b;
@@ -118,7 +124,7 @@ class IniFileReader::Parser {
       std::size_t length = size - m_start;
       if (length > 0 && m_document.m_text[size - 1] == u'\r') --length;
       const char16_t* const line = m_document.m_text.data() + m_start;
-      const char16_t* const found = FindUnit(line, line + length, u'=');
+      const char16_t* const found = text::FindUnit(line, line + length, u'=');
       TakeLine(static_cast<std::uint32_t>(m_start), static_cast<std::uint32_t>(length),
                found == line + length ? kNoEquals
                                       : static_cast<std::uint32_t>(m_start + (found - line)));
@@ -159,7 +165,7 @@ class IniFileReader::Parser {
     }
     const auto keyLength = equals - restPos;
     m_lines.push_back(Value{Span{restPos, keyLength}, length - lead - keyLength - 1});
-    m_hashes.push_back(NameHash(std::u16string_view(line + lead, keyLength), m_keys));
+    m_hashes.push_back(text::NameHash(std::u16string_view(line + lead, keyLength), m_keys));
   }
 
   // A line that opens a section: a header, or whatever line opens the file. Kept out of
@@ -221,7 +227,7 @@ class IniFileReader::Parser {
 
   IniFileReader& m_document;
   // Looked up once, not at every key.
-  const NameHashKeys& m_keys = NameKeys();
+  const text::NameHashKeys& m_keys = text::NameKeys();
   std::size_t m_start = 0;  // where the first line not yet taken starts
   bool m_tookLine = false;
   bool m_inSection = false;  // whether a line has opened the first section
@@ -249,7 +255,7 @@ class IniFileReader::Loader {
   bool Feed(std::string_view bytes) {
     if (!m_reserved && !bytes.empty()) {
       m_reserved = true;
-      const std::uint64_t units = MostUnits(m_sizeHint, bytes);
+      const std::uint64_t units = text::MostUnits(m_sizeHint, bytes);
       std::u16string& text = m_document.m_text;
       text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
       platform::AdviseLargeBuffer(text.data(), text.capacity() * sizeof(char16_t));
@@ -277,7 +283,7 @@ class IniFileReader::Loader {
 
  private:
   IniFileReader& m_document;
-  TextDecoder m_decoder;
+  text::TextDecoder m_decoder;
   Parser m_parser;
   std::uint64_t m_sizeHint;
   bool m_reserved = false;
@@ -291,7 +297,7 @@ IniFileReader::LoadResult IniFileReader::Load(const std::u16string& path) {
   // Only the first block is read before the size is judged: its mark tells how many
   // units the file's bytes make.
   std::size_t got = std::fread(block.get(), 1, kReadBlock, file.Get());
-  if (!TextFits(stamp.size, std::string_view(block.get(), got))) {
+  if (!text::TextFits(stamp.size, std::string_view(block.get(), got))) {
     return {.loaded = false, .tooLarge = true};
   }
 
@@ -332,7 +338,7 @@ void IniFileReader::IndexSection(std::uint32_t number) {
 void IniFileReader::IndexEntry(Section& section, std::uint32_t number) {
   const std::u16string_view key = Text(section.m_values[number].m_key);
   section.m_valueMap.InsertOrReplace(
-      number, NameHash(key),
+      number, text::NameHash(key),
       [&](std::uint32_t other) { return EqualsFolded(Text(section.m_values[other].m_key), key); });
 }
 
@@ -343,7 +349,7 @@ std::uint32_t IniFileReader::FindSection(std::u16string_view name) const {
 }
 
 std::uint32_t IniFileReader::FindEntry(const Section& section, std::u16string_view key) const {
-  return section.m_valueMap.Find(NameHash(key), [&](std::uint32_t number) {
+  return section.m_valueMap.Find(text::NameHash(key), [&](std::uint32_t number) {
     return EqualsFolded(Text(section.m_values[number].m_key), key);
   });
 }
@@ -359,8 +365,8 @@ bool IniFileReader::GetValue(std::u16string_view section, std::u16string_view ke
   return true;
 }
 
-Arena& IniFileReader::Pool() {
-  if (!m_arena) m_arena = std::make_unique<Arena>();
+text::Arena& IniFileReader::Pool() {
+  if (!m_arena) m_arena = std::make_unique<text::Arena>();
   return *m_arena;
 }
 
@@ -424,8 +430,8 @@ bool IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
 
 template <class Drain>
 bool IniFileReader::Encode(std::string& bytes, Drain&& drain) const {
-  bytes.append(MarkOf(m_form));
-  TextEncoder encoder(m_form, bytes);
+  bytes.append(text::MarkOf(m_form));
+  text::TextEncoder encoder(m_form, bytes);
   if (m_textIsRendered) {
     // The text is the file as it is written: no line needs looking at.
     for (std::size_t at = 0; at < m_text.size(); at += kEncodeRun) {

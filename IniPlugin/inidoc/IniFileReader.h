@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "inidoc/Arena.h"
-#include "inidoc/FlatIndex.h"
-#include "inidoc/TextForm.h"
+#include "text/Arena.h"
+#include "text/Encoding.h"
+#include "text/FlatIndex.h"
 
 namespace iniplugin::platform {
 class FileLock;
@@ -58,7 +58,7 @@ class IniFileReader {
     // The line that opened the section, as read, without its line end.
     Span m_header;
     // Entries by lower-cased key (record numbers into m_values).
-    FlatIndex m_valueMap;
+    text::FlatIndex m_valueMap;
     // The lines in file order, an array in the document's arena.
     Value* m_values = nullptr;
     std::uint32_t m_valueCount = 0;
@@ -88,7 +88,7 @@ class IniFileReader {
   struct LoadResult {
     bool loaded = false;
     bool tooLarge = false;
-    TextRefusal refusal = TextRefusal::None;
+    text::TextRefusal refusal = text::TextRefusal::None;
     std::uint64_t refusedAt = 0;  // for invalid UTF-8: the offset of its first bad byte
     explicit operator bool() const { return loaded; }
   };
@@ -131,7 +131,7 @@ class IniFileReader {
 
   // True when the file last loaded was UTF-16 (it began with FF FE).
   bool IsUnicode() const { return m_unicode; }
-  TextForm Form() const { return m_form; }
+  text::TextForm Form() const { return m_form; }
 
   // Inspection.
   std::size_t SectionCount() const { return m_sections.size(); }
@@ -152,7 +152,7 @@ class IniFileReader {
 
   std::u16string_view Text(Span span) const { return {m_text.data() + span.pos, span.len}; }
   Span Append(std::u16string_view text);
-  Arena& Pool();
+  text::Arena& Pool();
   Section& AddSection(Span header);
   void AddLine(Section& section, const Value& value);
   // Encodes the document into `bytes`, handing them to `drain` whenever a block is full
@@ -164,12 +164,12 @@ class IniFileReader {
   void IndexSection(std::uint32_t number);
   void IndexEntry(Section& section, std::uint32_t number);
 
-  FlatIndex m_sectionMap;
+  text::FlatIndex m_sectionMap;
   // A deque: a file of a hundred thousand sections never has two copies of the list
   // while it grows.
   std::deque<Section> m_sections;
   bool m_unicode = false;
-  TextForm m_form = TextForm::Ansi;
+  text::TextForm m_form = text::TextForm::Ansi;
   // Set when the file began with a byte-order mark; the mark stood on the first line.
   bool m_marked = false;
   std::u16string m_text;
@@ -177,7 +177,7 @@ class IniFileReader {
   // in CR LF and kept all its text, and not changed since.
   bool m_textIsRendered = true;
   // Where the sections' lines and indexes live; made with the first section.
-  std::unique_ptr<Arena> m_arena;
+  std::unique_ptr<text::Arena> m_arena;
 };
 
 }  // namespace iniplugin::inidoc

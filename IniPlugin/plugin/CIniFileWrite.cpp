@@ -3,7 +3,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "inidoc/FlatIndex.h"
+#include "text/FlatIndex.h"
 #include "platform/codepage.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
@@ -69,9 +69,9 @@ std::vector<const CIniFile::Data*> LastWrites(const Writes& writes) {
   for (auto write = writes.rbegin(); write != writes.rend(); ++write) {
     const CIniFile::Data& data = **write;
     name.clear();
-    for (char16_t c : profile::TrimSpaces(data.m_sectionName)) name.push_back(inidoc::FoldCase(c));
+    for (char16_t c : profile::TrimSpaces(data.m_sectionName)) name.push_back(text::FoldCase(c));
     name.push_back(u'\0');  // no name holds one: WhyNotWritable refuses it
-    for (char16_t c : profile::TrimSpaces(data.m_keyName)) name.push_back(inidoc::FoldCase(c));
+    for (char16_t c : profile::TrimSpaces(data.m_keyName)) name.push_back(text::FoldCase(c));
     if (seen.insert(name).second) last.push_back(&data);
   }
   return {last.rbegin(), last.rend()};
@@ -87,9 +87,9 @@ bool HoldsEveryWrite(const inidoc::IniFileReader& document, const Writes& writes
   for (auto write = writes.rbegin(); write != writes.rend(); ++write) {
     const auto& data = **write;
     name.clear();
-    for (char16_t c : data.m_sectionName) name.push_back(inidoc::FoldCase(c));
+    for (char16_t c : data.m_sectionName) name.push_back(text::FoldCase(c));
     name.push_back(u'\0');  // no name holds one: the host's names end at their first
-    for (char16_t c : data.m_keyName) name.push_back(inidoc::FoldCase(c));
+    for (char16_t c : data.m_keyName) name.push_back(text::FoldCase(c));
     if (!seen.insert(name).second) continue;  // a later write to the key decides
     if (!document.GetValue(data.m_sectionName, data.m_keyName, value) ||
         value != data.m_valueText) {

@@ -108,17 +108,17 @@ std::u16string LoadFailure(std::u16string_view path,
   std::u16string text(path);
   if (result.tooLarge) return text.append(u" is too large for the plug-in to load");
   switch (result.refusal) {
-    case inidoc::TextRefusal::BigEndian:
+    case text::TextRefusal::BigEndian:
       return text.append(u" is big-endian UTF-16 (mark FE FF), which the plug-in cannot write back");
-    case inidoc::TextRefusal::NulWithoutMark:
+    case text::TextRefusal::NulWithoutMark:
       return text.append(u" holds NUL bytes but no byte-order mark (UTF-16 without a mark?)");
-    case inidoc::TextRefusal::OddLength:
+    case text::TextRefusal::OddLength:
       return text.append(u" is UTF-16 with an odd number of bytes");
-    case inidoc::TextRefusal::InvalidUtf8:
+    case text::TextRefusal::InvalidUtf8:
       return text.append(u" is not valid UTF-8 (byte ")
           .append(Number(result.refusedAt))
           .append(u")");
-    case inidoc::TextRefusal::None:
+    case text::TextRefusal::None:
       break;
   }
   return text.append(ProblemReason(false));

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 #include "platform/file.h"
 #include "platform/file_problem.h"
 #include "platform/system_profile.h"
@@ -36,13 +36,13 @@ Form FormOf(const std::u16string& path) {
   char start[256];
   const std::size_t got = std::fread(start, 1, sizeof start, file.Get());
   const std::string_view first(start, got);
-  switch (inidoc::MarkAt(first)) {
-    case inidoc::Mark::Utf16:
+  switch (text::MarkAt(first)) {
+    case text::Mark::Utf16:
       return stamp.size % 2 == 0 ? Form::Utf16 : Form::Foreign;
-    case inidoc::Mark::Utf16BigEndian:
-    case inidoc::Mark::Utf8:
+    case text::Mark::Utf16BigEndian:
+    case text::Mark::Utf8:
       return Form::Foreign;
-    case inidoc::Mark::None:
+    case text::Mark::None:
       break;
   }
   return first.find('\0') == std::string_view::npos ? Form::Ansi : Form::Foreign;

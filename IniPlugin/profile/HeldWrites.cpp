@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 #include "platform/codepage.h"
 #include "platform/replace.h"
 #include "platform/unicode.h"
@@ -102,7 +102,7 @@ std::u16string AddedKey(std::uint32_t section, std::u16string_view name) {
   key.reserve(name.size() + 2);
   key.push_back(static_cast<char16_t>(section >> 16));
   key.push_back(static_cast<char16_t>(section & 0xFFFF));
-  for (char16_t c : name) key.push_back(inidoc::FoldCase(c));
+  for (char16_t c : name) key.push_back(text::FoldCase(c));
   return key;
 }
 

@@ -7,7 +7,7 @@
 #include <exception>
 #include <utility>
 
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 #include "platform/file.h"
 #include "platform/replace.h"
 #include "platform/wide.h"
@@ -21,11 +21,11 @@ namespace {
 // Whether the file's text could fit, told from its size and at most its mark, so that a
 // file too large is never read at all.
 bool MayFit(const std::u16string& path, const platform::FileStamp& stamp) {
-  if (inidoc::TextFits(stamp.size, {})) return true;
+  if (text::TextFits(stamp.size, {})) return true;
   char mark[2];
   const platform::UniqueFile file = platform::OpenFile(path, "rb");
   const std::size_t got = file ? std::fread(mark, 1, sizeof mark, file.Get()) : 0;
-  return inidoc::TextFits(stamp.size, std::string_view(mark, got));
+  return text::TextFits(stamp.size, std::string_view(mark, got));
 }
 
 // A hash of a file's bytes, eight at a time, to tell them from the bytes of another version
@@ -225,10 +225,10 @@ ProfileCache::CachedProfile* ProfileCache::Stream(const std::u16string& path,
   if (!file) return nullptr;
   const std::unique_ptr<char[]> block(new char[kBlock]);
   std::size_t got = std::fread(block.get(), 1, kBlock, file.Get());
-  const std::uint64_t units = inidoc::MostUnits(stamp.size, std::string_view(block.get(), got));
-  if (units >= inidoc::LargestText()) return nullptr;
+  const std::uint64_t units = text::MostUnits(stamp.size, std::string_view(block.get(), got));
+  if (units >= text::LargestText()) return nullptr;
   ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
-  inidoc::TextDecoder decoder(text.GrowingText());
+  text::TextDecoder decoder(text.GrowingText());
   std::size_t total = 0;
   for (;;) {
     total += got;

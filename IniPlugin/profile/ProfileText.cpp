@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "inidoc/Scan.h"
+#include "text/Scan.h"
 #include "platform/codepage.h"
 #include "platform/memory.h"
 #include "platform/unicode.h"
@@ -14,8 +14,8 @@ namespace iniplugin::profile {
 
 namespace {
 
-using inidoc::EqualsFolded;
-using inidoc::FoldedHash;
+using text::EqualsFolded;
+using text::FoldedHash;
 
 // Ctrl-Z (1A) is a blank too, as the system's reader takes it: a name or value keeps one
 // only between other characters.
@@ -54,13 +54,13 @@ std::u16string_view StripQuotes(std::u16string_view text) {
   return text;
 }
 
-ProfileText::Encoding EncodingOf(inidoc::TextForm form) {
+ProfileText::Encoding EncodingOf(text::TextForm form) {
   switch (form) {
-    case inidoc::TextForm::Utf16:
+    case text::TextForm::Utf16:
       return ProfileText::Encoding::Utf16;
-    case inidoc::TextForm::Utf8:
+    case text::TextForm::Utf8:
       return ProfileText::Encoding::Utf8;
-    case inidoc::TextForm::Ansi:
+    case text::TextForm::Ansi:
       break;
   }
   return ProfileText::Encoding::Ansi;
@@ -68,9 +68,9 @@ ProfileText::Encoding EncodingOf(inidoc::TextForm form) {
 
 DecodedProfile DecodeProfile(std::string_view bytes) {
   DecodedProfile result;
-  const inidoc::Mark mark = inidoc::MarkAt(bytes);
-  const std::string_view body = bytes.substr(inidoc::MarkLength(mark));
-  if (mark == inidoc::Mark::Utf16BigEndian) {
+  const text::Mark mark = text::MarkAt(bytes);
+  const std::string_view body = bytes.substr(text::MarkLength(mark));
+  if (mark == text::Mark::Utf16BigEndian) {
     result.encoding = ProfileText::Encoding::Utf16BigEndian;
     platform::AppendUtf16(body, platform::ByteOrder::Big, result.text);
     // Read, never written: the document cannot hold this form, so no Commit could stand
@@ -78,7 +78,7 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
     result.writable = false;
     return result;
   }
-  if (std::optional<inidoc::DecodedText> decoded = inidoc::DecodeFile(bytes)) {
+  if (std::optional<text::DecodedText> decoded = text::DecodeFile(bytes)) {
     result.encoding = EncodingOf(decoded->form);
     result.text = std::move(decoded->text);
     return result;
@@ -86,10 +86,10 @@ DecodedProfile DecodeProfile(std::string_view bytes) {
   // What the document model refuses, the reader still reads, as the platform does; only
   // writing is refused.
   result.writable = false;
-  if (mark == inidoc::Mark::Utf16) {
+  if (mark == text::Mark::Utf16) {
     result.encoding = ProfileText::Encoding::Utf16;
     platform::AppendUtf16(body, platform::ByteOrder::Little, result.text);
-  } else if (mark == inidoc::Mark::Utf8) {
+  } else if (mark == text::Mark::Utf8) {
     result.encoding = ProfileText::Encoding::Utf8;
     platform::AppendUtf8Leniently(body, result.text);
   } else {
@@ -103,17 +103,17 @@ std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view te
   std::string bytes;
   switch (encoding) {
     case ProfileText::Encoding::Ansi:
-      return inidoc::EncodeText(inidoc::TextForm::Ansi, text);
+      return text::EncodeText(text::TextForm::Ansi, text);
     case ProfileText::Encoding::Utf8:
-      bytes = inidoc::MarkOf(inidoc::TextForm::Utf8);
-      bytes += inidoc::EncodeText(inidoc::TextForm::Utf8, text);
+      bytes = text::MarkOf(text::TextForm::Utf8);
+      bytes += text::EncodeText(text::TextForm::Utf8, text);
       return bytes;
     case ProfileText::Encoding::Utf16:
     case ProfileText::Encoding::Utf16BigEndian:
       break;
   }
-  bytes = inidoc::MarkOf(inidoc::TextForm::Utf16);
-  bytes += inidoc::EncodeText(inidoc::TextForm::Utf16, text);
+  bytes = text::MarkOf(text::TextForm::Utf16);
+  bytes += text::EncodeText(text::TextForm::Utf16, text);
   if (encoding == ProfileText::Encoding::Utf16BigEndian) {
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
   }
@@ -121,13 +121,13 @@ std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view te
 }
 
 ProfileText::ProfileText(std::u16string text)
-    : m_text(std::move(text)), m_arena(std::make_unique<inidoc::Arena>()) {
+    : m_text(std::move(text)), m_arena(std::make_unique<text::Arena>()) {
   Start(m_text.size());
   Finish();
 }
 
 ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
-    : m_arena(std::make_unique<inidoc::Arena>()) {
+    : m_arena(std::make_unique<text::Arena>()) {
   m_text.reserve(expectedUnits);
   // Written once, front to back, into fresh memory: see AdviseLargeBuffer.
   platform::AdviseLargeBuffer(m_text.data(), m_text.capacity() * sizeof(char16_t));
@@ -136,7 +136,7 @@ ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
 
 void ProfileText::Start(std::size_t expectedUnits) {
   Section& unnamed = m_sections.emplace_back();
-  unnamed.entryIndex = inidoc::FlatIndex(m_arena.get());
+  unnamed.entryIndex = text::FlatIndex(m_arena.get());
   unnamed.nameHash = FoldedHash().Value();
   // Room for a record every twenty characters, more than most files need, so that the
   // records of a large file are rarely moved; pages never written cost nothing.
@@ -149,7 +149,7 @@ void ProfileText::TakeLines(bool final) {
   if (m_text.size() >= kNone) throw std::length_error("profile text too long to index");
   const char16_t* const base = m_text.data();
   const char16_t* const limit = base + m_text.size();
-  inidoc::LineStopFinder stops(base + m_parsed, limit);
+  text::LineStopFinder stops(base + m_parsed, limit);
   // Pointers rather than m_text and m_parsed, which the compiler would reload after every
   // TakeLine; the string's terminating NUL makes *limit readable.
   const char16_t* line = base + m_parsed;
@@ -198,11 +198,11 @@ void ProfileText::TakeLine(std::uint32_t lineStart, std::uint32_t contentEnd, st
     // The name ends at the first "]", or with the line's text where there is none.
     const char16_t* const base = text.data();
     const auto close =
-        static_cast<std::uint32_t>(inidoc::FindUnit(base + first + 1, base + last, u']') - base);
+        static_cast<std::uint32_t>(text::FindUnit(base + first + 1, base + last, u']') - base);
     current.end = lineStart;
     IndexEntries(current);
     Section& opened = m_sections.emplace_back();
-    opened.entryIndex = inidoc::FlatIndex(m_arena.get());
+    opened.entryIndex = text::FlatIndex(m_arena.get());
     const std::u16string_view name = TrimBlanks(text.substr(first + 1, close - first - 1));
     opened.nameStart = static_cast<std::uint32_t>(name.data() - text.data());
     opened.nameLength = static_cast<std::uint32_t>(name.size());
@@ -306,11 +306,11 @@ ProfileText::Range ProfileText::EditRange(const Entry& entry) const {
   const char16_t* const base = m_text.data();
   // The line's text ends at its break or at a NUL (blanks before the name are neither).
   const auto contentEnd = static_cast<std::uint32_t>(
-      inidoc::FindAnyOf3(base + entry.nameStart, base + entry.lineEnd, u'\r', u'\n', u'\0') -
+      text::FindAnyOf3(base + entry.nameStart, base + entry.lineEnd, u'\r', u'\n', u'\0') -
       base);
   if (!entry.hasValue) return {contentEnd, contentEnd};
   if (entry.valueLength > 0) return {entry.valueStart, contentEnd};
-  const char16_t* equals = inidoc::FindUnit(base + entry.nameStart, base + contentEnd, u'=');
+  const char16_t* equals = text::FindUnit(base + entry.nameStart, base + contentEnd, u'=');
   return {static_cast<std::uint32_t>(equals - base) + 1, contentEnd};
 }
 

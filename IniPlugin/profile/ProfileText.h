@@ -27,14 +27,14 @@
 #include <string_view>
 #include <vector>
 
-#include "inidoc/FlatIndex.h"
-#include "inidoc/TextForm.h"
+#include "text/FlatIndex.h"
+#include "text/Encoding.h"
 
 namespace iniplugin::profile {
 
 class ProfileText {
  public:
-  static constexpr std::uint32_t kNone = inidoc::FlatIndex::kNone;
+  static constexpr std::uint32_t kNone = text::FlatIndex::kNone;
 
   // How the file's bytes are laid out. The big-endian form is read and written but is not
   // one of TextForm's, which the document model never needed.
@@ -70,7 +70,7 @@ class ProfileText {
     // stay in the cache while a file is indexed, where one table over every entry of a
     // large file would cost a cache miss an entry. Empty for a section of kScanned
     // entries or fewer, which a lookup searches through the names' hashes instead.
-    inidoc::FlatIndex entryIndex;
+    text::FlatIndex entryIndex;
   };
 
   // Parses `text`. Throws std::length_error when the text is too long to be indexed by
@@ -132,7 +132,7 @@ class ProfileText {
 
   std::u16string m_text;
   // Where the sections' entry indexes live.
-  std::unique_ptr<inidoc::Arena> m_arena;
+  std::unique_ptr<text::Arena> m_arena;
   std::vector<Section> m_sections;
   std::vector<Entry> m_entries;
   // Most sections are small: comparing a few dozen hashes finds an entry about as fast
@@ -140,7 +140,7 @@ class ProfileText {
   static constexpr std::uint32_t kScanned = 32;
   // The hash of every entry's name, numbered like m_entries.
   std::vector<std::uint32_t> m_hashes;
-  inidoc::FlatIndex m_sectionIndex;
+  text::FlatIndex m_sectionIndex;
   std::u16string_view m_lineBreak = u"\r\n";
   std::uint32_t m_parsed = 0;  // where the first line not yet taken starts
   bool m_breakSeen = false;
@@ -157,7 +157,7 @@ struct DecodedProfile {
 };
 
 // The encoding of a file the document's decoder read in `form`.
-ProfileText::Encoding EncodingOf(inidoc::TextForm form);
+ProfileText::Encoding EncodingOf(text::TextForm form);
 
 // Decodes a whole file as the platform's reader does: UTF-16 by either mark, UTF-8 by its
 // mark (invalid sequences become U+FFFD), anything else as ANSI.

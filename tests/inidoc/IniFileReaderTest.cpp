@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 #include "platform/cpu.h"
 
 #include "support/Files.h"
@@ -204,7 +204,7 @@ TEST_F(IniFileReaderTest, EmptyFilesAndMarksAlone) {
   }
   EXPECT_TRUE(Loaded("\xFF\xFE").IsUnicode());
   EXPECT_FALSE(Loaded("\xEF\xBB\xBF").IsUnicode());
-  EXPECT_EQ(Loaded("\xEF\xBB\xBF").Form(), inidoc::TextForm::Utf8);
+  EXPECT_EQ(Loaded("\xEF\xBB\xBF").Form(), text::TextForm::Utf8);
 }
 
 TEST_F(IniFileReaderTest, LongLinesAreReadWhole) {
@@ -276,7 +276,7 @@ TEST_F(IniFileReaderTest, RefusesFilesItCannotHoldWithoutLoss) {
 // the size alone, before anything large is read or allocated. On the 32-bit build these
 // are 512 MiB and 1 GiB; natively 2 GiB and 4 GiB.
 TEST_F(IniFileReaderTest, RefusesUnreadAFileWhoseTextCannotFit) {
-  const std::uint64_t largest = inidoc::LargestText();
+  const std::uint64_t largest = text::LargestText();
   const std::vector<std::pair<const char*, std::pair<std::string, std::uint64_t>>> tooLarge = {
       {"ANSI", {"[S]\r\na=1\r\n", largest}},
       {"UTF-8", {"\xEF\xBB\xBF[S]\r\na=1\r\n", largest}},

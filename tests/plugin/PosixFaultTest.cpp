@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "support/FileForms.h"
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 #include "platform/file_lock.h"
 #include "PluginFixture.h"
 #include "support/RecordArray.h"
@@ -224,7 +224,7 @@ TEST_P(PosixFaultTest, WhatIsNoRegularFileIsTakenAsMissing) {
 TEST_P(PosixFaultTest, AFileTooLargeIsRefusedUnread) {
   const fs::path path = m_dir / "settings.ini";
   const Form form = Mode() == 1 ? Form::Utf16 : Form::Ansi;
-  const std::uint64_t size = (form == Form::Utf16 ? 2 : 1) * std::uint64_t{inidoc::LargestText()};
+  const std::uint64_t size = (form == Form::Utf16 ? 2 : 1) * std::uint64_t{text::LargestText()};
   WriteBytes(path, Encode(form, u"[S]\r\nk=v\r\n"));
   ComPtr<IOrvFileNavigator> navigator = Open(U16Path(path));
   RecordArray write;

@@ -14,7 +14,7 @@
 #include "support/FileForms.h"
 #include "PluginFixture.h"
 #include "support/RecordArray.h"
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"
 #include "platform/system_profile.h"
@@ -529,7 +529,7 @@ TEST_P(SetValuesTest, FailuresAreToldThroughTheErrorObject) {
     records.AddText(u"S", u"k", row.step == Step::SetLineBreak ? u"a\r\nb" : u"new");
     switch (row.step) {
       case Step::OpenTooLarge:
-        std::filesystem::resize_file(m_path, 2 * std::uint64_t{inidoc::LargestText()});
+        std::filesystem::resize_file(m_path, 2 * std::uint64_t{text::LargestText()});
         [[fallthrough]];
       case Step::Open:
         Open(path, row.hr);

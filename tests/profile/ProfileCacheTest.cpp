@@ -143,9 +143,9 @@ TEST(ProfileCacheTest, WritesWaitingSurviveAChangeOfTheFile) {
   EXPECT_EQ(ReadBytes(path), "[S]\r\nk=2\r\nmine=m\r\n");
   // A change that leaves a file too large to read: the flush says the writes did not arrive.
   ASSERT_TRUE(PortableProfile().write(u"S", u"k", u"3", file.c_str()));
-  std::filesystem::resize_file(path, 2 * std::uint64_t{inidoc::LargestText()});
+  std::filesystem::resize_file(path, 2 * std::uint64_t{text::LargestText()});
   EXPECT_FALSE(profile::FlushHeldWrites(platform::AsWide(file.c_str())));
-  EXPECT_EQ(std::filesystem::file_size(path), 2 * std::uint64_t{inidoc::LargestText()});
+  EXPECT_EQ(std::filesystem::file_size(path), 2 * std::uint64_t{text::LargestText()});
 }
 
 // Reads inside a batch see the file as it was at the first of them, with the process's own

@@ -260,11 +260,11 @@ int Host::Set() {
   return setOk && commitOk ? 0 : kFailed;
 }
 
-const char* FormName(iniplugin::inidoc::TextForm form) {
+const char* FormName(iniplugin::text::TextForm form) {
   switch (form) {
-    case iniplugin::inidoc::TextForm::Utf16: return "utf16";
-    case iniplugin::inidoc::TextForm::Utf8: return "utf8";
-    case iniplugin::inidoc::TextForm::Ansi: break;
+    case iniplugin::text::TextForm::Utf16: return "utf16";
+    case iniplugin::text::TextForm::Utf8: return "utf8";
+    case iniplugin::text::TextForm::Ansi: break;
   }
   return "ansi";
 }

@@ -1,9 +1,9 @@
-#include "inidoc/FlatIndex.h"
+#include "text/Names.h"
 
 #include <chrono>
 #include <random>
 
-namespace iniplugin::inidoc {
+namespace iniplugin::text {
 
 std::uint32_t DrawHashSeed() {
   try {
@@ -20,4 +20,4 @@ std::uint32_t DrawHashSeed() {
   }
 }
 
-}  // namespace iniplugin::inidoc
+}  // namespace iniplugin::text

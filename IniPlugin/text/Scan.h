@@ -10,7 +10,7 @@
 
 #include "platform/cpu.h"
 
-namespace iniplugin::inidoc {
+namespace iniplugin::text {
 
 namespace scan_detail {
 
@@ -284,4 +284,4 @@ inline bool HasZeroByte(const char* p, const char* end) {
   return false;
 }
 
-}  // namespace iniplugin::inidoc
+}  // namespace iniplugin::text

@@ -1,4 +1,4 @@
-#include "inidoc/TextForm.h"
+#include "text/Encoding.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,11 +6,11 @@
 #include <cstring>
 #include <limits>
 
-#include "inidoc/Scan.h"
+#include "text/Scan.h"
 #include "platform/codepage.h"
 #include "platform/unicode.h"
 
-namespace iniplugin::inidoc {
+namespace iniplugin::text {
 
 namespace {
 
@@ -272,4 +272,4 @@ std::string_view MarkOf(TextForm form) {
   return {};
 }
 
-}  // namespace iniplugin::inidoc
+}  // namespace iniplugin::text

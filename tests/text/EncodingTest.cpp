@@ -1,5 +1,5 @@
-#include "inidoc/TextForm.h"
-#include "inidoc/Scan.h"
+#include "text/Encoding.h"
+#include "text/Scan.h"
 #include "platform/codepage.h"
 #include "platform/cpu.h"
 #include "platform/portable.h"
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace iniplugin::inidoc {
+namespace iniplugin::text {
 namespace {
 
 // Every length, start alignment and place of the zero, so that the vector steps, the word
@@ -155,4 +155,4 @@ TEST(TextFormTest, PairAcrossABlockEdgeStaysOneCharacter) {
 }
 
 }  // namespace
-}  // namespace iniplugin::inidoc
+}  // namespace iniplugin::text

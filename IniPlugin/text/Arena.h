@@ -15,7 +15,7 @@
 
 #include "platform/memory.h"
 
-namespace iniplugin::inidoc {
+namespace iniplugin::text {
 
 class Arena {
  public:
@@ -72,4 +72,4 @@ class Arena {
   std::size_t m_footprint = 0;
 };
 
-}  // namespace iniplugin::inidoc
+}  // namespace iniplugin::text

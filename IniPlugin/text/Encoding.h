@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace iniplugin::inidoc {
+namespace iniplugin::text {
 
 enum class TextForm {
   Ansi,   // the system's ANSI code page, no mark
@@ -133,4 +133,4 @@ std::string EncodeText(TextForm form, std::u16string_view text);
 // The byte-order mark a form starts with (empty for the ANSI form).
 std::string_view MarkOf(TextForm form);
 
-}  // namespace iniplugin::inidoc
+}  // namespace iniplugin::text
