@@ -28,6 +28,7 @@
 #include "platform/unicode.h"
 #include "platform/wide.h"
 #include "profile/Profile.h"
+#include "support/FileForms.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ using iniplugin::platform::AsWide;
 namespace platform = iniplugin::platform;
 namespace portable = iniplugin::portable;
 namespace profile = iniplugin::profile;
+using iniplugin::test::Form;
 
 enum Flags : std::uint8_t {
   kNoFile = 1,        // the file does not exist
@@ -157,23 +159,22 @@ bool EdgedByBlanks(std::u16string_view text) {
   return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()));
 }
 
-enum class Encoding { Ansi, Utf8, Utf16 };
-
-// How the functions store text in a file with these bytes (a missing file is made ANSI).
-Encoding EncodingOf(std::string_view bytes, bool missing) {
-  if (missing) return Encoding::Ansi;
-  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") return Encoding::Utf16;
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return Encoding::Utf8;
-  return Encoding::Ansi;
+// How the functions store text in a file with these bytes (a missing file is made ANSI;
+// big-endian UTF-16 holds what little-endian does).
+Form FormOf(std::string_view bytes, bool missing) {
+  if (missing) return Form::Ansi;
+  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") return Form::Utf16;
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return Form::Utf8;
+  return Form::Ansi;
 }
 
-bool Encodable(std::u16string_view text, Encoding encoding) {
-  switch (encoding) {
-    case Encoding::Ansi:
+bool Encodable(std::u16string_view text, Form form) {
+  switch (form) {
+    case Form::Ansi:
       return portable::AnsiToUtf16(portable::Utf16ToAnsi(text)) == text;
-    case Encoding::Utf8:
+    case Form::Utf8:
       return platform::Utf8ToUtf16(platform::Utf16ToUtf8(text)) == text;
-    case Encoding::Utf16:
+    case Form::Utf16:
       break;
   }
   return true;
@@ -188,14 +189,14 @@ bool Encodable(std::u16string_view text, Encoding encoding) {
 // the file's encoding cannot hold is stored as something else ('?' in ANSI, U+FFFD for
 // a lone surrogate in UTF-8). A section name with "]" makes a header whose name ends there.
 bool Representable(std::u16string_view section, std::u16string_view key, std::u16string_view value,
-                   Encoding encoding) {
+                   Form form) {
   section = TrimSpaces(section);
   key = TrimSpaces(key);
   if (EdgedByBlanks(section) || EdgedByBlanks(key)) return false;
   if (section.find(u']') != std::u16string_view::npos) return false;
   for (std::u16string_view text : {section, key, value}) {
     if (text.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
-    if (!Encodable(text, encoding)) return false;
+    if (!Encodable(text, form)) return false;
   }
   if (key.empty() || key.front() == u'[' || key.front() == u';' ||
       key.find(u'=') != std::u16string_view::npos) {
@@ -266,7 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         AsWide(section.c_str()), AsWide(key.c_str()), AsWide(Pointer(value, deletes)),
         AsWide(path.c_str()));
     if (written && !deletes &&
-        Representable(CText(section), CText(key), CText(value), EncodingOf(bytes, missing))) {
+        Representable(CText(section), CText(key), CText(value), FormOf(bytes, missing))) {
       const std::size_t room = CText(value).size() + 2;
       // The marker default tells a missing entry from any value.
       Require(Read(section.c_str(), key.c_str(), u"\x1", room, path).text == CText(value));

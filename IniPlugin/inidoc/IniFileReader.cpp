@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
@@ -10,30 +9,22 @@
 #include <stdexcept>
 #include <utility>
 
-#include "text/Scan.h"
-#include "platform/file.h"
 #include "platform/file_lock.h"
-#include "platform/file_problem.h"
-#include "platform/memory.h"
 #include "platform/replace.h"
+#include "text/FileText.h"
+#include "text/Scan.h"
 
 namespace iniplugin::inidoc {
 
 using text::EqualsFolded;
 using text::FlatIndex;
 using text::FoldedHash;
-using text::TextForm;
-using text::TextRefusal;
 
 namespace {
 
 // Positions are 32-bit and a value length of all ones marks a raw line: a longer text
 // cannot be indexed.
 const std::size_t kLargestText = text::LargestText();
-
-// Files are read in blocks of this size: large enough that reading costs little per
-// byte, small enough that a block's text is still in the cache when its lines are split.
-constexpr std::size_t kReadBlock = 1 << 16;
 
 // Unchanged text is handed to the encoder in pieces of about this many units, and the
 // bytes go to the file in blocks of about this many.
@@ -243,89 +234,59 @@ class IniFileReader::Parser {
   std::vector<SectionKey> m_sectionKeys;
 };
 
-// Feeds a file's bytes through the decoder into the document's text and splits the lines
-// as they complete.
-class IniFileReader::Loader {
+// Takes a file's text from the front end into a document, splitting its lines as they
+// complete.
+class IniFileReader::Loader final : public text::TextSink {
  public:
-  // `sizeHint`: the file's size in bytes, to size the text once.
-  Loader(IniFileReader& document, std::uint64_t sizeHint)
-      : m_document(document), m_decoder(document.m_text), m_parser(document),
-        m_sizeHint(sizeHint) {}
+  explicit Loader(IniFileReader& document) : m_document(document), m_parser(document) {}
 
-  bool Feed(std::string_view bytes) {
-    if (!m_reserved && !bytes.empty()) {
-      m_reserved = true;
-      const std::uint64_t units = text::MostUnits(m_sizeHint, bytes);
-      std::u16string& text = m_document.m_text;
-      text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(units, kLargestText)));
-      platform::AdviseLargeBuffer(text.data(), text.capacity() * sizeof(char16_t));
+  std::u16string& Start(std::size_t mostUnits) override {
+    m_document.m_text.reserve(mostUnits);
+    return m_document.m_text;
+  }
+  void Decoded() override { m_parser.TakeEndedLines(); }
+
+  // Takes what the read made of the file; false when it was not read.
+  LoadResult Finish(const text::TextRead& read) {
+    switch (read.status) {
+      case text::TextRead::Status::Read:
+        break;
+      case text::TextRead::Status::TooLarge:
+        return {.tooLarge = true};
+      case text::TextRead::Status::Refused:
+        return {.refusal = read.refusal, .refusedAt = read.refusedAt};
+      case text::TextRead::Status::Unopened:
+      case text::TextRead::Status::ReadFailed:
+        return {};
     }
-    if (!m_decoder.Feed(bytes) || m_document.m_text.size() >= kLargestText) return false;
-    m_parser.TakeEndedLines();
-    return true;
-  }
-
-  // Why Feed or Finish said no: what the decoder refused, or else a text past the limit.
-  LoadResult Refused() const {
-    if (m_decoder.Refusal() == TextRefusal::None) return {.tooLarge = true};
-    return {.refusal = m_decoder.Refusal(), .refusedAt = m_decoder.RefusedAt()};
-  }
-
-  bool Finish() {
-    if (!m_decoder.Finish() || m_document.m_text.size() >= kLargestText) return false;
-    m_document.m_form = m_decoder.Form();
-    m_document.m_unicode = m_document.m_form == TextForm::Utf16;
-    m_document.m_marked = m_decoder.Marked();
-    m_parser.TakeEndedLines();
-    m_parser.Finish(m_document.m_marked);
-    return true;
+    m_document.m_form = read.form;
+    m_document.m_unicode = read.form == text::Form::Utf16;
+    m_document.m_marked = read.marked;
+    m_parser.Finish(read.marked);
+    return {.loaded = true};
   }
 
  private:
   IniFileReader& m_document;
-  text::TextDecoder m_decoder;
   Parser m_parser;
-  std::uint64_t m_sizeHint;
-  bool m_reserved = false;
 };
 
 IniFileReader::LoadResult IniFileReader::Load(const std::u16string& path) {
-  platform::FileStamp stamp;
-  platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
-  if (!file) return {};
-  const std::unique_ptr<char[]> block(new char[kReadBlock]);
-  // Only the first block is read before the size is judged: its mark tells how many
-  // units the file's bytes make.
-  std::size_t got = std::fread(block.get(), 1, kReadBlock, file.Get());
-  if (!text::TextFits(stamp.size, std::string_view(block.get(), got))) {
-    return {.loaded = false, .tooLarge = true};
-  }
-
   IniFileReader loaded;
-  Loader loader(loaded, stamp.size);
-  for (;;) {
-    if (!loader.Feed(std::string_view(block.get(), got))) return loader.Refused();
-    if (got < kReadBlock) break;
-    got = std::fread(block.get(), 1, kReadBlock, file.Get());
-  }
-  if (std::ferror(file.Get())) {
-    platform::NoteSystemFileProblem();
-    return {};
-  }
-  if (!loader.Finish()) return loader.Refused();
-  *this = std::move(loaded);
-  return {.loaded = true};
+  Loader loader(loaded);
+  const LoadResult result =
+      loader.Finish(text::ReadTextFile(path, text::Losses::Refuse, loader));
+  if (result) *this = std::move(loaded);
+  return result;
 }
 
 bool IniFileReader::LoadBytes(std::string_view bytes) {
   IniFileReader loaded;
-  Loader loader(loaded, bytes.size());
-  for (std::size_t at = 0; at < bytes.size(); at += kReadBlock) {
-    if (!loader.Feed(bytes.substr(at, kReadBlock))) return false;
-  }
-  if (!loader.Finish()) return false;
-  *this = std::move(loaded);
-  return true;
+  Loader loader(loaded);
+  const LoadResult result =
+      loader.Finish(text::ReadTextBytes(bytes, text::Losses::Refuse, loader));
+  if (result) *this = std::move(loaded);
+  return result.loaded;
 }
 
 void IniFileReader::IndexSection(std::uint32_t number) {
@@ -431,7 +392,7 @@ bool IniFileReader::SetValue(std::u16string_view section, std::u16string_view ke
 template <class Drain>
 bool IniFileReader::Encode(std::string& bytes, Drain&& drain) const {
   bytes.append(text::MarkOf(m_form));
-  text::TextEncoder encoder(m_form, bytes);
+  text::Encoder encoder(m_form, bytes);
   if (m_textIsRendered) {
     // The text is the file as it is written: no line needs looking at.
     for (std::size_t at = 0; at < m_text.size(); at += kEncodeRun) {
@@ -483,7 +444,7 @@ std::string IniFileReader::Serialize() const {
   // Room for the text and some line ends it lacks, so that the bytes are rarely moved.
   std::string bytes;
   bytes.reserve(3 + (m_text.size() + m_text.size() / 8) *
-                        (m_form == TextForm::Utf16 ? 2 : 1));
+                        (m_form == text::Form::Utf16 ? 2 : 1));
   Encode(bytes, [](std::string&) { return true; });
   return bytes;
 }

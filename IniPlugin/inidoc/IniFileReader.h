@@ -88,14 +88,14 @@ class IniFileReader {
   struct LoadResult {
     bool loaded = false;
     bool tooLarge = false;
-    text::TextRefusal refusal = text::TextRefusal::None;
+    text::Refusal refusal = text::Refusal::None;
     std::uint64_t refusedAt = 0;  // for invalid UTF-8: the offset of its first bad byte
     explicit operator bool() const { return loaded; }
   };
 
   // Replaces the document with the file at `path`. Fails, leaving the document as it was,
   // when the file cannot be read, is not a regular file, is too large, or cannot be held
-  // without loss (see TextDecoder). The file is read, decoded and split into lines a block
+  // without loss (see text::Decoder). The file is read, decoded and split into lines a block
   // at a time: its bytes are never held whole beside its text.
   LoadResult Load(const std::u16string& path);
   // The same for a file's bytes already in memory.
@@ -131,7 +131,7 @@ class IniFileReader {
 
   // True when the file last loaded was UTF-16 (it began with FF FE).
   bool IsUnicode() const { return m_unicode; }
-  text::TextForm Form() const { return m_form; }
+  text::Form Form() const { return m_form; }
 
   // Inspection.
   std::size_t SectionCount() const { return m_sections.size(); }
@@ -169,7 +169,7 @@ class IniFileReader {
   // while it grows.
   std::deque<Section> m_sections;
   bool m_unicode = false;
-  text::TextForm m_form = text::TextForm::Ansi;
+  text::Form m_form = text::Form::Ansi;
   // Set when the file began with a byte-order mark; the mark stood on the first line.
   bool m_marked = false;
   std::u16string m_text;

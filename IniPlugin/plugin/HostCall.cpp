@@ -108,17 +108,17 @@ std::u16string LoadFailure(std::u16string_view path,
   std::u16string text(path);
   if (result.tooLarge) return text.append(u" is too large for the plug-in to load");
   switch (result.refusal) {
-    case text::TextRefusal::BigEndian:
+    case text::Refusal::BigEndian:
       return text.append(u" is big-endian UTF-16 (mark FE FF), which the plug-in cannot write back");
-    case text::TextRefusal::NulWithoutMark:
+    case text::Refusal::NulWithoutMark:
       return text.append(u" holds NUL bytes but no byte-order mark (UTF-16 without a mark?)");
-    case text::TextRefusal::OddLength:
+    case text::Refusal::OddLength:
       return text.append(u" is UTF-16 with an odd number of bytes");
-    case text::TextRefusal::InvalidUtf8:
+    case text::Refusal::InvalidUtf8:
       return text.append(u" is not valid UTF-8 (byte ")
           .append(Number(result.refusedAt))
           .append(u")");
-    case text::TextRefusal::None:
+    case text::Refusal::None:
       break;
   }
   return text.append(ProblemReason(false));

@@ -1,51 +1,49 @@
 #include "profile/FileRoute.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
-#include "text/Encoding.h"
 #include "platform/file.h"
 #include "platform/file_problem.h"
 #include "platform/system_profile.h"
 #include "platform/wide.h"
 #include "profile/Profile.h"
 #include "profile/ProfileText.h"
+#include "text/Encoding.h"
 
 namespace iniplugin::profile {
 
 namespace {
 
-enum class Form {
-  Ansi,     // no mark: the system's functions read and write it (a missing file too)
-  Utf16,    // FF FE: so do they
-  Foreign,  // anything they would misread and damage: UTF-8 or big-endian UTF-16 after
-            // its mark, UTF-16 without one (NUL bytes in its first line), UTF-16 of odd
-            // length (the system's writer rewrites it whole, stray byte lost)
-};
-
-// What the file's first bytes say it is. A missing file counts as ANSI: the writer would
-// create it so. One that is there but cannot be read (held, denied) may be of any form, and
-// the system's writer must not take it for ANSI: ours serve it, and say that they cannot.
-Form FormOf(const std::u16string& path) {
+// What the file's first bytes tell of it. A missing file counts as an empty ANSI one: the
+// writer would create it so. One that is there but cannot be read (held, denied) may be of
+// any form: nullopt, and the system's writer must not take it for ANSI.
+std::optional<text::FileStart> StartOf(const std::u16string& path) {
   platform::FileStamp stamp;
   platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
   if (!file) {
-    return platform::LastFileProblem() == platform::FileProblem::Missing ? Form::Ansi
-                                                                         : Form::Foreign;
+    if (platform::LastFileProblem() == platform::FileProblem::Missing) return text::FileStart{};
+    return std::nullopt;
   }
+  // The first line is enough to tell UTF-16 without a mark: a character of its has a
+  // NUL byte.
   char start[256];
   const std::size_t got = std::fread(start, 1, sizeof start, file.Get());
-  const std::string_view first(start, got);
-  switch (text::MarkAt(first)) {
-    case text::Mark::Utf16:
-      return stamp.size % 2 == 0 ? Form::Utf16 : Form::Foreign;
-    case text::Mark::Utf16BigEndian:
-    case text::Mark::Utf8:
-      return Form::Foreign;
-    case text::Mark::None:
-      break;
-  }
-  return first.find('\0') == std::string_view::npos ? Form::Ansi : Form::Foreign;
+  return text::TellForm(std::string_view(start, got), stamp.size);
+}
+
+// Whether the system's functions read and write the file as it is: ANSI, or UTF-16 after
+// its mark. They would misread and damage the rest: UTF-8 or big-endian UTF-16 after its
+// mark, UTF-16 without one, UTF-16 of odd length (their writer rewrites it whole, stray
+// byte lost). Ours serve those, and the files that cannot be read, saying that they cannot.
+bool SystemServes(const std::optional<text::FileStart>& start) {
+  return start && start->refusal == text::Refusal::None &&
+         (start->form == text::Form::Ansi || start->form == text::Form::Utf16);
+}
+
+bool IsAnsi(const std::optional<text::FileStart>& start) {
+  return start && start->refusal == text::Refusal::None && start->form == text::Form::Ansi;
 }
 
 }  // namespace
@@ -53,13 +51,13 @@ Form FormOf(const std::u16string& path) {
 FileRoute::FileRoute(const std::u16string& path) : m_path(path) {
   const platform::SystemProfileFunctions* system = platform::SystemProfile();
   if (!system) return;
-  const Form form = FormOf(path);
-  m_storesAnsi = form == Form::Ansi;
-  if (form != Form::Foreign) m_system = system;
+  const std::optional<text::FileStart> start = StartOf(path);
+  m_storesAnsi = IsAnsi(start);
+  if (SystemServes(start)) m_system = system;
 }
 
 bool FileRoute::StoresAnsi() const {
-  if (!m_storesAnsi) m_storesAnsi = FormOf(m_path) == Form::Ansi;
+  if (!m_storesAnsi) m_storesAnsi = IsAnsi(StartOf(m_path));
   return *m_storesAnsi;
 }
 

@@ -109,20 +109,20 @@ std::u16string AddedKey(std::uint32_t section, std::u16string_view name) {
 // The text as it reads back from the file: what the file's encoding cannot hold becomes
 // what the encoding makes of it ('?' in the ANSI code page, U+FFFD for a lone surrogate in
 // UTF-8), so that a read before the flush answers as one after it.
-std::u16string StoredForm(ProfileText::Encoding encoding, std::u16string_view text) {
-  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-    return std::u16string(text);
+std::u16string StoredForm(text::Form form, std::u16string_view written) {
+  if (std::all_of(written.begin(), written.end(), [](char16_t c) { return c < 0x80; })) {
+    return std::u16string(written);
   }
-  switch (encoding) {
-    case ProfileText::Encoding::Ansi:
-      return platform::AnsiToUtf16(platform::Utf16ToAnsi(text));
-    case ProfileText::Encoding::Utf8:
-      return platform::Utf8ToUtf16(platform::Utf16ToUtf8(text)).value_or(std::u16string(text));
-    case ProfileText::Encoding::Utf16:
-    case ProfileText::Encoding::Utf16BigEndian:
+  switch (form) {
+    case text::Form::Ansi:
+      return platform::AnsiToUtf16(platform::Utf16ToAnsi(written));
+    case text::Form::Utf8:
+      return platform::Utf8ToUtf16(platform::Utf16ToUtf8(written)).value_or(std::u16string(written));
+    case text::Form::Utf16:
+    case text::Form::Utf16BigEndian:
       break;
   }
-  return std::u16string(text);
+  return std::u16string(written);
 }
 
 // Text that stays on its line: no line break, and no NUL that would cut the line short.
@@ -220,7 +220,7 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
   if (section && StaysOnItsLine(WideView(value))) {
     const std::u16string_view name = TrimSpaces(WideView(key));
     const std::uint32_t number = parsed.IndexOf(*section);
-    std::u16string stored = StoredForm(profile.encoding, WideView(value));
+    std::u16string stored = StoredForm(profile.form, WideView(value));
     if (const ProfileText::Entry* entry = parsed.FindEntry(*section, name)) {
       // Rewriting the last line without a line break adds one: the general way.
       if (!LastLineUnbroken(parsed.Text(), entry->lineEnd)) {
@@ -234,7 +234,7 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
       profile.added[found->second].value = std::move(stored);
       log();
       return TRUE;
-    } else if (const std::u16string storedName = StoredForm(profile.encoding, name);
+    } else if (const std::u16string storedName = StoredForm(profile.form, name);
                // Adding after a last line without a line break needs one first, and a name
                // the file reads otherwise must not be found as it was given: the general way.
                IsPlainName(storedName) &&
@@ -257,10 +257,10 @@ BOOL ApplyWrite(HeldProfile& profile, std::u16string_view sectionName, LPCWSTR k
   const std::u16string& text = profile.text.Text();
   // A file of nothing but the UTF-16 mark gets a line break before its first section,
   // as the system's writer gives it.
-  if (text.empty() && profile.encoding == ProfileText::Encoding::Utf16) {
+  if (text.empty() && profile.form == iniplugin::text::Form::Utf16) {
     edit->insert.insert(0, profile.text.LineBreak());
   }
-  const std::u16string insert = StoredForm(profile.encoding, edit->insert);
+  const std::u16string insert = StoredForm(profile.form, edit->insert);
   std::u16string changed;
   changed.reserve(text.size() - (edit->end - edit->start) + insert.size());
   changed.append(text, 0, edit->start).append(insert).append(text, edit->end);

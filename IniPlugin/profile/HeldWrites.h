@@ -14,6 +14,7 @@
 
 #include "platform/windows_types.h"
 #include "profile/ProfileText.h"
+#include "text/Encoding.h"
 
 namespace iniplugin::profile {
 
@@ -47,12 +48,12 @@ struct ReplacedValue {
 // parses it again.
 struct HeldProfile {
   // `writable` is false for a file that could only be read with losses.
-  HeldProfile(std::u16string path, ProfileText::Encoding encoding, bool writable,
+  HeldProfile(std::u16string path, text::Form form, bool writable,
               ProfileText text)
-      : path(std::move(path)), encoding(encoding), writable(writable), text(std::move(text)) {}
+      : path(std::move(path)), form(form), writable(writable), text(std::move(text)) {}
 
   std::u16string path;
-  ProfileText::Encoding encoding;
+  text::Form form;
   bool writable;
   ProfileText text;
 

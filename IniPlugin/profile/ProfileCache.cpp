@@ -3,48 +3,89 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <cstdio>
 #include <exception>
 #include <utility>
 
-#include "text/Encoding.h"
 #include "platform/file.h"
 #include "platform/replace.h"
 #include "platform/wide.h"
 #include "profile/HeldWrites.h"
 #include "profile/ProfileText.h"
+#include "text/FileText.h"
 
 namespace iniplugin::profile {
 
 namespace {
 
-// Whether the file's text could fit, told from its size and at most its mark, so that a
-// file too large is never read at all.
-bool MayFit(const std::u16string& path, const platform::FileStamp& stamp) {
-  if (text::TextFits(stamp.size, {})) return true;
-  char mark[2];
-  const platform::UniqueFile file = platform::OpenFile(path, "rb");
-  const std::size_t got = file ? std::fread(mark, 1, sizeof mark, file.Get()) : 0;
-  return text::TextFits(stamp.size, std::string_view(mark, got));
-}
-
 // A hash of a file's bytes, eight at a time, to tell them from the bytes of another version
 // of the same size: a read-back after every flush takes one of the whole file, where the
-// standard string hash costs about as much as reading it.
-std::uint64_t ContentHash(std::string_view bytes) {
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-  std::uint64_t hash = bytes.size() * kMultiplier;
-  std::size_t at = 0;
-  for (; at + 8 <= bytes.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes.data() + at, sizeof word);
-    hash = std::rotl((hash ^ word) * kMultiplier, 31);
+// standard string hash costs about as much as reading it. Fed in pieces of any size.
+class ContentHash {
+ public:
+  ContentHash& Add(std::string_view bytes) {
+    m_size += bytes.size();
+    if (m_heldCount > 0) {
+      const std::size_t take = std::min(bytes.size(), sizeof m_held - m_heldCount);
+      std::memcpy(m_held + m_heldCount, bytes.data(), take);
+      m_heldCount += take;
+      bytes.remove_prefix(take);
+      if (m_heldCount < sizeof m_held) return *this;
+      Step(m_held);
+      m_heldCount = 0;
+    }
+    for (; bytes.size() >= 8; bytes.remove_prefix(8)) Step(bytes.data());
+    std::memcpy(m_held, bytes.data(), bytes.size());
+    m_heldCount = bytes.size();
+    return *this;
   }
-  std::uint64_t last = 0;
-  if (at < bytes.size()) std::memcpy(&last, bytes.data() + at, bytes.size() - at);
-  hash = (hash ^ last) * kMultiplier;
-  return hash ^ (hash >> 32);
-}
+
+  std::uint64_t Value() const {
+    std::uint64_t last = 0;
+    std::memcpy(&last, m_held, m_heldCount);
+    const std::uint64_t hash = (m_hash ^ last ^ (m_size * kMultiplier)) * kMultiplier;
+    return hash ^ (hash >> 32);
+  }
+
+ private:
+  static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  void Step(const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    m_hash = std::rotl((m_hash ^ word) * kMultiplier, 31);
+  }
+
+  std::uint64_t m_hash = kMultiplier;
+  std::uint64_t m_size = 0;
+  char m_held[8] = {};
+  std::size_t m_heldCount = 0;
+};
+
+// A file's text into its parsed form, each block parsed while it is still in the cache,
+// its bytes hashed on the way when asked.
+class ProfileReader final : public text::TextSink {
+ public:
+  explicit ProfileReader(bool hash) : m_hash(hash) {}
+
+  std::u16string& Start(std::size_t mostUnits) override {
+    m_text.emplace(ProfileText::Incremental{}, mostUnits);
+    return m_text->GrowingText();
+  }
+  void Bytes(std::string_view bytes) override {
+    if (m_hash) m_content.Add(bytes);
+  }
+  void Decoded() override { m_text->TakeLines(); }
+
+  ProfileText Finish() {
+    m_text->Finish();
+    return std::move(*m_text);
+  }
+  std::uint64_t Hash() const { return m_hash ? m_content.Value() : 0; }
+
+ private:
+  const bool m_hash;
+  ContentHash m_content;
+  std::optional<ProfileText> m_text;
+};
 
 }  // namespace
 
@@ -52,7 +93,7 @@ std::uint64_t ContentHash(std::string_view bytes) {
 struct ProfileCache::CachedProfile {
   // A file that is not there yet, to take the first write that makes it.
   explicit CachedProfile(const std::u16string& path)
-      : held(path, ProfileText::Encoding::Ansi, true, ProfileText(std::u16string())),
+      : held(path, text::Form::Ansi, true, ProfileText(std::u16string())),
         exists(false) {}
 
   // The file as it was read at `stamp`: `byteCount` bytes, and `contentHash` their hash,
@@ -112,7 +153,7 @@ Loaded ProfileCache::Load(const std::u16string& path) {
   if (cached.exists && cached.byteCount == stamp->size &&
       platform::ReadFileBytes(path, bytes) == platform::ReadResult::Ok &&
       cached.byteCount == bytes.size() &&
-      cached.contentHash == ContentHash(bytes)) {
+      cached.contentHash == ContentHash().Add(bytes).Value()) {
     cached.stamp = *stamp;
     cached.unsure = stamp->recent;
     return Use(cached);
@@ -173,7 +214,7 @@ std::optional<std::string> ProfileCache::PutDown(HeldProfile& profile,
                                                  const platform::FileLock& lock) {
   const bool kept = !profile.replaced.empty() || !profile.added.empty();
   std::string bytes =
-      EncodeProfile(profile.encoding, kept ? FoldedText(profile) : profile.text.Text());
+      text::EncodeFile(profile.form, kept ? FoldedText(profile) : profile.text.Text());
   if (!platform::ReplaceFileContents(lock, bytes)) return std::nullopt;
   profile.log.clear();
   return bytes;
@@ -195,53 +236,22 @@ void ProfileCache::Written(const std::u16string& path, std::string_view bytes) {
   cached.exists = true;
   cached.unsure = true;
   cached.byteCount = bytes.size();
-  cached.contentHash = ContentHash(bytes);
+  cached.contentHash = ContentHash().Add(bytes).Value();
 }
 
 Loaded ProfileCache::LoadFromFile(const std::u16string& path,
                                   const std::optional<platform::FileStamp>& stamp) {
   if (!stamp) return {LoadStatus::Missing, nullptr};
-  if (!MayFit(path, *stamp)) return {LoadStatus::Unreadable, nullptr};
-  // A settled file needs no hash of its content: it is read, decoded and parsed a block
-  // at a time, each block while it is still in the cache.
-  if (!stamp->recent) {
-    if (CachedProfile* streamed = Stream(path, *stamp)) return Use(*streamed);
-  }
-  std::string bytes;
-  if (platform::ReadFileBytes(path, bytes) != platform::ReadResult::Ok) {
-    return {LoadStatus::Unreadable, nullptr};
-  }
-  CachedProfile* stored = Store(path, *stamp, bytes);
-  return stored ? Use(*stored) : Loaded{LoadStatus::Unreadable, nullptr};
-}
-
-// Reads the file a block at a time into its parsed form. nullptr when it must be read
-// whole instead: a read error, or a form the document model refuses and the reader
-// still reads (see DecodeProfile).
-ProfileCache::CachedProfile* ProfileCache::Stream(const std::u16string& path,
-                                                  const platform::FileStamp& stamp) {
-  constexpr std::size_t kBlock = 1 << 16;
-  const platform::UniqueFile file = platform::OpenFile(path, "rb");
-  if (!file) return nullptr;
-  const std::unique_ptr<char[]> block(new char[kBlock]);
-  std::size_t got = std::fread(block.get(), 1, kBlock, file.Get());
-  const std::uint64_t units = text::MostUnits(stamp.size, std::string_view(block.get(), got));
-  if (units >= text::LargestText()) return nullptr;
-  ProfileText text(ProfileText::Incremental{}, static_cast<std::size_t>(units));
-  text::TextDecoder decoder(text.GrowingText());
-  std::size_t total = 0;
-  for (;;) {
-    total += got;
-    if (!decoder.Feed(std::string_view(block.get(), got))) return nullptr;
-    text.TakeLines();
-    if (got < kBlock) break;
-    got = std::fread(block.get(), 1, kBlock, file.Get());
-  }
-  if (std::ferror(file.Get()) || !decoder.Finish()) return nullptr;
-  text.Finish();
+  // Only a stamp that may hide a change needs the content to tell; hashing a large file
+  // on every first read would cost a good part of parsing it.
+  ProfileReader reader(stamp->recent);
+  const text::TextRead read = text::ReadTextFile(path, text::Losses::Read, reader);
+  if (!read) return {LoadStatus::Unreadable, nullptr};
   Forget(path);
-  HeldProfile held(path, EncodingOf(decoder.Form()), true, std::move(text));
-  return &Keep(std::make_unique<CachedProfile>(std::move(held), stamp, total, 0));
+  // A file read with losses stays readable; a write would damage what it did not touch.
+  HeldProfile held(path, read.form, read.refusal == text::Refusal::None, reader.Finish());
+  return Use(Keep(
+      std::make_unique<CachedProfile>(std::move(held), *stamp, static_cast<std::size_t>(read.bytes), reader.Hash())));
 }
 
 // The file changed while writes to it were waiting: they are made again on what the
@@ -260,22 +270,6 @@ Loaded ProfileCache::Rebase(const std::u16string& path,
   }
   // Used again, so that a profile made just now counts as used.
   return Use(**Find(path));
-}
-
-// Parses `bytes`, the file's content as of `stamp`, and keeps the result. Returns
-// nullptr when the text is too long to index.
-ProfileCache::CachedProfile* ProfileCache::Store(const std::u16string& path,
-                                                 const platform::FileStamp& stamp,
-                                                 std::string_view bytes) {
-  Forget(path);
-  // Only a stamp that may hide a change needs the content to tell; hashing a large file
-  // on every first read would cost a good part of parsing it.
-  const std::uint64_t hash = stamp.recent ? ContentHash(bytes) : 0;
-  DecodedProfile decoded = DecodeProfile(bytes);
-  if (decoded.text.size() >= ProfileText::kNone) return nullptr;
-  HeldProfile held(path, decoded.encoding, decoded.writable,
-                   ProfileText(std::move(decoded.text)));
-  return &Keep(std::make_unique<CachedProfile>(std::move(held), stamp, bytes.size(), hash));
 }
 
 ProfileCache::CachedProfile& ProfileCache::Keep(std::unique_ptr<CachedProfile> profile) {

@@ -81,10 +81,7 @@ class ProfileCache {
   void Written(const std::u16string& path, std::string_view bytes);
   Loaded LoadFromFile(const std::u16string& path,
                       const std::optional<platform::FileStamp>& stamp);
-  CachedProfile* Stream(const std::u16string& path, const platform::FileStamp& stamp);
   Loaded Rebase(const std::u16string& path, const std::optional<platform::FileStamp>& stamp);
-  CachedProfile* Store(const std::u16string& path, const platform::FileStamp& stamp,
-                       std::string_view bytes);
   CachedProfile& Keep(std::unique_ptr<CachedProfile> profile);
   void Forget(const std::u16string& path);
   Slot Find(std::u16string_view path);

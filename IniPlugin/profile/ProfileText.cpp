@@ -1,14 +1,11 @@
 #include "profile/ProfileText.h"
 
 #include <cstddef>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 
-#include "text/Scan.h"
-#include "platform/codepage.h"
 #include "platform/memory.h"
-#include "platform/unicode.h"
+#include "text/Scan.h"
 
 namespace iniplugin::profile {
 
@@ -54,72 +51,6 @@ std::u16string_view StripQuotes(std::u16string_view text) {
   return text;
 }
 
-ProfileText::Encoding EncodingOf(text::TextForm form) {
-  switch (form) {
-    case text::TextForm::Utf16:
-      return ProfileText::Encoding::Utf16;
-    case text::TextForm::Utf8:
-      return ProfileText::Encoding::Utf8;
-    case text::TextForm::Ansi:
-      break;
-  }
-  return ProfileText::Encoding::Ansi;
-}
-
-DecodedProfile DecodeProfile(std::string_view bytes) {
-  DecodedProfile result;
-  const text::Mark mark = text::MarkAt(bytes);
-  const std::string_view body = bytes.substr(text::MarkLength(mark));
-  if (mark == text::Mark::Utf16BigEndian) {
-    result.encoding = ProfileText::Encoding::Utf16BigEndian;
-    platform::AppendUtf16(body, platform::ByteOrder::Big, result.text);
-    // Read, never written: the document cannot hold this form, so no Commit could stand
-    // behind a write to it.
-    result.writable = false;
-    return result;
-  }
-  if (std::optional<text::DecodedText> decoded = text::DecodeFile(bytes)) {
-    result.encoding = EncodingOf(decoded->form);
-    result.text = std::move(decoded->text);
-    return result;
-  }
-  // What the document model refuses, the reader still reads, as the platform does; only
-  // writing is refused.
-  result.writable = false;
-  if (mark == text::Mark::Utf16) {
-    result.encoding = ProfileText::Encoding::Utf16;
-    platform::AppendUtf16(body, platform::ByteOrder::Little, result.text);
-  } else if (mark == text::Mark::Utf8) {
-    result.encoding = ProfileText::Encoding::Utf8;
-    platform::AppendUtf8Leniently(body, result.text);
-  } else {
-    result.encoding = ProfileText::Encoding::Ansi;
-    result.text = platform::AnsiToUtf16(bytes);
-  }
-  return result;
-}
-
-std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view text) {
-  std::string bytes;
-  switch (encoding) {
-    case ProfileText::Encoding::Ansi:
-      return text::EncodeText(text::TextForm::Ansi, text);
-    case ProfileText::Encoding::Utf8:
-      bytes = text::MarkOf(text::TextForm::Utf8);
-      bytes += text::EncodeText(text::TextForm::Utf8, text);
-      return bytes;
-    case ProfileText::Encoding::Utf16:
-    case ProfileText::Encoding::Utf16BigEndian:
-      break;
-  }
-  bytes = text::MarkOf(text::TextForm::Utf16);
-  bytes += text::EncodeText(text::TextForm::Utf16, text);
-  if (encoding == ProfileText::Encoding::Utf16BigEndian) {
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
-  }
-  return bytes;
-}
-
 ProfileText::ProfileText(std::u16string text)
     : m_text(std::move(text)), m_arena(std::make_unique<text::Arena>()) {
   Start(m_text.size());
@@ -129,8 +60,6 @@ ProfileText::ProfileText(std::u16string text)
 ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
     : m_arena(std::make_unique<text::Arena>()) {
   m_text.reserve(expectedUnits);
-  // Written once, front to back, into fresh memory: see AdviseLargeBuffer.
-  platform::AdviseLargeBuffer(m_text.data(), m_text.capacity() * sizeof(char16_t));
   Start(expectedUnits);
 }
 

@@ -28,17 +28,12 @@
 #include <vector>
 
 #include "text/FlatIndex.h"
-#include "text/Encoding.h"
 
 namespace iniplugin::profile {
 
 class ProfileText {
  public:
   static constexpr std::uint32_t kNone = text::FlatIndex::kNone;
-
-  // How the file's bytes are laid out. The big-endian form is read and written but is not
-  // one of TextForm's, which the document model never needed.
-  enum class Encoding { Ansi, Utf16, Utf16BigEndian, Utf8 };
 
   // Twenty-eight bytes: a large file has hundreds of thousands of entries, and writes,
   // which are few, can work out the rest (EditRange).
@@ -146,24 +141,6 @@ class ProfileText {
   bool m_breakSeen = false;
   bool m_afterUnnamed = false;  // the last line that was not blank was an unnamed entry
 };
-
-// A file's text as the profile functions read it, and whether it can be written back.
-struct DecodedProfile {
-  ProfileText::Encoding encoding = ProfileText::Encoding::Ansi;
-  std::u16string text;
-  // False when the bytes could only be read with losses (invalid UTF-8, NUL bytes in ANSI
-  // text, a UTF-16 body of odd length): a write would damage what it did not touch.
-  bool writable = true;
-};
-
-// The encoding of a file the document's decoder read in `form`.
-ProfileText::Encoding EncodingOf(text::TextForm form);
-
-// Decodes a whole file as the platform's reader does: UTF-16 by either mark, UTF-8 by its
-// mark (invalid sequences become U+FFFD), anything else as ANSI.
-DecodedProfile DecodeProfile(std::string_view bytes);
-// The bytes of `text` in `encoding`, mark included.
-std::string EncodeProfile(ProfileText::Encoding encoding, std::u16string_view text);
 
 // Trims the profile reader's blanks, as it trims the names and values of the file.
 std::u16string_view TrimBlanks(std::u16string_view text);

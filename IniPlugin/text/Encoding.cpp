@@ -18,19 +18,7 @@ constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-std::string_view BytesOf(Mark mark) {
-  switch (mark) {
-    case Mark::Utf16:
-      return kUtf16Mark;
-    case Mark::Utf16BigEndian:
-      return kUtf16BigEndianMark;
-    case Mark::Utf8:
-      return kUtf8Mark;
-    case Mark::None:
-      break;
-  }
-  return {};
-}
+bool IsUtf16(Form form) { return form == Form::Utf16 || form == Form::Utf16BigEndian; }
 
 // Staged text is converted in blocks of this many units.
 constexpr std::size_t kEncodeBlock = 16384;
@@ -55,18 +43,43 @@ std::size_t FirstInvalidUtf8(std::string_view bytes) {
 
 }  // namespace
 
-Mark MarkAt(std::string_view start) {
-  for (const Mark mark : {Mark::Utf16, Mark::Utf16BigEndian, Mark::Utf8}) {
-    if (start.starts_with(BytesOf(mark))) return mark;
+std::string_view MarkOf(Form form) {
+  switch (form) {
+    case Form::Utf16:
+      return kUtf16Mark;
+    case Form::Utf16BigEndian:
+      return kUtf16BigEndianMark;
+    case Form::Utf8:
+      return kUtf8Mark;
+    case Form::Ansi:
+      break;
   }
-  return Mark::None;
+  return {};
 }
 
-std::size_t MarkLength(Mark mark) { return BytesOf(mark).size(); }
+Form FormAt(std::string_view start) {
+  for (const Form form : {Form::Utf16, Form::Utf16BigEndian, Form::Utf8}) {
+    if (start.starts_with(MarkOf(form))) return form;
+  }
+  return Form::Ansi;
+}
+
+FileStart TellForm(std::string_view start, std::uint64_t size) {
+  FileStart told;
+  told.form = FormAt(start);
+  told.markLength = MarkOf(told.form).size();
+  if (told.form == Form::Utf16BigEndian) {
+    told.refusal = Refusal::BigEndian;
+  } else if (told.form == Form::Utf16 && size % 2 != 0) {
+    told.refusal = Refusal::OddLength;
+  } else if (told.form == Form::Ansi && HasZeroByte(start.data(), start.data() + start.size())) {
+    told.refusal = Refusal::NulWithoutMark;
+  }
+  return told;
+}
 
 std::uint64_t MostUnits(std::uint64_t bytes, std::string_view start) {
-  const Mark mark = MarkAt(start);
-  return mark == Mark::Utf16 || mark == Mark::Utf16BigEndian ? bytes / 2 : bytes;
+  return IsUtf16(FormAt(start)) ? bytes / 2 : bytes;
 }
 
 std::size_t LargestText() {
@@ -78,57 +91,57 @@ bool TextFits(std::uint64_t bytes, std::string_view start) {
   return MostUnits(bytes, start) < LargestText();
 }
 
-bool TextDecoder::Refuse(TextRefusal why) {
+bool Decoder::Refuse(text::Refusal why) {
+  if (m_refusal == text::Refusal::None) m_refusal = why;
+  if (m_losses == Losses::Read) return true;
   m_state = State::Refused;
-  m_refusal = why;
   return false;
 }
 
-bool TextDecoder::ChooseForm() {
-  const Mark mark = MarkAt(m_held);
-  switch (mark) {
-    case Mark::Utf16BigEndian:
-      return Refuse(TextRefusal::BigEndian);
-    case Mark::Utf16:
-      m_form = TextForm::Utf16;
-      break;
-    case Mark::Utf8:
-      m_form = TextForm::Utf8;
-      break;
-    case Mark::None:
-      m_form = TextForm::Ansi;
-      break;
-  }
-  m_decoded = MarkLength(mark);
+bool Decoder::ChooseForm() {
+  m_form = FormAt(m_held);
+  m_decoded = MarkOf(m_form).size();
   m_held.erase(0, m_decoded);
-  return true;
+  return m_form != text::Form::Utf16BigEndian || Refuse(text::Refusal::BigEndian);
 }
 
-bool TextDecoder::DecodeBody(std::string_view bytes) {
+bool Decoder::DecodeBody(std::string_view bytes) {
+  const std::uint64_t at = m_decoded;
+  m_decoded += bytes.size();
   switch (m_form) {
-    case TextForm::Utf16:
-      platform::AppendUtf16(bytes, platform::ByteOrder::Little, m_text);
-      m_decoded += bytes.size();
+    case text::Form::Utf16:
+    case text::Form::Utf16BigEndian:
+      platform::AppendUtf16(bytes,
+                            m_form == text::Form::Utf16 ? platform::ByteOrder::Little
+                                                        : platform::ByteOrder::Big,
+                            m_text);
       return true;
-    case TextForm::Utf8:
-      if (!platform::AppendUtf8(bytes, m_text)) {
-        m_refusedAt = m_decoded + FirstInvalidUtf8(bytes);
-        return Refuse(TextRefusal::InvalidUtf8);
+    case text::Form::Utf8: {
+      if (m_refusal == text::Refusal::InvalidUtf8) {
+        platform::AppendUtf8Leniently(bytes, m_text);
+        return true;
       }
-      m_decoded += bytes.size();
+      const std::size_t before = m_text.size();
+      if (platform::AppendUtf8(bytes, m_text)) return true;
+      m_refusedAt = at + FirstInvalidUtf8(bytes);
+      if (!Refuse(text::Refusal::InvalidUtf8)) return false;
+      // Read as the profile reader reads it: the strict decoder's partial text goes.
+      m_text.resize(before);
+      platform::AppendUtf8Leniently(bytes, m_text);
       return true;
-    case TextForm::Ansi:
+    }
+    case text::Form::Ansi:
       break;
   }
-  if (HasZeroByte(bytes.data(), bytes.data() + bytes.size())) {
-    return Refuse(TextRefusal::NulWithoutMark);
+  if (HasZeroByte(bytes.data(), bytes.data() + bytes.size()) &&
+      !Refuse(text::Refusal::NulWithoutMark)) {
+    return false;
   }
   platform::AppendAnsiAsUtf16(bytes, m_text);
-  m_decoded += bytes.size();
   return true;
 }
 
-bool TextDecoder::Feed(std::string_view bytes) {
+bool Decoder::Feed(std::string_view bytes) {
   if (m_state == State::Refused) return false;
   if (m_state == State::Start) {
     const std::size_t take = std::min<std::size_t>(bytes.size(), 3 - m_held.size());
@@ -148,7 +161,7 @@ bool TextDecoder::Feed(std::string_view bytes) {
     // Only what completes the held piece joins it (the odd byte's partner, or the rest of
     // the held line): the block's other lines decode where they stand, not from a copy.
     std::size_t join = 1;
-    if (m_form != TextForm::Utf16) {
+    if (!IsUtf16(m_form)) {
       const std::size_t lineEnd = bytes.find('\n');
       join = lineEnd == std::string_view::npos ? bytes.size() + 1 : lineEnd + 1;
     }
@@ -164,7 +177,7 @@ bool TextDecoder::Feed(std::string_view bytes) {
 
   // Whole units (UTF-16) or whole lines (ANSI, UTF-8) go now; the rest waits.
   std::size_t cut;
-  if (m_form == TextForm::Utf16) {
+  if (IsUtf16(m_form)) {
     cut = bytes.size() / 2 * 2;
   } else {
     const std::size_t lineEnd = bytes.rfind('\n');
@@ -179,22 +192,32 @@ bool TextDecoder::Feed(std::string_view bytes) {
   return true;
 }
 
-bool TextDecoder::Finish() {
+bool Decoder::Finish() {
   if (m_state == State::Refused) return false;
   if (m_state == State::Start) {
     if (!ChooseForm()) return false;
     m_state = State::Body;
   }
-  if (m_form == TextForm::Utf16 && m_held.size() % 2 != 0) return Refuse(TextRefusal::OddLength);
+  // An odd last byte is no unit: read, it is left out.
+  if (IsUtf16(m_form) && m_held.size() % 2 != 0) {
+    if (!Refuse(text::Refusal::OddLength)) return false;
+    m_held.pop_back();
+  }
   const bool ok = m_held.empty() || DecodeBody(m_held);
   m_held.clear();
   if (!ok) m_state = State::Refused;
   return ok;
 }
 
-void TextEncoder::Add(std::u16string_view text) {
-  if (m_form == TextForm::Utf16) {
+void Encoder::Add(std::u16string_view text) {
+  if (m_form == Form::Utf16) {
     platform::AppendAsUtf16Le(text, m_bytes);
+    return;
+  }
+  if (m_form == Form::Utf16BigEndian) {
+    const std::size_t start = m_bytes.size();
+    platform::AppendAsUtf16Le(text, m_bytes);
+    for (std::size_t i = start; i + 1 < m_bytes.size(); i += 2) std::swap(m_bytes[i], m_bytes[i + 1]);
     return;
   }
   if (m_staged.size() + text.size() < kEncodeBlock) {
@@ -225,51 +248,48 @@ void TextEncoder::Add(std::u16string_view text) {
   }
 }
 
-void TextEncoder::Finish() { Flush(true); }
+void Encoder::Finish() { Flush(true); }
 
-void TextEncoder::Convert(std::u16string_view block) {
-  if (m_form == TextForm::Utf8) {
+void Encoder::Convert(std::u16string_view block) {
+  if (m_form == Form::Utf8) {
     platform::AppendAsUtf8(block, m_bytes);
   } else {
     platform::AppendUtf16AsAnsi(block, m_bytes);
   }
 }
 
-void TextEncoder::Flush(bool last) {
+void Encoder::Flush(bool last) {
   std::u16string_view block(m_staged);
   if (!last && !block.empty() && platform::IsHighSurrogate(block.back())) block.remove_suffix(1);
   Convert(block);
   m_staged.erase(0, block.size());
 }
 
-std::optional<DecodedText> DecodeFile(std::string_view bytes) {
+std::optional<DecodedText> DecodeFile(std::string_view bytes, Losses losses) {
   DecodedText result;
   result.text.reserve(static_cast<std::size_t>(MostUnits(bytes.size(), bytes)));
-  TextDecoder decoder(result.text);
+  Decoder decoder(result.text, losses);
   if (!decoder.Feed(bytes) || !decoder.Finish()) return std::nullopt;
   result.form = decoder.Form();
   result.marked = decoder.Marked();
+  result.refusal = decoder.Refusal();
   return result;
 }
 
-std::string EncodeText(TextForm form, std::u16string_view text) {
+std::string EncodeText(Form form, std::u16string_view text) {
   std::string bytes;
-  TextEncoder encoder(form, bytes);
+  Encoder encoder(form, bytes);
   encoder.Add(text);
   encoder.Finish();
   return bytes;
 }
 
-std::string_view MarkOf(TextForm form) {
-  switch (form) {
-    case TextForm::Utf16:
-      return BytesOf(Mark::Utf16);
-    case TextForm::Utf8:
-      return BytesOf(Mark::Utf8);
-    case TextForm::Ansi:
-      break;
-  }
-  return {};
+std::string EncodeFile(Form form, std::u16string_view text) {
+  std::string bytes(MarkOf(form));
+  Encoder encoder(form, bytes);
+  encoder.Add(text);
+  encoder.Finish();
+  return bytes;
 }
 
 }  // namespace iniplugin::text

@@ -204,7 +204,7 @@ TEST_F(IniFileReaderTest, EmptyFilesAndMarksAlone) {
   }
   EXPECT_TRUE(Loaded("\xFF\xFE").IsUnicode());
   EXPECT_FALSE(Loaded("\xEF\xBB\xBF").IsUnicode());
-  EXPECT_EQ(Loaded("\xEF\xBB\xBF").Form(), text::TextForm::Utf8);
+  EXPECT_EQ(Loaded("\xEF\xBB\xBF").Form(), text::Form::Utf8);
 }
 
 TEST_F(IniFileReaderTest, LongLinesAreReadWhole) {

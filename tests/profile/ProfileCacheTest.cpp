@@ -12,6 +12,7 @@
 #include "platform/portable.h"
 #include "platform/wide.h"
 #include "profile/ProfileText.h"
+#include "text/Encoding.h"
 #include "support/Files.h"
 #include "profile/Profile.h"
 

@@ -75,11 +75,11 @@ TEST(TextFormTest, LoneSurrogateBecomesReplacementInUtf8) {
 }
 
 TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
-  EXPECT_EQ(DecodeFile(std::string_view("\xFF\xFE" "a\0", 4))->form, TextForm::Utf16);
-  EXPECT_EQ(DecodeFile("\xEF\xBB\xBF" "a")->form, TextForm::Utf8);
-  EXPECT_EQ(DecodeFile("a")->form, TextForm::Ansi);
-  EXPECT_EQ(DecodeFile("\xEF\xBB")->form, TextForm::Ansi);  // a partial mark is ANSI text
-  EXPECT_EQ(EncodeText(TextForm::Utf16, u"a\u4E2D"), std::string("a\0\x2D\x4E", 4));
+  EXPECT_EQ(DecodeFile(std::string_view("\xFF\xFE" "a\0", 4))->form, Form::Utf16);
+  EXPECT_EQ(DecodeFile("\xEF\xBB\xBF" "a")->form, Form::Utf8);
+  EXPECT_EQ(DecodeFile("a")->form, Form::Ansi);
+  EXPECT_EQ(DecodeFile("\xEF\xBB")->form, Form::Ansi);  // a partial mark is ANSI text
+  EXPECT_EQ(EncodeText(Form::Utf16, u"a\u4E2D"), std::string("a\0\x2D\x4E", 4));
 }
 
 // Decoding a file fed in pieces of any size gives what decoding it whole gives: pieces
@@ -107,15 +107,17 @@ TEST(TextFormTest, PiecesDecodeAsTheWhole) {
                               ascii + "\x9F" + ascii + "\x81\xC0\r\n" + ascii + "\x8D"},
   };
   for (const auto& [name, bytes] : files) {
+   for (const Losses losses : {Losses::Refuse, Losses::Read}) {
     platform::UseWideInstructions(false);
-    const std::optional<DecodedText> whole = DecodeFile(bytes);
+    const std::optional<DecodedText> whole = DecodeFile(bytes, losses);
+    ASSERT_TRUE(whole || losses == Losses::Refuse);
     for (const bool wide : {false, true}) {
       platform::UseWideInstructions(wide);
       for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
         SCOPED_TRACE(std::string(name) + (wide ? ", SSE2" : "") + ", pieces of " +
-                     std::to_string(piece));
+                     std::to_string(piece) + (losses == Losses::Read ? ", read on" : ""));
         std::u16string text;
-        TextDecoder decoder(text);
+        Decoder decoder(text, losses);
         bool ok = true;
         for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
           ok = decoder.Feed(std::string_view(bytes).substr(at, piece));
@@ -126,8 +128,10 @@ TEST(TextFormTest, PiecesDecodeAsTheWhole) {
         EXPECT_EQ(text, whole->text);
         EXPECT_EQ(decoder.Form(), whole->form);
         EXPECT_EQ(decoder.Marked(), whole->marked);
+        EXPECT_EQ(decoder.Refusal(), whole->refusal);
       }
     }
+   }
   }
   platform::UseWideInstructions(true);
 }
@@ -139,7 +143,7 @@ TEST(TextFormTest, PairAcrossABlockEdgeStaysOneCharacter) {
     SCOPED_TRACE(lead);
     const std::u16string text = std::u16string(lead, u'a') + u"\U0001F600" + u"z";
     std::string ansi, utf8;
-    TextEncoder toAnsi(TextForm::Ansi, ansi), toUtf8(TextForm::Utf8, utf8);
+    Encoder toAnsi(Form::Ansi, ansi), toUtf8(Form::Utf8, utf8);
     for (std::size_t at = 0; at < text.size(); at += 7) {
       toAnsi.Add(std::u16string_view(text).substr(at, 7));
       toUtf8.Add(std::u16string_view(text).substr(at, 7));

@@ -260,11 +260,12 @@ int Host::Set() {
   return setOk && commitOk ? 0 : kFailed;
 }
 
-const char* FormName(iniplugin::text::TextForm form) {
+const char* FormName(iniplugin::text::Form form) {
   switch (form) {
-    case iniplugin::text::TextForm::Utf16: return "utf16";
-    case iniplugin::text::TextForm::Utf8: return "utf8";
-    case iniplugin::text::TextForm::Ansi: break;
+    case iniplugin::text::Form::Utf16: return "utf16";
+    case iniplugin::text::Form::Utf16BigEndian: return "utf16be";  // never loaded
+    case iniplugin::text::Form::Utf8: return "utf8";
+    case iniplugin::text::Form::Ansi: break;
   }
   return "ansi";
 }
