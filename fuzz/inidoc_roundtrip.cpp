@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "inidoc/IniFileReader.h"
-#include "platform/cpu.h"
+#include "platform/simd.h"
 
 namespace {
 

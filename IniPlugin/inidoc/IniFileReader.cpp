@@ -70,10 +70,12 @@ class IniFileReader::Parser {
     std::uint32_t equals = kNoEquals;
     for (std::size_t block = m_start; block < size; block += text::kMarkBlock) {
       const std::size_t count = std::min(size - block, text::kMarkBlock);
-      const text::UnitMarks marks = text::MarkUnits(base + block, count, u'\n', u'=');
-      std::uint64_t ends = marks.a;
+      // The document's lines end at LF alone.
+      const text::UnitMarks marks =
+          text::MarkUnits(base + block, count, u'\n', u'\n', u'\n', u'=');
+      std::uint64_t ends = marks.stops;
       // Only the signs of the line not yet ended and of those after it are kept.
-      std::uint64_t signs = marks.b;
+      std::uint64_t signs = marks.signs;
       while (ends != 0) {
         const int at = std::countr_zero(ends);
         // Bits up to and including the line end (all of them when it is the last unit).

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/cpu.h"
+#include "platform/simd.h"
 
 namespace iniplugin::platform {
 
@@ -81,35 +81,6 @@ int DecodeSequence(const unsigned char* in, const unsigned char* end, char16_t*&
   return extra + 1;
 }
 
-#if INIPLUGIN_SSE2_CODE
-// Sixteen bytes a step while they are ASCII, as most of any file is; stops with fewer than
-// sixteen left. All sixteen are widened and stored before looking: the units past the
-// first non-ASCII byte are written again by what follows, and there is room for them
-// because no sequence makes more units than it has bytes.
-INIPLUGIN_SSE2_FUNCTION bool DecodeUtf8Wide(const unsigned char*& in, const unsigned char* end,
-                                            char16_t*& out) {
-  const __m128i zero = _mm_setzero_si128();
-  while (end - in >= 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(chunk, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(chunk, zero));
-    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
-    if (high == 0) {
-      in += 16;
-      out += 16;
-      continue;
-    }
-    const int ascii = std::countr_zero(high);
-    in += ascii;
-    out += ascii;
-    const int used = DecodeSequence(in, end, out);
-    if (used == 0) return false;
-    in += used;
-  }
-  return true;
-}
-#endif
-
 }  // namespace
 
 // Strict UTF-8, with plain ASCII copied sixteen (SSE2) or eight bytes at a time. False,
@@ -121,12 +92,20 @@ bool AppendUtf8(std::string_view bytes, std::u16string& text) {
     char16_t* out = begin;
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     const unsigned char* const end = in + bytes.size();
-#if INIPLUGIN_SSE2_CODE
-    if (WideInstructions() && !DecodeUtf8Wide(in, end, out)) {
-      valid = false;
-      return out - begin;
+    // Sixteen bytes a step while they are ASCII, as most of any file is, with a sequence
+    // decoded here where a step stops early.
+    while (WideInstructions()) {
+      const std::size_t ascii = simd::WidenAscii(in, static_cast<std::size_t>(end - in), out);
+      in += ascii;
+      out += ascii;
+      if (end - in < 16) break;
+      const int used = DecodeSequence(in, end, out);
+      if (used == 0) {
+        valid = false;
+        return out - begin;
+      }
+      in += used;
     }
-#endif
     while (in < end) {
       if (end - in >= 8) {
         std::uint64_t word;
@@ -177,35 +156,6 @@ void EncodeCharacter(std::u16string_view text, std::size_t& i, char*& out) {
   *out++ = static_cast<char>(0x80 | (c & 0x3F));
 }
 
-#if INIPLUGIN_SSE2_CODE
-// Sixteen units a step while they are ASCII; stops with fewer than sixteen left. All
-// sixteen are narrowed and stored before looking, as in decoding: a character past the
-// ASCII ones writes over the rest, and the room is there because the output has three
-// bytes for every unit.
-INIPLUGIN_SSE2_FUNCTION void EncodeUtf8Wide(std::u16string_view text, std::size_t& i, char*& out) {
-  const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
-  const __m128i zero = _mm_setzero_si128();
-  while (text.size() - i >= 16) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
-    // A byte a unit: set where the unit is ASCII.
-    const __m128i ascii = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(low, nonAscii), zero),
-                                          _mm_cmpeq_epi16(_mm_and_si128(high, nonAscii), zero));
-    const auto others = static_cast<unsigned>(~_mm_movemask_epi8(ascii)) & 0xFFFFu;
-    if (others == 0) {
-      i += 16;
-      out += 16;
-      continue;
-    }
-    const int plain = std::countr_zero(others);
-    i += plain;
-    out += plain;
-    EncodeCharacter(text, i, out);
-  }
-}
-#endif
-
 }  // namespace
 
 // UTF-8 of the text, ASCII sixteen (SSE2) or four units at a time; an unpaired surrogate
@@ -215,9 +165,15 @@ void AppendAsUtf8(std::u16string_view text, std::string& bytes) {
   AppendWritten(bytes, text.size() * 3, [&](char* const begin) {
     char* out = begin;
     std::size_t i = 0;
-#if INIPLUGIN_SSE2_CODE
-    if (WideInstructions()) EncodeUtf8Wide(text, i, out);
-#endif
+    // Sixteen units a step while they are ASCII, with a character encoded here where a
+    // step stops early; the room is there because the output has three bytes a unit.
+    while (WideInstructions()) {
+      const std::size_t ascii = simd::NarrowAscii(text.data() + i, text.size() - i, out);
+      i += ascii;
+      out += ascii;
+      if (text.size() - i < 16) break;
+      EncodeCharacter(text, i, out);
+    }
     const std::size_t n = text.size();
     while (i < n) {
       if constexpr (std::endian::native == std::endian::little) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "text/Encoding.h"
-#include "platform/cpu.h"
+#include "platform/simd.h"
 
 #include "support/Files.h"
 

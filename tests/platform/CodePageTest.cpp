@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
-#include "platform/cpu.h"
+#include "platform/simd.h"
 #include "platform/portable.h"
 
 namespace iniplugin {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "ProfileApi.h"
-#include "platform/cpu.h"
+#include "platform/simd.h"
 #include "platform/portable.h"
 #include "platform/wide.h"
 #include "profile/ProfileText.h"

@@ -1,7 +1,7 @@
 #include "text/Encoding.h"
 #include "text/Scan.h"
 #include "platform/codepage.h"
-#include "platform/cpu.h"
+#include "platform/simd.h"
 #include "platform/portable.h"
 #include "platform/unicode.h"
 
@@ -17,7 +17,7 @@ namespace {
 // Every length, start alignment and place of the zero, so that the vector steps, the word
 // steps and the tail each meet it (and bytes with the high bit set never pass for one),
 // with the SSE2 steps and without.
-TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
+TEST(EncodingTest, ZeroByteScanFindsItAnywhere) {
   std::string buffer(96, '\x80');
   for (std::size_t offset = 0; offset < 32; ++offset) {
     platform::UseWideInstructions(offset < 16);
@@ -34,9 +34,37 @@ TEST(TextFormTest, ZeroByteScanFindsItAnywhere) {
   platform::UseWideInstructions(true);
 }
 
+// The vector marks and searches agree with the plain ones wherever a unit stands, also
+// for units that only look like a stop to a careless narrowing (0x0A0A, 0xFF0A, 0x7F).
+TEST(EncodingTest, VectorMarksAgreeWithPlainOnes) {
+  const std::u16string units = u"\r\n=a\u0A0A\uFF0A\u007F\u0080\u3D00";
+  std::u16string text(kMarkBlock + 9, u'x');
+  text += u'\0';
+  std::uint32_t seed = 1;
+  for (int round = 0; round < 2000; ++round) {
+    for (char16_t& unit : text) {
+      seed = seed * 1103515245u + 12345u;
+      unit = (seed >> 16) % 3 == 0 ? units[(seed >> 20) % (units.size() + 1)] : u'k';
+    }
+    const char16_t* const p = text.data();
+    const char16_t* const end = p + text.size();
+    platform::UseWideInstructions(false);
+    const UnitMarks plain = MarkUnits(p, kMarkBlock, u'\r', u'\n', u'\0', u'=');
+    const char16_t* const plainStop = FindAnyOf3(p + round % 9, end, u'\r', u'\n', u'\0');
+    const char16_t* const plainSign = FindUnit(p + round % 9, end, u'=');
+    platform::UseWideInstructions(true);
+    const UnitMarks wide = MarkUnits(p, kMarkBlock, u'\r', u'\n', u'\0', u'=');
+    ASSERT_EQ(wide.stops, plain.stops) << round;
+    ASSERT_EQ(wide.signs, plain.signs) << round;
+    ASSERT_EQ(FindAnyOf3(p + round % 9, end, u'\r', u'\n', u'\0'), plainStop) << round;
+    ASSERT_EQ(FindUnit(p + round % 9, end, u'='), plainSign) << round;
+    ASSERT_EQ(LineStopFinder(p, end).Next(p + round % 9), plainStop) << round;
+  }
+}
+
 // Both ways, on the SSE2 paths and the plain ones; runs of ASCII long enough for the SSE2
 // steps, with a character of each length at every place in a step.
-TEST(TextFormTest, Utf8RoundTripsEveryPlane) {
+TEST(EncodingTest, Utf8RoundTripsEveryPlane) {
   const std::u16string run(21, u'k');
   const std::string runBytes(21, 'k');
   const std::vector<std::pair<std::u16string, std::string>> cases = {
@@ -60,7 +88,7 @@ TEST(TextFormTest, Utf8RoundTripsEveryPlane) {
   platform::UseWideInstructions(true);
 }
 
-TEST(TextFormTest, Utf8RejectsMalformedInput) {
+TEST(EncodingTest, Utf8RejectsMalformedInput) {
   for (const char* bad : {"\x80", "\xC3", "\xE2\x82", "\xF8\x88\x80\x80\x80", "\xF4\x90\x80\x80",
                           "\xC1\xBF", "\xE0\x80\xAF", "\xED\xBF\xBF"}) {
     SCOPED_TRACE(bad);
@@ -68,13 +96,13 @@ TEST(TextFormTest, Utf8RejectsMalformedInput) {
   }
 }
 
-TEST(TextFormTest, LoneSurrogateBecomesReplacementInUtf8) {
+TEST(EncodingTest, LoneSurrogateBecomesReplacementInUtf8) {
   EXPECT_EQ(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
   const std::u16string late = std::u16string(20, u'k') + char16_t(0xDC00) + u"k";
   EXPECT_EQ(platform::Utf16ToUtf8(late), std::string(20, 'k') + "\xEF\xBF\xBDk");
 }
 
-TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
+TEST(EncodingTest, DecodeFileChoosesTheFormByMark) {
   EXPECT_EQ(DecodeFile(std::string_view("\xFF\xFE" "a\0", 4))->form, Form::Utf16);
   EXPECT_EQ(DecodeFile("\xEF\xBB\xBF" "a")->form, Form::Utf8);
   EXPECT_EQ(DecodeFile("a")->form, Form::Ansi);
@@ -86,7 +114,7 @@ TEST(TextFormTest, DecodeFileChoosesTheFormByMark) {
 // that cut a mark, a CR LF, a UTF-8 sequence or a UTF-16 unit in two change nothing, and a
 // refusal found in a late piece is still a refusal. The SSE2 paths give what the plain
 // ones give, on runs of ASCII long enough for them.
-TEST(TextFormTest, PiecesDecodeAsTheWhole) {
+TEST(EncodingTest, PiecesDecodeAsTheWhole) {
   const std::string ascii(21, 'k');
   const std::vector<std::pair<const char*, std::string>> files = {
       {"ANSI", "[S]\r\na=\xE9\x80\r\nb=2"},
@@ -138,7 +166,7 @@ TEST(TextFormTest, PiecesDecodeAsTheWhole) {
 
 // The encoder converts in blocks; a surrogate pair that straddles a block edge is still one
 // character, encoded as the code page or UTF-8 encodes the whole text at once.
-TEST(TextFormTest, PairAcrossABlockEdgeStaysOneCharacter) {
+TEST(EncodingTest, PairAcrossABlockEdgeStaysOneCharacter) {
   for (std::size_t lead = 16380; lead <= 16386; ++lead) {
     SCOPED_TRACE(lead);
     const std::u16string text = std::u16string(lead, u'a') + u"\U0001F600" + u"z";

@@ -3,11 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "platform/cpu.h"
+#include "platform/simd.h"
 #include "platform/portable.h"
 #include "platform/unicode.h"
 
@@ -44,49 +40,6 @@ constexpr std::array<char16_t, 256> MakeByteTable() {
 }
 constexpr std::array<char16_t, 256> kByteTable = MakeByteTable();
 
-#if INIPLUGIN_SSE2_CODE
-// Sixteen bytes a step. Only bytes 0x80..0x9F stand for other characters than their own
-// values, so a step without them (ASCII, and the accented letters of Latin-1 too) is
-// widened as it stands. Stops with fewer than sixteen bytes left.
-INIPLUGIN_SSE2_FUNCTION std::size_t WidenAnsiWide(const unsigned char* in, std::size_t n,
-                                                  char16_t* out) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i topThree = _mm_set1_epi8(static_cast<char>(0xE0));
-  const __m128i controls = _mm_set1_epi8(static_cast<char>(0x80));
-  std::size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(chunk, topThree), controls)) != 0) {
-      for (std::size_t k = 0; k < 16; ++k) out[i + k] = kByteTable[in[i + k]];
-      continue;
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
-  }
-  return i;
-}
-
-// The way back, eight units a step while every unit of a step is a byte standing for its
-// own value. Returns how many units it took; the caller takes the step that stopped it.
-INIPLUGIN_SSE2_FUNCTION std::size_t NarrowAnsiWide(const char16_t* in, std::size_t n, char* out) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i lastByte = _mm_set1_epi16(0xFF);
-  const __m128i controls = _mm_set1_epi16(0x80);
-  const __m128i controlSpan = _mm_set1_epi16(0x1F);
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    // Saturating subtraction leaves zero exactly where a unit is at most the bound.
-    const __m128i byte = _mm_cmpeq_epi16(_mm_subs_epu16(units, lastByte), zero);
-    const __m128i control =
-        _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(units, controls), controlSpan), zero);
-    if (_mm_movemask_epi8(_mm_andnot_si128(control, byte)) != 0xFFFF) break;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
-  }
-  return i;
-}
-#endif
-
 }  // namespace
 
 void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
@@ -94,9 +47,14 @@ void AppendAnsiAsUtf16(std::string_view bytes, std::u16string& text) {
   platform::AppendWritten(text, n, [&](char16_t* out) {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t i = 0;
-#if INIPLUGIN_SSE2_CODE
-    if (platform::WideInstructions()) i = WidenAnsiWide(in, n, out);
-#endif
+    // Sixteen bytes a step where none stands for another character than its own value
+    // (ASCII, and the accented letters of Latin-1 too), the table where one does.
+    while (platform::WideInstructions()) {
+      i += platform::simd::WidenLatin1(in + i, n - i, out + i);
+      if (n - i < 16) break;
+      for (std::size_t k = 0; k < 16; ++k) out[i + k] = kByteTable[in[i + k]];
+      i += 16;
+    }
     // Plain ASCII, most of any INI file, sixteen bytes at a time.
     for (; i + 16 <= n; i += 16) {
       std::uint64_t low, high;
@@ -117,18 +75,14 @@ void AppendUtf16AsAnsi(std::u16string_view text, std::string& bytes) {
   // One byte a unit at most.
   platform::AppendWritten(bytes, text.size(), [&](char* const begin) {
     char* out = begin;
-    bool wide = false;
-#if INIPLUGIN_SSE2_CODE
-    wide = platform::WideInstructions();
-#endif
+    const bool wide = platform::WideInstructions();
     for (std::size_t i = 0; i < text.size();) {
-#if INIPLUGIN_SSE2_CODE
       if (wide) {
-        const std::size_t taken = NarrowAnsiWide(text.data() + i, text.size() - i, out);
+        const std::size_t taken =
+            platform::simd::NarrowLatin1(text.data() + i, text.size() - i, out);
         i += taken;
         out += taken;
       }
-#endif
       // The step that stopped the wide path, or everything without it.
       const std::size_t stop = wide ? std::min(text.size(), i + 8) : text.size();
       while (i < stop) {
