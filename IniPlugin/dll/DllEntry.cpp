@@ -1,7 +1,7 @@
 // The module's exported entry points. The marshaling code for the module's own
 // interfaces is asked first; the object map answers what it does not.
 #include "dll/IniPluginApp.h"
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 #include "module/Module.h"
 #include "platform/server.h"
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 
 namespace iniplugin {
 

@@ -10,7 +10,7 @@
 #include <new>
 #include <type_traits>
 
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin {

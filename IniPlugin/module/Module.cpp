@@ -1,6 +1,6 @@
 #include "module/Module.h"
 
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 #include "module/Registrar.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"

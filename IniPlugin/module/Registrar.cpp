@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 
 namespace iniplugin {
 

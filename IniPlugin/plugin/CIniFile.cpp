@@ -36,11 +36,11 @@ HRESULT CIniFile::InterfaceSupportsErrorInfo(REFIID riid) {
 }
 
 HRESULT CIniFile::Init(BSTR filePath, INT_PTR) {
-  HostCall call(IID_IOrvFileNavigatorInit, kProgId);
+  CallFrame call(IID_IOrvFileNavigatorInit, kProgId);
   return Answer(call, [&] { return Open(filePath, call); });
 }
 
-HRESULT CIniFile::Open(BSTR filePath, HostCall& call) {
+HRESULT CIniFile::Open(BSTR filePath, CallFrame& call) {
   const int mode = ProfileMode::DecideOnce();
   // Made absolute once: every later read, write, flush and commit names the same file.
   m_filePath = platform::FullPath(std::u16string(platform::BstrCText(filePath)));
@@ -55,7 +55,7 @@ HRESULT CIniFile::Open(BSTR filePath, HostCall& call) {
 }
 
 HRESULT CIniFile::AnswerPlainly(HRESULT hr) {
-  return HostCall(IID_IOrvFileNavigator, kProgId).Finish(hr);
+  return CallFrame(IID_IOrvFileNavigator, kProgId).Finish(hr);
 }
 
 HRESULT CIniFile::NavigatorMethod3(INT_PTR, void* a2, void* a3) {

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "host/OrvHost.h"
-#include "plugin/HostCall.h"
 #include "inidoc/IniFileReader.h"
-#include "plugin/Guids.h"
 #include "module/Module.h"
+#include "plugin/CallFrame.h"
+#include "plugin/Guids.h"
 #include "profile/FileRoute.h"
 
 namespace iniplugin {
@@ -42,7 +42,7 @@ class CIniFile : public IIniFile,
   HRESULT STDMETHODCALLTYPE Init(BSTR filePath, INT_PTR unused) override;
   // Init's work, as part of another call of the host's (the format object's
   // CreateNavigator), which tells its failure.
-  HRESULT Open(BSTR filePath, HostCall& call);
+  HRESULT Open(BSTR filePath, CallFrame& call);
 
   // ISupportErrorInfo: every failing call of the host's interfaces sets an error object.
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
@@ -105,7 +105,7 @@ class CIniFile : public IIniFile,
   // file and `writeNow`, makes it in the file at once. Refused text and values without a
   // text form are neither queued nor written.
   HRESULT QueueWrite(const profile::FileRoute* source, bool writeNow,
-                     const OrvVariableRecord& record, LONG dateLayout, HostCall& call);
+                     const OrvVariableRecord& record, LONG dateLayout, CallFrame& call);
   // Puts into `text` the value of `key` in `section` from `source` (null: the document),
   // whole however long and up to its first NUL, or `defaultText` (null: the empty text)
   // when either is missing. A null name means to the profile reader what it always means
@@ -114,12 +114,12 @@ class CIniFile : public IIniFile,
   void ReadValueText(const profile::FileRoute* source, const WCHAR* section,
                      const WCHAR* key, const WCHAR* defaultText, std::u16string& text) const;
   // Commit's work, as part of a call of the host's.
-  HRESULT CommitQueued(HostCall& call);
+  HRESULT CommitQueued(CallFrame& call);
   // Commit for a file the profile functions serve: flush, read every key back, and write
   // again what does not read back.
-  HRESULT CommitThroughProfile(const profile::FileRoute& source, HostCall& call);
+  HRESULT CommitThroughProfile(const profile::FileRoute& source, CallFrame& call);
   // Commit for a file the document serves: reload, apply the queue, save.
-  HRESULT CommitThroughDocument(HostCall& call);
+  HRESULT CommitThroughDocument(CallFrame& call);
   // A call whose result says all there is to say (a method not supported, a null pointer).
   static HRESULT AnswerPlainly(HRESULT hr);
 

@@ -7,8 +7,8 @@
 #include "platform/com.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
-#include "profile/Profile.h"
 #include "profile/FileRoute.h"
+#include "profile/Profile.h"
 
 namespace iniplugin {
 
@@ -63,7 +63,7 @@ void CIniFile::ReadValueText(const profile::FileRoute* source, const WCHAR* sect
 
 HRESULT CIniFile::GetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
                             OrvVariableRecord* records) {
-  HostCall call(IID_IOrvFileNavigator, kProgId);
+  CallFrame call(IID_IOrvFileNavigator, kProgId);
   if (!records) return call.Finish(E_POINTER);
   call.About(m_filePath);
   return Answer(call, [&] {

@@ -3,16 +3,16 @@
 #include <unordered_set>
 #include <vector>
 
-#include "text/FlatIndex.h"
 #include "platform/codepage.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_problem.h"
 #include "platform/wide.h"
 #include "plugin/CIniFile.h"
-#include "profile/Profile.h"
-#include "profile/ProfileText.h"
 #include "profile/FileRoute.h"
+#include "profile/Profile.h"
+#include "profile/Trimming.h"
+#include "text/Names.h"
 #include "valuetext/ValueConversionError.h"
 #include "valuetext/ValueToText.h"
 
@@ -109,7 +109,7 @@ bool CIniFile::HasValue(const profile::FileRoute* source,
 }
 
 HRESULT CIniFile::QueueWrite(const profile::FileRoute* source, bool writeNow,
-                             const OrvVariableRecord& record, LONG dateLayout, HostCall& call) {
+                             const OrvVariableRecord& record, LONG dateLayout, CallFrame& call) {
   const std::u16string_view section = platform::BstrCText(record.sectionName);
   const std::u16string_view key = platform::BstrCText(record.keyName);
   const auto refuse = [&](HRESULT hr, std::u16string_view why) {
@@ -147,7 +147,7 @@ HRESULT CIniFile::QueueWrite(const profile::FileRoute* source, bool writeNow,
 
 HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
                             OrvVariableRecord* records, LONG dateLayout) {
-  HostCall call(IID_IOrvFileNavigator, kProgId);
+  CallFrame call(IID_IOrvFileNavigator, kProgId);
   if (count <= 0) return call.Finish(S_OK);
   if (!records) return call.Finish(E_POINTER);
   call.About(m_filePath);
@@ -207,11 +207,11 @@ HRESULT CIniFile::SetValues(INT_PTR, LONG firstMatch, INT_PTR, LONG count,
 }
 
 HRESULT CIniFile::Commit() {
-  HostCall call(IID_IOrvFileNavigator, kProgId);
+  CallFrame call(IID_IOrvFileNavigator, kProgId);
   return Answer(call, [&] { return CommitQueued(call); });
 }
 
-HRESULT CIniFile::CommitQueued(HostCall& call) {
+HRESULT CIniFile::CommitQueued(CallFrame& call) {
   if (m_pendingWrites.empty()) return S_OK;
   call.About(m_filePath);
   call.Kept(describe::QueuedKept(m_pendingWrites.size()));
@@ -229,7 +229,7 @@ HRESULT CIniFile::CommitQueued(HostCall& call) {
   return hr;
 }
 
-HRESULT CIniFile::CommitThroughProfile(const profile::FileRoute& source, HostCall& call) {
+HRESULT CIniFile::CommitThroughProfile(const profile::FileRoute& source, CallFrame& call) {
   const std::vector<const Data*> last = LastWrites(m_pendingWrites);
   std::vector<const Data*> missing;
   std::u16string text;
@@ -265,7 +265,7 @@ HRESULT CIniFile::CommitThroughProfile(const profile::FileRoute& source, HostCal
                                describe::Number(last.size()) + u" values written to it");
 }
 
-HRESULT CIniFile::CommitThroughDocument(HostCall& call) {
+HRESULT CIniFile::CommitThroughDocument(CallFrame& call) {
   // The navigator's own document changes only with a save that succeeded: reads served
   // from it after a failed Commit still show the file as it is.
   // Held from the read to the replacement, so that another writer's save in between is

@@ -5,7 +5,7 @@
 #include "module/ComObject.h"
 #include "platform/com_runtime.h"
 #include "plugin/CIniFile.h"
-#include "plugin/HostCall.h"
+#include "plugin/CallFrame.h"
 
 namespace iniplugin {
 
@@ -42,7 +42,7 @@ HRESULT CIniFormat::InterfaceSupportsErrorInfo(REFIID riid) {
 }
 
 HRESULT CIniFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) {
-  HostCall call(IID_IOrvFileFormat, kSource);
+  CallFrame call(IID_IOrvFileFormat, kSource);
   if (!maker || !description || !extensions) return call.Finish(E_POINTER);
   return Answer(call, [&] {
     platform::UniqueBstr makerText = platform::UniqueBstr::FromText(kMaker);
@@ -57,7 +57,7 @@ HRESULT CIniFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) {
 }
 
 HRESULT CIniFormat::GetFormatValue(LONG, LONG* value) {
-  HostCall call(IID_IOrvFileFormat, kSource);
+  CallFrame call(IID_IOrvFileFormat, kSource);
   if (!value) return call.Finish(E_POINTER);
   *value = 8;
   return call.Finish(S_OK);
@@ -65,7 +65,7 @@ HRESULT CIniFormat::GetFormatValue(LONG, LONG* value) {
 
 HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR,
                                     IOrvFileNavigator** navigator) {
-  HostCall call(IID_IOrvFileFormat, kSource);
+  CallFrame call(IID_IOrvFileFormat, kSource);
   if (!navigator) return call.Finish(E_POINTER);
   *navigator = nullptr;
   return Answer(call, [&] {
@@ -84,11 +84,11 @@ HRESULT CIniFormat::CreateNavigator(BSTR filePath, INT_PTR,
 }
 
 HRESULT CIniFormat::FormatMethod6(INT_PTR, INT_PTR, INT_PTR, INT_PTR, void* a5) {
-  return HostCall(IID_IOrvFileFormat, kSource).Finish(a5 ? E_NOTIMPL : E_POINTER);
+  return CallFrame(IID_IOrvFileFormat, kSource).Finish(a5 ? E_NOTIMPL : E_POINTER);
 }
 
 HRESULT CIniFormat::FormatMethod7(INT_PTR, void* a2) {
-  return HostCall(IID_IOrvFileFormat, kSource).Finish(a2 ? E_NOTIMPL : E_POINTER);
+  return CallFrame(IID_IOrvFileFormat, kSource).Finish(a2 ? E_NOTIMPL : E_POINTER);
 }
 
 }  // namespace iniplugin

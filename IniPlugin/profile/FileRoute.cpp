@@ -85,10 +85,6 @@ bool FileRoute::Flush() const {
   return true;
 }
 
-std::u16string_view ValueAsRead(std::u16string_view written) {
-  return StripQuotes(TrimBlanks(written));
-}
-
 DWORD ReadProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
                         DWORD size, LPCWSTR file) {
   const std::u16string path = platform::U16FromWide(file);

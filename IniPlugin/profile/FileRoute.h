@@ -40,10 +40,6 @@ class FileRoute {
   mutable std::optional<bool> m_storesAnsi;
 };
 
-// A value as the profile functions read it back once written: without the blanks around
-// it and without one pair of matching quotes.
-std::u16string_view ValueAsRead(std::u16string_view written);
-
 // One-off calls, each choosing for `file` afresh.
 DWORD ReadProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR buffer,
                         DWORD size, LPCWSTR file);

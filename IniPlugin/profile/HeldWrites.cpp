@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "text/Encoding.h"
 #include "platform/codepage.h"
 #include "platform/replace.h"
 #include "platform/unicode.h"
 #include "platform/wide.h"
+#include "text/Encoding.h"
 
 namespace iniplugin::profile {
 
@@ -135,11 +135,6 @@ bool StaysOnItsLine(std::u16string_view text) {
 bool IsPlainName(std::u16string_view name) {
   return !name.empty() && StaysOnItsLine(name) && name.front() != u'[' && name.front() != u';' &&
          !EdgedByOtherBlanks(name) && name.find(u'=') == std::u16string_view::npos;
-}
-
-// The value the reader finds in a line "name=value".
-std::u16string_view ValueAsRead(std::u16string_view stored) {
-  return StripQuotes(TrimBlanks(stored));
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ std::u16string_view StripQuotes(std::u16string_view text) {
   return text;
 }
 
+std::u16string_view ValueAsRead(std::u16string_view written) {
+  return StripQuotes(TrimBlanks(written));
+}
+
 ProfileText::ProfileText(std::u16string text)
     : m_text(std::move(text)), m_arena(std::make_unique<text::Arena>()) {
   Start(m_text.size());

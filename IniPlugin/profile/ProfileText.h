@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "profile/Trimming.h"
 #include "text/FlatIndex.h"
 
 namespace iniplugin::profile {
@@ -141,17 +142,5 @@ class ProfileText {
   bool m_breakSeen = false;
   bool m_afterUnnamed = false;  // the last line that was not blank was an unnamed entry
 };
-
-// Trims the profile reader's blanks, as it trims the names and values of the file.
-std::u16string_view TrimBlanks(std::u16string_view text);
-// Trims spaces only, as the reader and the writer trim the names a caller passes (and the
-// end of a default).
-std::u16string_view TrimSpaces(std::u16string_view text);
-std::u16string_view TrimTrailingSpaces(std::u16string_view text);
-// Whether `name` begins or ends with a blank other than a space: the writer writes such a
-// name as it is given, and the reader never finds it in the file again.
-bool EdgedByOtherBlanks(std::u16string_view name);
-// Removes one pair of matching quotes (" or ') around a text of two or more characters.
-std::u16string_view StripQuotes(std::u16string_view text);
 
 }  // namespace iniplugin::profile

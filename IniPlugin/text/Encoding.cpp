@@ -6,9 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#include "text/Scan.h"
 #include "platform/codepage.h"
 #include "platform/unicode.h"
+#include "text/Scan.h"
 
 namespace iniplugin::text {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "text/Encoding.h"
 #include "platform/simd.h"
+#include "text/Encoding.h"
 
 #include "support/Files.h"
 

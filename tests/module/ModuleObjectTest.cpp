@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "host/OrvHost.h"
-#include "module/ClassFactory.h"
-#include "module/HostBoundary.h"
-#include "plugin/Guids.h"
 #include "dll/IniPluginApp.h"
 #include "dll/ObjectMap.h"
+#include "host/OrvHost.h"
+#include "module/ClassFactory.h"
+#include "module/ExceptionResult.h"
 #include "platform/com.h"
+#include "plugin/Guids.h"
 #include "support/Hresult.h"
 #include "valuetext/ValueConversionError.h"
 
@@ -211,7 +211,7 @@ TEST(IniPluginApp, InitInstanceBindsTheObjectMapAndExitInstanceReleasesIt) {
   EXPECT_EQ(Module::LockCount(), locksBefore);
 }
 
-TEST(HostBoundary, EachExceptionBecomesItsResult) {
+TEST(ExceptionResult, EachExceptionBecomesItsResult) {
   struct Row {
     const char* thrown;
     std::function<void()> raise;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
-#include "platform/simd.h"
 #include "platform/portable.h"
+#include "platform/simd.h"
 
 namespace iniplugin {
 namespace {

@@ -18,12 +18,12 @@
 #include <functional>
 #include <memory>
 
+#include "platform/file_lock.h"
 #include "support/FileForms.h"
 #include "text/Encoding.h"
-#include "platform/file_lock.h"
 #include "PluginFixture.h"
-#include "support/RecordArray.h"
 #include "support/Hresult.h"
+#include "support/RecordArray.h"
 
 // No disk can be made to refuse a flush on demand: this program's own fsync, which the
 // module's calls reach instead of the C library's, fails for the file (by inode) a test

@@ -13,14 +13,14 @@
 
 #include "support/FileForms.h"
 #include "PluginFixture.h"
-#include "support/RecordArray.h"
-#include "text/Encoding.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"
-#include "platform/system_profile.h"
 #include "platform/replace.h"
+#include "platform/system_profile.h"
 #include "profile/FileRoute.h"
 #include "support/Hresult.h"
+#include "support/RecordArray.h"
+#include "text/Encoding.h"
 
 namespace iniplugin::test {
 namespace {

@@ -8,13 +8,13 @@
 #include <thread>
 
 #include "ProfileApi.h"
-#include "platform/simd.h"
 #include "platform/portable.h"
+#include "platform/simd.h"
 #include "platform/wide.h"
-#include "profile/ProfileText.h"
-#include "text/Encoding.h"
-#include "support/Files.h"
 #include "profile/Profile.h"
+#include "profile/ProfileText.h"
+#include "support/Files.h"
+#include "text/Encoding.h"
 
 namespace iniplugin::test {
 namespace {

@@ -1,9 +1,9 @@
+#include "platform/codepage.h"
+#include "platform/portable.h"
+#include "platform/simd.h"
+#include "platform/unicode.h"
 #include "text/Encoding.h"
 #include "text/Scan.h"
-#include "platform/codepage.h"
-#include "platform/simd.h"
-#include "platform/portable.h"
-#include "platform/unicode.h"
 
 #include <gtest/gtest.h>
 

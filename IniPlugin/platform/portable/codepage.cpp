@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/simd.h"
 #include "platform/portable.h"
+#include "platform/simd.h"
 #include "platform/unicode.h"
 
 namespace iniplugin::portable {

@@ -1,4 +1,4 @@
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 
 #include <new>
 #include <stdexcept>

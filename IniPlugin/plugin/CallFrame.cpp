@@ -1,6 +1,6 @@
-#include "plugin/HostCall.h"
+#include "plugin/CallFrame.h"
 
-#include "module/HostBoundary.h"
+#include "module/ExceptionResult.h"
 #include "platform/file_problem.h"
 
 namespace iniplugin {
@@ -44,17 +44,17 @@ constexpr std::u16string_view kNoMemory = u"The plug-in ran out of memory.";
 
 }  // namespace
 
-HostCall::HostCall(const IID& iid, std::u16string_view source) noexcept
+CallFrame::CallFrame(const IID& iid, std::u16string_view source) noexcept
     : m_iid(iid), m_source(source) {
   platform::ForgetFileProblem();
 }
 
-HRESULT HostCall::Fail(HRESULT hr, std::u16string what) {
+HRESULT CallFrame::Fail(HRESULT hr, std::u16string what) {
   if (m_what.empty()) m_what = std::move(what);
   return hr;
 }
 
-HRESULT HostCall::Finish(HRESULT hr) noexcept {
+HRESULT CallFrame::Finish(HRESULT hr) noexcept {
   if (SUCCEEDED(hr)) {
     ClearHostError();
     return hr;
@@ -78,7 +78,7 @@ HRESULT HostCall::Finish(HRESULT hr) noexcept {
   return hr;
 }
 
-HRESULT HostCall::FinishWithException() noexcept {
+HRESULT CallFrame::FinishWithException() noexcept {
   // What an exception interrupted is not what a recorded reason described.
   m_what.clear();
   return Finish(HResultFromCurrentException());

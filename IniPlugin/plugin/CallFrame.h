@@ -13,12 +13,12 @@
 
 namespace iniplugin {
 
-class HostCall {
+class CallFrame {
  public:
   // `iid`: the interface the host called; `source`: the object's ProgID.
-  HostCall(const IID& iid, std::u16string_view source) noexcept;
-  HostCall(const HostCall&) = delete;
-  HostCall& operator=(const HostCall&) = delete;
+  CallFrame(const IID& iid, std::u16string_view source) noexcept;
+  CallFrame(const CallFrame&) = delete;
+  CallFrame& operator=(const CallFrame&) = delete;
 
   // Records why the call fails: `what` is the sentence up to what was kept ("[S] k: a value
   // cannot hold a line break"). The first reason recorded is the one told. Returns `hr`.
@@ -45,7 +45,7 @@ class HostCall {
 
 // Runs `body` (which returns the call's result) as `call`, whatever it throws.
 template <class Body>
-HRESULT Answer(HostCall& call, Body&& body) noexcept {
+HRESULT Answer(CallFrame& call, Body&& body) noexcept {
   try {
     return call.Finish(body());
   } catch (...) {
