@@ -4,14 +4,11 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <filesystem>
 #include <optional>
 
 #include "support/FileForms.h"
+#include "support/HeldFile.h"
 #include "PluginFixture.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"
@@ -398,25 +395,6 @@ TEST_P(SetValuesTest, CommitRefusesFilesItMayNotOrCannotRewrite) {
     }
   }
 }
-
-// Another program holds the file open without sharing it: no writer can open it. Only the
-// Windows build has writers of the system's own, which no injected failure reaches.
-class HeldWithoutSharing {
- public:
-#ifdef _WIN32
-  explicit HeldWithoutSharing(const std::filesystem::path& path)
-      : m_handle(::CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr)) {
-    EXPECT_NE(m_handle, INVALID_HANDLE_VALUE);
-  }
-  ~HeldWithoutSharing() { ::CloseHandle(m_handle); }
-
- private:
-  HANDLE m_handle;
-#else
-  explicit HeldWithoutSharing(const std::filesystem::path&) { ADD_FAILURE() << "no such writer"; }
-#endif
-};
 
 // The save fails: a full disk for our writers (after nothing, a few bytes, all but the last
 // byte), a file held without sharing for the system's.
