@@ -114,9 +114,9 @@ struct Outcome {
 Outcome Convert(const VARIANT& value, std::int32_t layout) {
   Outcome outcome;
   try {
-    outcome.text = iniplugin::ValueToText(value, layout);
+    outcome.text = iniplugin::valuetext::ValueToText(value, layout);
     outcome.converted = true;
-  } catch (const iniplugin::ValueConversionError& error) {
+  } catch (const iniplugin::valuetext::ValueConversionError& error) {
     outcome.result = error.Result();
   }
   return outcome;

@@ -117,8 +117,8 @@ HRESULT CIniFile::QueueWrite(const profile::FileRoute* source, bool writeNow,
   };
   std::u16string text;
   try {
-    text = ValueToText(record.value, dateLayout);
-  } catch (const ValueConversionError& error) {
+    text = valuetext::ValueToText(record.value, dateLayout);
+  } catch (const valuetext::ValueConversionError& error) {
     return refuse(error.Result(), describe::ConversionFailure(error.Result()));
   }
   if (const std::u16string_view why = WhyNotWritable(section, key, text); !why.empty()) {

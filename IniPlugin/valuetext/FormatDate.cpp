@@ -6,7 +6,7 @@
 #include "platform/windows_types.h"
 #include "valuetext/MonthTable.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 namespace {
 
@@ -135,4 +135,4 @@ bool FormatDate(Str& out, double date, std::int32_t layoutCode) {
   return true;
 }
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

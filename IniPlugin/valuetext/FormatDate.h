@@ -6,7 +6,7 @@
 
 #include "valuetext/Str.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 // Replaces the text of `out` with `date` (an Automation date) in the layout that
 // `layoutCode` selects; a code without a layout of its own selects the fallback layout
@@ -16,4 +16,4 @@ namespace iniplugin {
 // and the month names empty. Throws only std::bad_alloc.
 bool FormatDate(Str& out, double date, std::int32_t layoutCode);
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

@@ -1,6 +1,6 @@
 #include "valuetext/MonthTable.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 namespace {
 
@@ -21,4 +21,4 @@ std::u16string_view ShortMonthName(int month) {
   return record ? std::u16string_view(record->shortName) : std::u16string_view();
 }
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 struct MonthRecord {
   char16_t longName[50];   // written by the fallback layout
@@ -34,4 +34,4 @@ inline constexpr std::array<MonthRecord, 12> kMonthTable = {{
 std::u16string_view LongMonthName(int month);
 std::u16string_view ShortMonthName(int month);
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

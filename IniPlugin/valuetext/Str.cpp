@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 namespace {
 
@@ -96,4 +96,4 @@ void Str::FormatList(std::u16string_view pattern, std::span<const Arg> args) {
   m_text = std::move(result);
 }
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

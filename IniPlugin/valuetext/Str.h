@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 class Str {
  public:
@@ -42,4 +42,4 @@ class Str {
   std::u16string m_text;
 };
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

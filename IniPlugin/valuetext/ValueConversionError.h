@@ -4,7 +4,7 @@
 #include "platform/hresult_error.h"
 #include "platform/windows_types.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 // Result() is the failure code of the Automation call that refused the value; should the
 // exception ever reach the host boundary, that code is what the host gets.
@@ -14,4 +14,4 @@ class ValueConversionError : public platform::HResultError {
       : platform::HResultError(result, "the value has no text form") {}
 };
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

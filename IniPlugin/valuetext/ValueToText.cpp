@@ -4,7 +4,7 @@
 #include "platform/wide.h"
 #include "valuetext/FormatDate.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 namespace {
 
@@ -33,4 +33,4 @@ std::u16string ValueToText(const VARIANT& value, std::int32_t layoutCode) {
   return TextBeforeNul(converted->bstrVal);
 }
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

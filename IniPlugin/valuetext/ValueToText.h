@@ -7,7 +7,7 @@
 #include "platform/windows_types.h"
 #include "valuetext/ValueConversionError.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 
 // A VT_DATE value (other than the date 0.0) in the layout that `layoutCode` selects (see
 // FormatDate); every other value in the system's own text for it, as VariantChangeType
@@ -18,4 +18,4 @@ namespace iniplugin {
 // (VT_NULL, VT_ERROR, objects, arrays), and std::bad_alloc when memory runs out.
 std::u16string ValueToText(const VARIANT& value, std::int32_t layoutCode);
 
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

@@ -228,7 +228,7 @@ TEST(ExceptionResult, EachExceptionBecomesItsResult) {
        E_OUTOFMEMORY},
       {"an error carrying its result",
        [] { throw platform::HResultError(DISP_E_TYPEMISMATCH, "x"); }, DISP_E_TYPEMISMATCH},
-      {"a value conversion error", [] { throw ValueConversionError(DISP_E_OVERFLOW); },
+      {"a value conversion error", [] { throw valuetext::ValueConversionError(DISP_E_OVERFLOW); },
        DISP_E_OVERFLOW},
       {"an error carrying a success code", [] { throw platform::HResultError(S_FALSE, "x"); },
        E_UNEXPECTED},

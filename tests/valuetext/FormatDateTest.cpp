@@ -7,7 +7,7 @@
 #include "valuetext/FormatDate.h"
 #include "valuetext/MonthTable.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 namespace {
 
 using test::Narrow;
@@ -130,4 +130,4 @@ TEST(FormatDateTest, MonthNames) {
 }
 
 }  // namespace
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

@@ -9,7 +9,7 @@
 #include "support/Files.h"
 #include "valuetext/Str.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 namespace {
 
 static_assert(std::has_virtual_destructor_v<Str>);
@@ -77,4 +77,4 @@ TEST(StrTest, PatternThatDoesNotFitItsArgumentsThrowsAndKeepsTheText) {
 }
 
 }  // namespace
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext

@@ -8,7 +8,7 @@
 #include "support/Hresult.h"
 #include "valuetext/ValueToText.h"
 
-namespace iniplugin {
+namespace iniplugin::valuetext {
 namespace {
 
 using namespace std::string_view_literals;
@@ -146,4 +146,4 @@ TEST(ValueToTextTest, FailedConversionReleasesItsCopy) {
 }
 
 }  // namespace
-}  // namespace iniplugin
+}  // namespace iniplugin::valuetext
