@@ -6,7 +6,8 @@
 //   build/native/bin/compare_bench [--wine-rows=FILE] [--quick] [Google Benchmark flags]
 //
 // --wine-rows adds the rows the Windows build measured under Wine (bench/WineBench.cpp);
-// --quick leaves out the 50 MB files. scripts/bench runs both programs.
+// --quick leaves out the 50 MB files, --small-files measures the small files alone.
+// scripts/bench runs both programs.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -29,8 +30,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Floor.h"
 #include "Generator.h"
 #include "Records.h"
+#include "SmallFiles.h"
 #include "Table.h"
 #include "inidoc/IniFileReader.h"
 #include "module/ComObject.h"
@@ -297,55 +300,21 @@ void RegisterFloor(int megabytes, Form form) {
   const GeneratedFile& file = FileOf(megabytes, form);
   Register(Label("floor: read + memchr line ends and '='", form, megabytes), "MB/s", file.bytes,
            [&file](benchmark::State& state) {
-             static char buffer[1 << 16];
-             const std::string path = file.path.string();
              for (auto _ : state) {
-               const int fd = ::open(path.c_str(), O_RDONLY);
-               Check(fd >= 0, "open");
-               std::size_t lines = 0, equals = 0;
-               bool seenEquals = false;
-               for (;;) {
-                 const ssize_t got = ::read(fd, buffer, sizeof buffer);
-                 if (got <= 0) break;
-                 const char* p = buffer;
-                 const char* const end = buffer + got;
-                 while (p < end) {
-                   const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-                   const char* lineEnd = lf ? lf : end;
-                   if (!seenEquals && std::memchr(p, '=', lineEnd - p)) {
-                     seenEquals = true;
-                     ++equals;
-                   }
-                   if (!lf) break;
-                   ++lines;
-                   seenEquals = false;
-                   p = lf + 1;
-                 }
-               }
-               ::close(fd);
+               LineCounter counter;
+               Check(ReadCounting(file.path, counter), "floor read");
                // Every section: a header, two comments, the keys and a blank line.
-               Check(lines == static_cast<std::size_t>(file.sections) * (kKeysPerSection + 4),
+               Check(counter.Lines() == static_cast<std::size_t>(file.sections) * (kKeysPerSection + 4),
                      "floor line count");
-               Check(equals == static_cast<std::size_t>(file.sections) * kKeysPerSection,
+               Check(counter.Equals() == static_cast<std::size_t>(file.sections) * kKeysPerSection,
                      "floor '=' count");
              }
            });
   Register(Label("floor: write + flush", form, megabytes), "MB/s", file.bytes,
            [&file](benchmark::State& state) {
              const std::string bytes = ReadAll(file.path);
-             const std::string target = (Folder().path / "floor.ini").string();
-             for (auto _ : state) {
-               const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-               Check(fd >= 0, "open");
-               std::size_t done = 0;
-               while (done < bytes.size()) {
-                 const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-                 Check(wrote > 0, "write");
-                 done += static_cast<std::size_t>(wrote);
-               }
-               Check(::fsync(fd) == 0, "fsync");
-               ::close(fd);
-             }
+             const fs::path target = Folder().path / "floor.ini";
+             for (auto _ : state) Check(WriteFlushed(target, bytes), "floor write");
            });
 }
 
@@ -382,17 +351,6 @@ void MeasureMemory(int megabytes, Form form) {
 }
 
 // ---- The navigator ----
-
-ComPtr<IOrvFileNavigator> Open(const fs::path& path) {
-  ComObject<CIniFormat>* object = nullptr;
-  Check(ComObject<CIniFormat>::CreateInstance(&object) == S_OK, "format object");
-  ComPtr<IOrvFileFormat> format;
-  object->QueryInterface(IID_IOrvFileFormat, format.ReceiveVoid());
-  ComPtr<IOrvFileNavigator> navigator;
-  platform::UniqueBstr bstr = platform::UniqueBstr::FromText(path.u16string());
-  Check(format->CreateNavigator(bstr.Get(), 0, navigator.Receive()) == S_OK, "navigator");
-  return navigator;
-}
 
 void DropProfileCache(const fs::path& path) {
   const std::u16string file = path.u16string();
@@ -575,6 +533,24 @@ void RegisterCollidingKeys() {
   }
 }
 
+// ---- Small files ----
+
+void MeasureSmallFiles(Form form) {
+  std::fprintf(stderr, "small files, %s...\n", FormName(form).c_str());
+  const SmallFiles files(Folder().path, form);
+  const std::string of = ", " + std::string(FormName(form)) + " 2 KB";
+  const auto add = [&](const char* what, const std::vector<double>& rates) {
+    AddRow(what + of, "files/s", rates);
+    std::fprintf(stderr, "  %s: %.0f files/s\n", what, Measured()[what + of].Median());
+  };
+  add(SmallFiles::kReadName, files.Read());
+  add(SmallFiles::kFloorReadName, files.FloorRead());
+  add(SmallFiles::kSimpleIniName, files.SimpleIni());
+  add(SmallFiles::kProfileName, files.ProfileReads(&profile::GetPrivateProfileStringW));
+  add(SmallFiles::kReadWriteName, files.ReadWrite());
+  add(SmallFiles::kFloorReadWriteName, files.FloorReadWrite());
+}
+
 // ---- The targets ----
 
 const Row* FindRow(const std::vector<Row>& rows, const std::string& name) {
@@ -638,8 +614,60 @@ void PrintTargets(const std::vector<Row>& rows) {
   const double crafted = median("IniFileReader::Load, 16,384 keys crafted to collide");
   const double random = median("IniFileReader::Load, 16,384 keys random");
   atMost("Load, keys crafted to collide / random keys", "<= 2", ratio(crafted, random), 2);
+  // The small files: ours serve every file natively, a UTF-8 one in the Windows builds.
+  const auto smallFiles = [&](const std::string& prefix, Form form) {
+    const std::string of = ", " + std::string(FormName(form)) + " 2 KB";
+    const double read = median(prefix + SmallFiles::kReadName + of);
+    if (read == 0) return;
+    atLeast(prefix + "small files read / floor" + of, ">= 0.5",
+            ratio(read, median(prefix + SmallFiles::kFloorReadName + of)), 0.5);
+    atLeast(prefix + "small files read / SimpleIni" + of, ">= 10x",
+            ratio(read, median(prefix + SmallFiles::kSimpleIniName + of)), 10);
+    atLeast(prefix + "small files write / floor" + of, ">= 0.3",
+            ratio(median(prefix + SmallFiles::kReadWriteName + of),
+                  median(prefix + SmallFiles::kFloorReadWriteName + of)),
+            0.3);
+  };
+  smallFiles("", Form::Ansi);
+  smallFiles("", Form::Utf8);
+  // Figures with no goal: how a row compares, said in the table.
+  const auto report = [&](std::string what, double measured) {
+    if (measured > 0) targets.push_back({std::move(what), "(reported)", measured, true});
+  };
   for (const std::string build : {"win32", "win64"}) {
     const std::string wine = "Wine (" + build + "): ";
+    for (Form form : kForms) {
+      const double load = median(Label((wine + "IniFileReader::Load").c_str(), form, 10));
+      const double floorRead =
+          median(Label((wine + "floor: read + memchr line ends and '='").c_str(), form, 10));
+      if (load > 0) {
+        atLeast(Label((wine + "Load / floor read").c_str(), form, 10), ">= 0.5",
+                ratio(load, floorRead), 0.5);
+      }
+      const double save = median(Label((wine + "IniFileReader::Save (atomic, flushed)").c_str(), form, 10));
+      const double floorWrite = median(Label((wine + "floor: write + flush").c_str(), form, 10));
+      report(Label((wine + "Save / floor write + flush").c_str(), form, 10), ratio(save, floorWrite));
+    }
+    // The profile workloads against the floor's time for the same file.
+    const double floorRate =
+        median(Label((wine + "floor: read + memchr line ends and '='").c_str(), Form::Ansi, 10));
+    const double floorMs = floorRate > 0 ? 10 * 1000.0 / floorRate : 0;
+    report(wine + "floor read time / GetValues 10,000 reads (portable), ANSI 10 MB",
+           ratio(floorMs, median(wine + "GetValues 10,000 reads, portable profile functions, ANSI 10 MB")));
+    smallFiles(wine, Form::Utf8);
+    // Where the system's functions serve: no goal, their share of a file's time.
+    const std::string ansi = ", ANSI 2 KB";
+    const double systemRead = median(wine + SmallFiles::kReadName + ansi);
+    report(wine + "small files read / floor, ANSI 2 KB (the system's functions)",
+           ratio(systemRead, median(wine + SmallFiles::kFloorReadName + ansi)));
+    report(wine + "small files: the system's 20 reads' share of a read, ANSI 2 KB",
+           ratio(systemRead, median(wine + SmallFiles::kProfileName + ansi)));
+    report(wine + "small files: our 20 reads' share of a read, UTF-8 2 KB",
+           ratio(median(wine + SmallFiles::kReadName + ", UTF-8 2 KB"),
+                 median(wine + SmallFiles::kProfileName + ", UTF-8 2 KB")));
+    report(wine + "small files write / floor, ANSI 2 KB (the system's functions)",
+           ratio(median(wine + SmallFiles::kReadWriteName + ansi),
+                 median(wine + SmallFiles::kFloorReadWriteName + ansi)));
     const double real = median(wine + "GetValues 10,000 reads, real profile functions, ANSI 10 MB");
     const double portable =
         median(wine + "GetValues 10,000 reads, portable profile functions, ANSI 10 MB");
@@ -675,6 +703,8 @@ int main(int argc, char** argv) {
       wineRows = arg.substr(12);
     } else if (arg == "--quick") {
       g_sizes = {1, 10};
+    } else if (arg == "--small-files") {
+      g_sizes = {};
     } else {
       args.push_back(argv[i]);
     }
@@ -696,20 +726,24 @@ int main(int argc, char** argv) {
       RegisterFloor(size, form);
     }
   }
-  RegisterGetValues();
-  RegisterLoadSave(1);
-  RegisterLoadSave(10);
-  RegisterSetValues(1, Form::Ansi, 0);
-  RegisterSetValues(10, Form::Ansi, 0);
-  RegisterSetValues(1, Form::Utf16, 1);
-  RegisterSetValues(10, Form::Utf16, 1);
-  RegisterCollidingKeys();
+  if (!g_sizes.empty()) {
+    RegisterGetValues();
+    RegisterLoadSave(1);
+    RegisterLoadSave(10);
+    RegisterSetValues(1, Form::Ansi, 0);
+    RegisterSetValues(10, Form::Ansi, 0);
+    RegisterSetValues(1, Form::Utf16, 1);
+    RegisterSetValues(10, Form::Utf16, 1);
+    RegisterCollidingKeys();
+  }
 
   Collector collector;
   collector.SetOutputStream(&std::cerr);
   collector.SetErrorStream(&std::cerr);
   benchmark::RunSpecifiedBenchmarks(&collector);
   benchmark::Shutdown();
+  MeasureSmallFiles(Form::Ansi);
+  MeasureSmallFiles(Form::Utf8);
 
   std::vector<Row> rows;
   for (const std::string& name : Order()) {

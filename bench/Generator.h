@@ -15,15 +15,13 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "support/FileForms.h"
 
 namespace iniplugin::bench {
 
-enum class Form { Ansi, Utf16, Utf8 };
-constexpr Form kForms[] = {Form::Ansi, Form::Utf16, Form::Utf8};
-
-inline const char* FormName(Form form) {
-  return form == Form::Ansi ? "ANSI" : form == Form::Utf16 ? "UTF-16" : "UTF-8";
-}
+using test::Form;
+using test::FormName;
+using test::kForms;
 
 constexpr int kKeysPerSection = 20;
 
@@ -75,45 +73,29 @@ inline void AppendSection(std::u16string& text, int section) {
   text += u"\r\n";
 }
 
-inline std::string Encode(Form form, std::u16string_view text) {
-  std::string bytes;
-  switch (form) {
-    case Form::Utf16:
-      bytes = "\xFF\xFE";
-      for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-      }
-      return bytes;
-    case Form::Utf8:
-      bytes = "\xEF\xBB\xBF";
-      for (char16_t c : text) {
-        if (c < 0x80) {
-          bytes.push_back(static_cast<char>(c));
-        } else {  // the generator's text stays below U+0800
-          bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
-          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-      }
-      return bytes;
-    case Form::Ansi:
-      break;
-  }
-  for (char16_t c : text) bytes.push_back(static_cast<char>(c));  // Latin-1 only
-  return bytes;
-}
+using test::Encode;
 
-// Sets a file's times in the past and waits until its stamp no longer counts as recent
-// (where the system also keeps a change time that cannot be set, that takes a moment).
-inline void Settle(const std::filesystem::path& path) {
+// Sets a file's times in the past, as a user's files are.
+inline void Backdate(const std::filesystem::path& path) {
   std::filesystem::last_write_time(path,
                                    std::filesystem::file_time_type::clock::now() -
                                        std::chrono::hours(1));
+}
+
+// Waits until a backdated file's stamp no longer counts as recent (where the system also
+// keeps a change time that cannot be set, that takes a moment): the profile reader then
+// trusts its stamp. Many files are backdated first and waited for after, once.
+inline void WaitSettled(const std::filesystem::path& path) {
   for (;;) {
     const auto stamp = platform::QueryFileStamp(path.u16string());
     if (!stamp || !stamp->recent) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+inline void Settle(const std::filesystem::path& path) {
+  Backdate(path);
+  WaitSettled(path);
 }
 
 struct GeneratedFile {

@@ -1,6 +1,7 @@
 // The Windows build's figures, run under Wine: the same read and write workloads through
-// the portable profile functions and through the platform's own, side by side, and the
-// document's load beside SimpleIni's. No Google Benchmark is packaged for the cross build,
+// the portable profile functions and through the platform's own, side by side; the
+// document's load and save beside SimpleIni's and beside the floor of the system's own
+// file calls; and the small-files workload. No Google Benchmark is packaged for the cross build,
 // so this program times its own repetitions (five of each, wall clock) and prints one
 // "ROW" line a workload for compare_bench to put into the table.
 //
@@ -16,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "Floor.h"
 #include "Generator.h"
 #include "Records.h"
+#include "SmallFiles.h"
 #include "Table.h"
 #include "inidoc/IniFileReader.h"
 #include "platform/portable.h"
@@ -77,10 +80,11 @@ void Emit(const std::string& name, const std::string& unit, const std::vector<do
   std::fflush(stdout);
 }
 
-std::string Label(const std::string& what, int megabytes) {
-  // Each Windows build measures under its own Wine: the rows say which.
-  const std::string build = sizeof(void*) == 8 ? "win64" : "win32";
-  return "Wine (" + build + "): " + what + ", ANSI " + std::to_string(megabytes) + " MB";
+// Each Windows build measures under its own Wine: the rows say which.
+std::string Build() { return sizeof(void*) == 8 ? "Wine (win64): " : "Wine (win32): "; }
+
+std::string Label(const std::string& what, int megabytes, Form form = Form::Ansi) {
+  return Build() + what + ", " + FormName(form) + " " + std::to_string(megabytes) + " MB";
 }
 
 void Flush(const ProfileFunctions& api, const std::u16string& file) {
@@ -149,20 +153,60 @@ void WriteWorkload(const ProfileFunctions& api, const GeneratedFile& file, const
   }
 }
 
-void LoadWorkloads(const GeneratedFile& file) {
-  Emit(Label("IniFileReader::Load", 10), "MB/s", Time([&] {
+// The document's load and save in a form, beside the floor: the file read and its lines
+// counted, and its bytes written and flushed, with the system's own calls.
+void DocumentWorkloads(const GeneratedFile& file, const fs::path& folder) {
+  const auto bytes = static_cast<double>(file.bytes);
+  Emit(Label("IniFileReader::Load", 10, file.form), "MB/s", Time([&] {
          inidoc::IniFileReader document;
          Check(document.Load(file.path.u16string()).loaded, "load");
          Check(document.SectionCount() == static_cast<std::size_t>(file.sections), "sections");
        }),
-       static_cast<double>(file.bytes));
+       bytes);
+  Emit(Label("floor: read + memchr line ends and '='", 10, file.form), "MB/s", Time([&] {
+         LineCounter counter;
+         Check(ReadCounting(file.path, counter), "floor read");
+         // Every section: a header, two comments, the keys and a blank line.
+         Check(counter.Lines() == static_cast<std::size_t>(file.sections) * (kKeysPerSection + 4),
+               "floor line count");
+       }),
+       bytes);
+  inidoc::IniFileReader document;
+  Check(document.Load(file.path.u16string()).loaded, "load");
+  const fs::path saved = folder / "saved.ini";
+  Emit(Label("IniFileReader::Save (atomic, flushed)", 10, file.form), "MB/s",
+       Time([&] { Check(document.Save(saved.u16string()), "save"); }), bytes);
+  std::string content;
+  Check(platform::ReadFileBytes(file.path.u16string(), content) == platform::ReadResult::Ok,
+        "read");
+  const fs::path written = folder / "floor.ini";
+  Emit(Label("floor: write + flush", 10, file.form), "MB/s",
+       Time([&] { Check(WriteFlushed(written, content), "floor write"); }), bytes);
+  if (file.form != Form::Ansi) return;
   const std::string path = file.path.string();
   Emit(Label("SimpleIni load", 10), "MB/s", Time([&] {
          CSimpleIniA ini;
          Check(ini.LoadFile(path.c_str()) == SI_OK, "SimpleIni load");
          Check(ini.GetValue("Section 0", "Key01") != nullptr, "SimpleIni lookup");
        }),
-       static_cast<double>(file.bytes));
+       bytes);
+}
+
+// Files a second, each row under its own name; in mode 0 the system's functions serve an
+// ANSI file, ours a UTF-8 one.
+void SmallFileWorkloads(const fs::path& folder, Form form) {
+  const SmallFiles files(folder, form);
+  const std::string of = ", " + std::string(FormName(form)) + " 2 KB";
+  const auto emit = [&](const std::string& what, const std::vector<double>& rates) {
+    std::printf("%s\n", FormatRowLine(Row{Build() + what + of, "files/s", rates}).c_str());
+    std::fflush(stdout);
+  };
+  emit(SmallFiles::kReadName, files.Read());
+  emit(SmallFiles::kFloorReadName, files.FloorRead());
+  emit(SmallFiles::kSimpleIniName, files.SimpleIni());
+  emit(SmallFiles::kProfileName, files.ProfileReads(form == Form::Ansi ? kReal.read : kPortable.read));
+  emit(SmallFiles::kReadWriteName, files.ReadWrite());
+  emit(SmallFiles::kFloorReadWriteName, files.FloorReadWrite());
 }
 
 }  // namespace
@@ -174,11 +218,19 @@ int main() {
   fs::create_directories(folder);
   const GeneratedFile one = Generate(folder, 1, Form::Ansi);
   const GeneratedFile ten = Generate(folder, 10, Form::Ansi);
-  LoadWorkloads(ten);
+  for (Form form : kForms) {
+    if (form == Form::Ansi) {
+      DocumentWorkloads(ten, folder);
+    } else {
+      DocumentWorkloads(Generate(folder, 10, form), folder);
+    }
+  }
   ReadWorkload(kPortable, ten);
   ReadWorkload(kReal, ten);
   WriteWorkload(kPortable, one, folder);
   WriteWorkload(kReal, one, folder);
+  SmallFileWorkloads(folder, Form::Ansi);
+  SmallFileWorkloads(folder, Form::Utf8);
   std::error_code ignored;
   fs::remove_all(folder, ignored);
   return 0;

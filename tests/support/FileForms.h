@@ -1,11 +1,10 @@
-// The three forms a file the tests write can take, and their bytes.
+// The three forms a file the tests and benchmarks write can take, and their bytes.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "platform/unicode.h"
-#include "support/Files.h"
 
 namespace iniplugin::test {
 
@@ -19,8 +18,11 @@ inline std::string FormName(Form form) {
 // The file's bytes: its mark, then the text (Latin-1 only, for ANSI).
 inline std::string Encode(Form form, std::u16string_view text) {
   switch (form) {
-    case Form::Utf16:
-      return "\xFF\xFE" + Utf16Bytes(text);
+    case Form::Utf16: {
+      std::string bytes = "\xFF\xFE";
+      platform::AppendAsUtf16Le(text, bytes);
+      return bytes;
+    }
     case Form::Utf8:
       return "\xEF\xBB\xBF" + platform::Utf16ToUtf8(text);
     case Form::Ansi:
