@@ -142,12 +142,6 @@ std::string ReadAll(const fs::path& path) {
   return bytes;
 }
 
-// A name or value in the file's own bytes, without the mark, as SimpleIni hands it out.
-std::string Narrow(Form form, const std::u16string& text) {
-  const std::string bytes = Encode(form, text);
-  return bytes.substr(form == Form::Utf8 ? 3 : 0);
-}
-
 // ---- Rows ----
 
 struct RowSpec {
@@ -268,8 +262,8 @@ void RegisterSimpleIni(int megabytes, Form form) {
              std::vector<std::string> expected;
              const std::vector<Pick> picks = Picks(file.sections, kLookups, 11);
              for (const Pick& pick : picks) {
-               names.emplace_back(Narrow(form, SectionName(pick.section)), Narrow(form, KeyName(pick.key)));
-               expected.push_back(pick.exists() ? Narrow(form, ValueOf(pick.section, pick.key)) : "");
+               names.emplace_back(SimpleIniBytes(form, SectionName(pick.section)), SimpleIniBytes(form, KeyName(pick.key)));
+               expected.push_back(pick.exists() ? SimpleIniBytes(form, ValueOf(pick.section, pick.key)) : "");
              }
              for (auto _ : state) {
                for (std::size_t i = 0; i < names.size(); ++i) {

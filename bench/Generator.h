@@ -75,6 +75,12 @@ inline void AppendSection(std::u16string& text, int section) {
 
 using test::Encode;
 
+// A name or value in the file's own bytes, without the mark, as SimpleIni hands it out.
+inline std::string SimpleIniBytes(Form form, const std::u16string& text) {
+  const std::string bytes = Encode(form, text);
+  return bytes.substr(form == Form::Utf8 ? 3 : 0);
+}
+
 // Sets a file's times in the past, as a user's files are.
 inline void Backdate(const std::filesystem::path& path) {
   std::filesystem::last_write_time(path,

@@ -79,7 +79,6 @@ class SmallFiles {
       for (int s = 0; s < kSmallSections; ++s) AppendSection(text, i * kSmallSections + s);
       m_paths.push_back(m_folder / ("doc-" + std::to_string(i) + ".ini"));
       const std::string bytes = Encode(form, text);
-      m_bytes += bytes.size();
       std::ofstream(m_paths.back(), std::ios::binary).write(bytes.data(),
                                                            static_cast<std::streamsize>(bytes.size()));
       // Each file's twenty reads: one in eleven names a key past the last.
@@ -96,7 +95,6 @@ class SmallFiles {
   }
 
   Form form() const { return m_form; }
-  double AverageBytes() const { return static_cast<double>(m_bytes) / static_cast<double>(m_paths.size()); }
 
   // Files a second of each pass of `work` over every file.
   std::vector<double> Passes(const std::function<void(std::size_t)>& work,
@@ -135,7 +133,8 @@ class SmallFiles {
     for (const auto& reads : m_reads) {
       auto& file = names.emplace_back();
       for (const Pick& pick : reads->Picks()) {
-        file.emplace_back(Bytes(SectionName(pick.section)), Bytes(KeyName(pick.key)));
+        file.emplace_back(SimpleIniBytes(m_form, SectionName(pick.section)),
+                          SimpleIniBytes(m_form, KeyName(pick.key)));
       }
     }
     const std::vector<double> rates = Passes([&](std::size_t i) {
@@ -227,16 +226,9 @@ class SmallFiles {
   }
 
  private:
-  // A name in the file's own bytes, as SimpleIni is handed it.
-  std::string Bytes(const std::u16string& text) const {
-    const std::string bytes = Encode(m_form, text);
-    return bytes.substr(m_form == Form::Utf8 ? 3 : 0);
-  }
-
   Form m_form;
   std::filesystem::path m_folder;
   std::vector<std::filesystem::path> m_paths;
-  std::uint64_t m_bytes = 0;
   std::vector<std::unique_ptr<RecordSet>> m_reads;
 };
 

@@ -263,8 +263,8 @@ class IniFileReader::Loader final : public text::TextSink {
     }
     m_document.m_form = read.form;
     m_document.m_unicode = read.form == text::Form::Utf16;
-    m_document.m_marked = read.marked;
-    m_parser.Finish(read.marked);
+    m_document.m_marked = read.form != text::Form::Ansi;
+    m_parser.Finish(m_document.m_marked);
     return {.loaded = true};
   }
 

@@ -67,7 +67,6 @@ Form FormAt(std::string_view start) {
 FileStart TellForm(std::string_view start, std::uint64_t size) {
   FileStart told;
   told.form = FormAt(start);
-  told.markLength = MarkOf(told.form).size();
   if (told.form == Form::Utf16BigEndian) {
     told.refusal = Refusal::BigEndian;
   } else if (told.form == Form::Utf16 && size % 2 != 0) {
@@ -276,20 +275,22 @@ std::optional<DecodedText> DecodeFile(std::string_view bytes, Losses losses) {
   return result;
 }
 
-std::string EncodeText(Form form, std::u16string_view text) {
-  std::string bytes;
+namespace {
+
+std::string Encoded(Form form, std::u16string_view text, std::string_view mark) {
+  std::string bytes(mark);
   Encoder encoder(form, bytes);
   encoder.Add(text);
   encoder.Finish();
   return bytes;
 }
 
+}  // namespace
+
+std::string EncodeText(Form form, std::u16string_view text) { return Encoded(form, text, {}); }
+
 std::string EncodeFile(Form form, std::u16string_view text) {
-  std::string bytes(MarkOf(form));
-  Encoder encoder(form, bytes);
-  encoder.Add(text);
-  encoder.Finish();
-  return bytes;
+  return Encoded(form, text, MarkOf(form));
 }
 
 }  // namespace iniplugin::text

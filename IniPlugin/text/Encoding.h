@@ -34,8 +34,7 @@ std::string_view MarkOf(Form form);
 
 // What a file's first bytes and its size tell of it, before the rest is read.
 struct FileStart {
-  Form form = Form::Ansi;
-  std::size_t markLength = 0;
+  Form form = Form::Ansi;  // its mark is MarkOf(form)
   // What already shows that the text cannot be written back: the big-endian mark, an odd
   // size after the UTF-16 mark, a NUL among `start`'s bytes without a mark.
   Refusal refusal = Refusal::None;

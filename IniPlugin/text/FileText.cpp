@@ -34,7 +34,6 @@ TextRead Pump(std::uint64_t size, std::string_view first, NextBlock&& next, Loss
   const auto stop = [&](TextRead::Status status) {
     read.status = status;
     read.form = decoder.Form();
-    read.marked = decoder.Marked();
     read.refusal = decoder.Refusal();
     read.refusedAt = decoder.RefusedAt();
     return read;

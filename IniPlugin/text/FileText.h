@@ -37,8 +37,7 @@ struct TextRead {
     ReadFailed  // a read error part-way (noted as the system's file problem)
   };
   Status status = Status::Unopened;
-  Form form = Form::Ansi;
-  bool marked = false;
+  Form form = Form::Ansi;  // marked unless ANSI
   Refusal refusal = Refusal::None;  // the decoder's; under Losses::Read, even when Read
   std::uint64_t refusedAt = 0;
   std::uint64_t bytes = 0;  // how many were read
