@@ -40,6 +40,17 @@ bool Identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
   return ::GetFileInformationByHandle(file, &info) != 0;
 }
 
+// The attributes alone, where the file's identity is not needed: the whole of
+// GetFileInformationByHandle also asks for the volume's serial number, which under Wine is
+// a round trip to its mount manager.
+bool AttributesOnly(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+  FILE_BASIC_INFO basic;
+  if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+  info = BY_HANDLE_FILE_INFORMATION{};
+  info.dwFileAttributes = basic.FileAttributes;
+  return true;
+}
+
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
@@ -120,7 +131,7 @@ struct FileLock::State {
   std::wstring target;     // links followed
   std::wstring temporary;  // where a replacement writes the new content
   UniqueHandle file;
-  BY_HANDLE_FILE_INFORMATION identity{};
+  BY_HANDLE_FILE_INFORMATION identity{};  // under the mutex, its attributes only
   bool created = false;   // the lock made the file
   bool replaced = false;  // a replacement put new content there
 };
@@ -155,8 +166,10 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
       continue;
     }
     state.created = missing == Missing::Create && ::GetLastError() != ERROR_ALREADY_EXISTS;
-    if (!Identity(state.file.Get(), state.identity) ||
-        (state.identity.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // Under the mutex only the attributes are asked for: see below.
+    const bool known = state.mutex.Valid() ? AttributesOnly(state.file.Get(), state.identity)
+                                           : Identity(state.file.Get(), state.identity);
+    if (!known || (state.identity.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       state.file.Reset();
       NoteFileProblem(FileProblem::NotAFile);
       return;
@@ -177,6 +190,10 @@ FileLock::FileLock(const std::u16string& path, Missing missing)
       state.file.Reset();
       return;
     }
+    // Under Wine every writer of ours holds the mutex from before it opens the file until
+    // its lock ends, so none can have put a new file in the name's place meanwhile. (The
+    // identity check would cost two round trips to Wine's mount manager there.)
+    if (state.mutex.Valid()) break;
     // The writer before us may have put a new file in the name's place: that one is
     // the file now, and the lock on the old one guards nothing.
     UniqueHandle now(::CreateFileW(given.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
