@@ -56,20 +56,39 @@ TextRead Pump(std::uint64_t size, std::string_view first, NextBlock&& next, Loss
   return stop(TextRead::Status::Read);
 }
 
+// A file's blocks up to `size`, the size it had when opened: a small file is then one
+// read, where reading on to its end would take a second one that finds nothing, and the
+// stream's own buffer (and the size query that sizes it) would be a copy more. A file
+// whose size tells nothing (0) is read until a read comes short.
 class FileBlocks {
  public:
-  explicit FileBlocks(std::FILE* file) : m_file(file), m_block(new char[kBlock]) {}
+  FileBlocks(std::FILE* file, std::uint64_t size)
+      : m_file(file),
+        m_left(size),
+        m_room(size > 0 && size < kBlock ? static_cast<std::size_t>(size) : kBlock),
+        m_block(new char[m_room]) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+  }
   std::string_view operator()() {
-    if (m_got < kBlock) return {};  // the last read came short: the end, or an error
-    m_got = std::fread(m_block.get(), 1, kBlock, m_file);
-    return {m_block.get(), m_got};
+    if (m_done) return {};
+    const std::size_t want = m_left > 0 && m_left < m_room ? static_cast<std::size_t>(m_left) : m_room;
+    const std::size_t got = std::fread(m_block.get(), 1, want, m_file);
+    // A read that came short is the end, or an error.
+    m_done = got < want;
+    if (m_left > 0) {
+      m_left -= got;
+      m_done = m_done || m_left == 0;
+    }
+    return {m_block.get(), got};
   }
   bool Ok() const { return !std::ferror(m_file); }
 
  private:
   std::FILE* m_file;
+  std::uint64_t m_left;
+  std::size_t m_room;
   std::unique_ptr<char[]> m_block;
-  std::size_t m_got = kBlock;
+  bool m_done = false;
 };
 
 class MemoryBlocks {
@@ -92,11 +111,14 @@ TextRead ReadTextFile(const std::u16string& path, Losses losses, TextSink& sink)
   platform::FileStamp stamp;
   const platform::UniqueFile file = platform::OpenFile(path, "rb", &stamp);
   if (!file) return {};
+  sink.Opened(stamp);
   // Only the first block is read before the size is judged: its mark tells how many
   // units the file's bytes make.
-  FileBlocks blocks(file.Get());
+  FileBlocks blocks(file.Get(), stamp.size);
   const std::string_view first = blocks();
-  return Pump(stamp.size, first, blocks, losses, sink);
+  TextRead read = Pump(stamp.size, first, blocks, losses, sink);
+  read.stamp = stamp;
+  return read;
 }
 
 TextRead ReadTextBytes(std::string_view bytes, Losses losses, TextSink& sink) {

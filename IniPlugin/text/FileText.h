@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
 #include "text/Encoding.h"
 
 namespace iniplugin::text {
@@ -15,6 +16,8 @@ namespace iniplugin::text {
 // A reader's side of a read: where the text goes, and what is done with each block.
 class TextSink {
  public:
+  // Called first when a file is read, with its stamp as it was opened.
+  virtual void Opened(const platform::FileStamp&) {}
   // Called once, before anything is decoded, with the most units the file can decode to;
   // returns the string the text is decoded into, emptied, for the reader to size.
   virtual std::u16string& Start(std::size_t mostUnits) = 0;
@@ -41,10 +44,12 @@ struct TextRead {
   Refusal refusal = Refusal::None;  // the decoder's; under Losses::Read, even when Read
   std::uint64_t refusedAt = 0;
   std::uint64_t bytes = 0;  // how many were read
+  platform::FileStamp stamp{};  // the file's as it was opened (ReadTextFile only)
   explicit operator bool() const { return status == Status::Read; }
 };
 
-// Reads the file at `path` (or bytes already in memory) into `sink`.
+// Reads the file at `path` (or bytes already in memory) into `sink`. A file is read up to
+// the size it had when opened: the bytes its stamp stands for.
 TextRead ReadTextFile(const std::u16string& path, Losses losses, TextSink& sink);
 TextRead ReadTextBytes(std::string_view bytes, Losses losses, TextSink& sink);
 
