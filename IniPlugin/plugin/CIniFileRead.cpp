@@ -1,4 +1,5 @@
 // Reading variables: GetValues and the one-value read that writing also uses.
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -21,8 +22,7 @@ constexpr DWORD kLargestBufferSize = 0x40000000;
 
 // The text as a C string sees it: up to the first NUL.
 void CutAtNul(std::u16string& text) {
-  const std::size_t nul = text.find(u'\0');
-  if (nul != std::u16string::npos) text.resize(nul);
+  text.resize(static_cast<std::size_t>(std::find(text.begin(), text.end(), u'\0') - text.begin()));
 }
 
 }  // namespace

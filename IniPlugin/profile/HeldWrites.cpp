@@ -269,8 +269,10 @@ std::optional<std::u16string_view> FindValue(const HeldProfile& profile,
                                              std::u16string_view name) {
   const ProfileText& parsed = profile.text;
   if (const ProfileText::Entry* entry = parsed.FindEntry(section, name)) {
-    const auto replaced = profile.replaced.find(parsed.IndexOf(*entry));
-    if (replaced != profile.replaced.end()) return ValueAsRead(replaced->second.value);
+    if (!profile.replaced.empty()) {
+      const auto replaced = profile.replaced.find(parsed.IndexOf(*entry));
+      if (replaced != profile.replaced.end()) return ValueAsRead(replaced->second.value);
+    }
     if (entry->hasValue) return parsed.Value(*entry);
     return std::nullopt;
   }

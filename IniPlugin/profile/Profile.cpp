@@ -77,17 +77,20 @@ ProfileCache& Cache() {
 }
 
 // Load, except that a read inside a batch whose file was checked already takes the parsed
-// form as it is.
-// The path stays a view until the file has to be looked at: most reads of a GetValues
-// come after its first has looked.
-Loaded LoadForRead(ProfileCache& cache, std::u16string_view path) {
+// form as it is: most reads of a GetValues come after its first has looked, and find
+// the profile the batch remembers without looking for it by path.
+Loaded LoadForRead(ProfileCache& cache, LPCWSTR file) {
   ProfileReadBatch* batch = t_readBatch;
-  if (!batch || !SamePath(batch->Path(), path)) return cache.Load(std::u16string(path));
+  if (!batch || !batch->Reads(file)) return cache.Load(std::u16string(WideView(file)));
   if (batch->Checked()) {
-    if (HeldProfile* kept = cache.Kept(path)) return {LoadStatus::Loaded, kept};
+    if (HeldProfile* kept = batch->Profile(cache.Generation())) return {LoadStatus::Loaded, kept};
+    if (HeldProfile* kept = cache.Kept(batch->Path())) {
+      batch->MarkChecked(kept, cache.Generation());
+      return {LoadStatus::Loaded, kept};
+    }
   }
-  const Loaded loaded = cache.Load(std::u16string(path));
-  if (loaded.status == LoadStatus::Loaded) batch->MarkChecked();
+  const Loaded loaded = cache.Load(batch->Path());
+  if (loaded.status == LoadStatus::Loaded) batch->MarkChecked(loaded.profile, cache.Generation());
   return loaded;
 }
 
@@ -119,9 +122,13 @@ BOOL Write(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
 
 }  // namespace
 
-ProfileReadBatch::ProfileReadBatch(std::u16string path)
-    : m_path(std::move(path)), m_outer(t_readBatch) {
+ProfileReadBatch::ProfileReadBatch(const std::u16string& path)
+    : m_path(path), m_outer(t_readBatch) {
   t_readBatch = this;
+}
+
+bool ProfileReadBatch::Reads(LPCWSTR file) const {
+  return AsU16(file) == m_path.c_str() || SamePath(m_path, WideView(file));
 }
 
 ProfileReadBatch::~ProfileReadBatch() { t_readBatch = m_outer; }
@@ -133,7 +140,7 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText
   try {
     ProfileCache& cache = Cache();
     std::lock_guard<std::mutex> lock(cache.Mutex());
-    const Loaded loaded = LoadForRead(cache, WideView(file));
+    const Loaded loaded = LoadForRead(cache, file);
     HeldProfile* profile = loaded.status == LoadStatus::Loaded ? loaded.profile : nullptr;
     // Name lists are read from the text with every write folded in.
     if (profile && (!section || !key)) FoldWrites(*profile);
@@ -175,6 +182,17 @@ bool FlushHeldWrites(LPCWSTR file) {
     return cache.Flush(path, ProfileCache::AfterFlush::Keep);
   } catch (const std::exception&) {
     return false;
+  }
+}
+
+void AdoptFileBytes(const std::u16string& file, const platform::FileStamp& stamp,
+                    std::string_view bytes) {
+  try {
+    ProfileCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.Mutex());
+    cache.Adopt(file, stamp, bytes);
+  } catch (const std::exception&) {
+    // Only a read saved: the read to come opens the file itself.
   }
 }
 

@@ -2,11 +2,16 @@
 // Windows build can test them against the system's own.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "platform/file.h"
 #include "platform/windows_types.h"
 
 namespace iniplugin::profile {
+
+struct HeldProfile;
 
 // The profile functions. They read and write INI files as the platform's own do: names
 // without regard to case, blanks and one pair of quotes around values ignored, the name
@@ -31,25 +36,45 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
 // written rather than parsing them again.
 bool FlushHeldWrites(LPCWSTR file);
 
+// The whole of `file`'s bytes as a caller read them, with the stamp the file had when it
+// was opened: kept as the reads' parsed form, so that the reads to come need not open the
+// file again.
+void AdoptFileBytes(const std::u16string& file, const platform::FileStamp& stamp,
+                    std::string_view bytes);
+
 // While one is alive on a thread, that thread's reads of `path` see the file as it was at
 // the first of them (with every write the process makes): its stamp is checked once, not at
 // each read, where the check would cost more than the read itself. A run of reads that
 // belong together (one GetValues) so also never mixes two versions of the file. Batches
 // nest. A write checks the file unless writes to it are held already: their flush checks it.
+// `path` must outlive the batch, unchanged: reads that name the file by its very string
+// are known to be the batch's without comparing it.
 class ProfileReadBatch {
  public:
-  explicit ProfileReadBatch(std::u16string path);
+  explicit ProfileReadBatch(const std::u16string& path);
   ProfileReadBatch(const ProfileReadBatch&) = delete;
   ProfileReadBatch& operator=(const ProfileReadBatch&) = delete;
   ~ProfileReadBatch();
 
   const std::u16string& Path() const { return m_path; }
+  // Whether `file` names the batch's file.
+  bool Reads(LPCWSTR file) const;
   bool Checked() const { return m_checked; }
-  void MarkChecked() { m_checked = true; }
+  // The profile the check found, while the cache's generation is still `generation`.
+  void MarkChecked(HeldProfile* profile, std::uint64_t generation) {
+    m_checked = true;
+    m_profile = profile;
+    m_generation = generation;
+  }
+  HeldProfile* Profile(std::uint64_t generation) const {
+    return generation == m_generation ? m_profile : nullptr;
+  }
 
  private:
-  std::u16string m_path;
+  const std::u16string& m_path;
   bool m_checked = false;
+  HeldProfile* m_profile = nullptr;
+  std::uint64_t m_generation = 0;
   ProfileReadBatch* m_outer;
 };
 

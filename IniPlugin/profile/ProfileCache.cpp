@@ -64,8 +64,12 @@ class ContentHash {
 // its bytes hashed on the way when asked.
 class ProfileReader final : public text::TextSink {
  public:
+  ProfileReader() = default;
   explicit ProfileReader(bool hash) : m_hash(hash) {}
 
+  // Only a stamp that may hide a change needs the content to tell; hashing a large file
+  // on every first read would cost a good part of parsing it.
+  void Opened(const platform::FileStamp& stamp) override { m_hash = stamp.recent; }
   std::u16string& Start(std::size_t mostUnits) override {
     m_text.emplace(ProfileText::Incremental{}, mostUnits);
     return m_text->GrowingText();
@@ -82,7 +86,7 @@ class ProfileReader final : public text::TextSink {
   std::uint64_t Hash() const { return m_hash ? m_content.Value() : 0; }
 
  private:
-  const bool m_hash;
+  bool m_hash = false;
   ContentHash m_content;
   std::optional<ProfileText> m_text;
 };
@@ -136,9 +140,11 @@ ProfileCache::~ProfileCache() {
 }
 
 Loaded ProfileCache::Load(const std::u16string& path) {
-  const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
   auto slot = Find(path);
-  if (slot == m_profiles.end()) return LoadFromFile(path, stamp);
+  // A file read anew is stamped as it is opened: a look at its stamp first would cost a
+  // second walk of its path.
+  if (slot == m_profiles.end()) return LoadFromFile(path);
+  const std::optional<platform::FileStamp> stamp = platform::QueryFileStamp(path);
   CachedProfile& cached = **slot;
   if (!stamp) {
     if (!cached.exists) return Use(cached);
@@ -146,7 +152,7 @@ Loaded ProfileCache::Load(const std::u16string& path) {
       Forget(path);
       return {LoadStatus::Missing, nullptr};
     }
-    return Rebase(path, stamp);
+    return Rebase(path);
   }
   if (cached.exists && !cached.unsure && cached.stamp.SameVersion(*stamp)) return Use(cached);
   std::string bytes;
@@ -158,14 +164,29 @@ Loaded ProfileCache::Load(const std::u16string& path) {
     cached.unsure = stamp->recent;
     return Use(cached);
   }
-  if (cached.Dirty()) return Rebase(path, stamp);
+  if (cached.Dirty()) return Rebase(path);
   Forget(path);
-  return LoadFromFile(path, stamp);
+  return LoadFromFile(path);
 }
 
 HeldProfile* ProfileCache::Kept(std::u16string_view path) {
   const auto slot = Find(path);
   return slot != m_profiles.end() ? Use(**slot).profile : nullptr;
+}
+
+void ProfileCache::Adopt(const std::u16string& path, const platform::FileStamp& stamp,
+                         std::string_view bytes) {
+  if (const auto slot = Find(path); slot != m_profiles.end()) {
+    const CachedProfile& cached = **slot;
+    if (cached.Dirty() || (cached.exists && !cached.unsure && cached.stamp.SameVersion(stamp))) {
+      return;
+    }
+  }
+  ProfileReader reader(stamp.recent);
+  const text::TextRead read = text::ReadTextBytes(bytes, text::Losses::Read, reader);
+  if (!read) return;
+  Forget(path);
+  KeepRead(path, stamp, read, reader.Finish(), reader.Hash());
 }
 
 HeldProfile& ProfileCache::Create(const std::u16string& path) {
@@ -239,28 +260,37 @@ void ProfileCache::Written(const std::u16string& path, std::string_view bytes) {
   cached.contentHash = ContentHash().Add(bytes).Value();
 }
 
-Loaded ProfileCache::LoadFromFile(const std::u16string& path,
-                                  const std::optional<platform::FileStamp>& stamp) {
-  if (!stamp) return {LoadStatus::Missing, nullptr};
-  // Only a stamp that may hide a change needs the content to tell; hashing a large file
-  // on every first read would cost a good part of parsing it.
-  ProfileReader reader(stamp->recent);
+Loaded ProfileCache::LoadFromFile(const std::u16string& path) {
+  ProfileReader reader;
   const text::TextRead read = text::ReadTextFile(path, text::Losses::Read, reader);
-  if (!read) return {LoadStatus::Unreadable, nullptr};
+  if (!read) {
+    // What could not be opened counts as missing where the look at its stamp finds nothing
+    // (not there, a folder), as unreadable where it finds a file.
+    if (read.status == text::TextRead::Status::Unopened && !platform::QueryFileStamp(path)) {
+      return {LoadStatus::Missing, nullptr};
+    }
+    return {LoadStatus::Unreadable, nullptr};
+  }
   Forget(path);
+  return Use(KeepRead(path, read.stamp, read, reader.Finish(), reader.Hash()));
+}
+
+ProfileCache::CachedProfile& ProfileCache::KeepRead(const std::u16string& path,
+                                                    const platform::FileStamp& stamp,
+                                                    const text::TextRead& read, ProfileText text,
+                                                    std::uint64_t hash) {
   // A file read with losses stays readable; a write would damage what it did not touch.
-  HeldProfile held(path, read.form, read.refusal == text::Refusal::None, reader.Finish());
-  return Use(Keep(
-      std::make_unique<CachedProfile>(std::move(held), *stamp, static_cast<std::size_t>(read.bytes), reader.Hash())));
+  HeldProfile held(path, read.form, read.refusal == text::Refusal::None, std::move(text));
+  return Keep(std::make_unique<CachedProfile>(std::move(held), stamp,
+                                              static_cast<std::size_t>(read.bytes), hash));
 }
 
 // The file changed while writes to it were waiting: they are made again on what the
 // file holds now, as they would have been had they come after the change.
-Loaded ProfileCache::Rebase(const std::u16string& path,
-                            const std::optional<platform::FileStamp>& stamp) {
+Loaded ProfileCache::Rebase(const std::u16string& path) {
   std::vector<LoggedWrite> log = std::move((*Find(path))->held.log);
   Forget(path);
-  Loaded loaded = LoadFromFile(path, stamp);
+  Loaded loaded = LoadFromFile(path);
   if (loaded.status == LoadStatus::Unreadable) return loaded;
   HeldProfile& profile = loaded.profile ? *loaded.profile : Create(path);
   for (const LoggedWrite& write : log) {
@@ -283,6 +313,7 @@ ProfileCache::CachedProfile& ProfileCache::Keep(std::unique_ptr<CachedProfile> p
       }
     }
     m_profiles.erase(oldest);
+    ++m_generation;
   }
   m_profiles.push_back(std::move(profile));
   return *m_profiles.back();
@@ -290,7 +321,9 @@ ProfileCache::CachedProfile& ProfileCache::Keep(std::unique_ptr<CachedProfile> p
 
 void ProfileCache::Forget(const std::u16string& path) {
   auto slot = Find(path);
-  if (slot != m_profiles.end()) m_profiles.erase(slot);
+  if (slot == m_profiles.end()) return;
+  m_profiles.erase(slot);
+  ++m_generation;
 }
 
 ProfileCache::Slot ProfileCache::Find(std::u16string_view path) {

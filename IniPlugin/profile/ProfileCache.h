@@ -15,9 +15,14 @@
 #include "platform/file.h"
 #include "platform/file_lock.h"
 
+namespace iniplugin::text {
+struct TextRead;
+}
+
 namespace iniplugin::profile {
 
 struct HeldProfile;
+class ProfileText;
 
 // Whether two paths are the same text. Every profile call compares its path with the kept
 // ones, and the standard comparison of 16-bit strings goes a unit at a time through a
@@ -59,6 +64,15 @@ class ProfileCache {
   // nullptr when none is kept.
   HeldProfile* Kept(std::u16string_view path);
 
+  // The file's bytes as someone else read them at `stamp`, whole: parsed and kept as a
+  // load would, so that the read to come opens nothing. Nothing changes where the cache
+  // already holds that version, or writes to the file are held.
+  void Adopt(const std::u16string& path, const platform::FileStamp& stamp, std::string_view bytes);
+
+  // Changes whenever a kept profile goes: a profile handed out earlier is still kept while
+  // this is what it was then.
+  std::uint64_t Generation() const { return m_generation; }
+
   // A profile for a file that does not exist yet, to take the first write that makes it.
   HeldProfile& Create(const std::u16string& path);
 
@@ -79,10 +93,11 @@ class ProfileCache {
   static std::optional<std::string> PutDown(HeldProfile& profile,
                                             const platform::FileLock& lock);
   void Written(const std::u16string& path, std::string_view bytes);
-  Loaded LoadFromFile(const std::u16string& path,
-                      const std::optional<platform::FileStamp>& stamp);
-  Loaded Rebase(const std::u16string& path, const std::optional<platform::FileStamp>& stamp);
+  Loaded LoadFromFile(const std::u16string& path);
+  Loaded Rebase(const std::u16string& path);
   CachedProfile& Keep(std::unique_ptr<CachedProfile> profile);
+  CachedProfile& KeepRead(const std::u16string& path, const platform::FileStamp& stamp,
+                          const text::TextRead& read, ProfileText text, std::uint64_t hash);
   void Forget(const std::u16string& path);
   Slot Find(std::u16string_view path);
   Loaded Use(CachedProfile& profile);
@@ -90,6 +105,7 @@ class ProfileCache {
   std::mutex m_mutex;
   std::vector<std::unique_ptr<CachedProfile>> m_profiles;
   std::uint64_t m_clock = 0;
+  std::uint64_t m_generation = 0;
 };
 
 }  // namespace iniplugin::profile

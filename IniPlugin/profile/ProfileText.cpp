@@ -68,6 +68,8 @@ ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
 }
 
 void ProfileText::Start(std::size_t expectedUnits) {
+  // Most files have a few sections; a larger one grows the vector the usual way.
+  m_sections.reserve(8);
   Section& unnamed = m_sections.emplace_back();
   unnamed.entryIndex = text::FlatIndex(m_arena.get());
   unnamed.nameHash = FoldedHash().Value();
@@ -199,6 +201,7 @@ void ProfileText::IndexEntries(Section& section) {
 }
 
 void ProfileText::Index() {
+  if (m_sections.size() <= kScannedSections) return;
   // Inserting from the last to the first leaves the first of equal names in the index.
   // The lines before the first header are no section a name finds: the empty name finds
   // a "[]" header's.
@@ -212,6 +215,14 @@ void ProfileText::Index() {
 }
 
 const ProfileText::Section* ProfileText::FindSection(std::u16string_view name) const {
+  // The first of the few whose names have the length, which rarely more than one has.
+  if (m_sections.size() <= kScannedSections) {
+    for (std::size_t i = 1; i < m_sections.size(); ++i) {
+      const Section& section = m_sections[i];
+      if (section.nameLength == name.size() && EqualsFolded(Name(section), name)) return &section;
+    }
+    return nullptr;
+  }
   const std::uint32_t found =
       m_sectionIndex.Find(FoldedHash().Add(name).Value(), [&](std::uint32_t number) {
         return EqualsFolded(Name(m_sections[number]), name);

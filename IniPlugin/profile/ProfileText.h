@@ -134,6 +134,9 @@ class ProfileText {
   // Most sections are small: comparing a few dozen hashes finds an entry about as fast
   // as an index does, and building an index for every section cost a tenth of a read.
   static constexpr std::uint32_t kScanned = 32;
+  // A file of this many sections or fewer (the unnamed one counted) has no section index:
+  // comparing a handful of names costs less than hashing the one looked for.
+  static constexpr std::size_t kScannedSections = 8;
   // The hash of every entry's name, numbered like m_entries.
   std::vector<std::uint32_t> m_hashes;
   text::FlatIndex m_sectionIndex;

@@ -164,6 +164,14 @@ TEST(ProfileCacheTest, ReadBatchReadsOneVersionOfItsFile) {
     profile::ProfileReadBatch batch(file);
     EXPECT_EQ(Value(file, u"S", u"k"), u"1");
     EXPECT_EQ(Value(otherFile, u"S", u"k"), u"1");
+    // Reads of other files push the batch's out of the cache: it is read again, never
+    // taken from where it was.
+    for (int i = 0; i < 5; ++i) {  // more files than the cache keeps
+      const std::filesystem::path more = dir / ("more" + std::to_string(i) + ".ini");
+      WriteBytes(more, "[S]\r\nk=m\r\n");
+      EXPECT_EQ(Value(U16Path(more), u"S", u"k"), u"m");
+    }
+    EXPECT_EQ(Value(file, u"S", u"k"), u"1");
     WriteBytes(path, "[S]\r\nk=2\r\n");
     WriteBytes(other, "[S]\r\nk=2\r\n");
     EXPECT_EQ(Value(file, u"S", u"k"), u"1");
