@@ -7,6 +7,8 @@
 //
 //   cmake/wine-run build/win32/bin/wine_bench.exe > rows.txt      (32-bit)
 //   cmake/wine64-run build/win64/bin/wine_bench.exe > rows.txt    (64-bit)
+//
+// --small-files measures the small files alone (INIPLUGIN_BENCH_SMALL_FILES sets how many).
 #include <SimpleIni.h>
 
 #include <chrono>
@@ -212,10 +214,15 @@ void SmallFileWorkloads(const fs::path& folder, Form form) {
 }  // namespace
 }  // namespace iniplugin::bench
 
-int main() {
+int main(int argc, char** argv) {
   using namespace iniplugin::bench;
   const fs::path folder = fs::temp_directory_path() / "iniplugin-wine-bench";
   fs::create_directories(folder);
+  if (argc > 1 && std::string_view(argv[1]) == "--small-files") {
+    SmallFileWorkloads(folder, Form::Ansi);
+    SmallFileWorkloads(folder, Form::Utf8);
+    return 0;
+  }
   const GeneratedFile one = Generate(folder, 1, Form::Ansi);
   const GeneratedFile ten = Generate(folder, 10, Form::Ansi);
   for (Form form : kForms) {
