@@ -8,7 +8,8 @@
 //   cmake/wine-run build/win32/bin/wine_bench.exe > rows.txt      (32-bit)
 //   cmake/wine64-run build/win64/bin/wine_bench.exe > rows.txt    (64-bit)
 //
-// --small-files measures the small files alone (INIPLUGIN_BENCH_SMALL_FILES sets how many).
+// --small-files measures the small files alone (INIPLUGIN_BENCH_SMALL_FILES sets how many),
+// --documents the document's load and save beside their floors alone.
 #include <SimpleIni.h>
 
 #include <chrono>
@@ -232,6 +233,7 @@ int main(int argc, char** argv) {
       DocumentWorkloads(Generate(folder, 10, form), folder);
     }
   }
+  if (argc > 1 && std::string_view(argv[1]) == "--documents") return 0;
   ReadWorkload(kPortable, ten);
   ReadWorkload(kReal, ten);
   WriteWorkload(kPortable, one, folder);
