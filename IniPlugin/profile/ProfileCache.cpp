@@ -64,9 +64,6 @@ class ContentHash {
 // its bytes hashed on the way when asked.
 class ProfileReader final : public text::TextSink {
  public:
-  ProfileReader() = default;
-  explicit ProfileReader(bool hash) : m_hash(hash) {}
-
   // Only a stamp that may hide a change needs the content to tell; hashing a large file
   // on every first read would cost a good part of parsing it.
   void Opened(const platform::FileStamp& stamp) override { m_hash = stamp.recent; }
@@ -111,6 +108,10 @@ struct ProfileCache::CachedProfile {
         contentHash(contentHash) {}
 
   bool Dirty() const { return held.Dirty(); }
+  // Whether this is the version of the file `now` stamps, without looking at its bytes.
+  bool Holds(const platform::FileStamp& now) const {
+    return exists && !unsure && stamp.SameVersion(now);
+  }
 
   HeldProfile held;
   // The file as it was read: its stamp, whether it was there at all, and its content's
@@ -154,7 +155,7 @@ Loaded ProfileCache::Load(const std::u16string& path) {
     }
     return Rebase(path);
   }
-  if (cached.exists && !cached.unsure && cached.stamp.SameVersion(*stamp)) return Use(cached);
+  if (cached.Holds(*stamp)) return Use(cached);
   std::string bytes;
   if (cached.exists && cached.byteCount == stamp->size &&
       platform::ReadFileBytes(path, bytes) == platform::ReadResult::Ok &&
@@ -178,11 +179,10 @@ void ProfileCache::Adopt(const std::u16string& path, const platform::FileStamp& 
                          std::string_view bytes) {
   if (const auto slot = Find(path); slot != m_profiles.end()) {
     const CachedProfile& cached = **slot;
-    if (cached.Dirty() || (cached.exists && !cached.unsure && cached.stamp.SameVersion(stamp))) {
-      return;
-    }
+    if (cached.Dirty() || cached.Holds(stamp)) return;
   }
-  ProfileReader reader(stamp.recent);
+  ProfileReader reader;
+  reader.Opened(stamp);
   const text::TextRead read = text::ReadTextBytes(bytes, text::Losses::Read, reader);
   if (!read) return;
   Forget(path);

@@ -69,7 +69,7 @@ ProfileText::ProfileText(Incremental, std::size_t expectedUnits)
 
 void ProfileText::Start(std::size_t expectedUnits) {
   // Most files have a few sections; a larger one grows the vector the usual way.
-  m_sections.reserve(8);
+  m_sections.reserve(kScannedSections);
   Section& unnamed = m_sections.emplace_back();
   unnamed.entryIndex = text::FlatIndex(m_arena.get());
   unnamed.nameHash = FoldedHash().Value();
